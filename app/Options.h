@@ -1,0 +1,30 @@
+// The program's command line: its own options, the toolkit's, and the arguments that form the
+// line the port digit is scanned from.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct Options {
+    bool simulate = false;
+    bool trace = false;
+    bool help = false;
+    bool version = false;
+    std::string screenshot;  // save a picture of the panel there, then close it
+    std::vector<std::string> arguments;  // what is left, in order: the port digit and the rest
+    std::vector<std::string> toolkit;  // the toolkit's own options, handed on to it
+    std::string error;  // set when the command line makes no sense
+};
+
+// Reads the arguments that follow the program name.
+Options ParseOptions(const std::vector<std::string>& arguments);
+
+// The line the port digit is scanned from: a fixed program name, so that a path with blanks
+// cannot hide the digit, followed by the arguments that are left.
+std::string FormCommandLine(const Options& options);
+
+std::string UsageText();
+
+}  // namespace app

@@ -1,0 +1,3 @@
+#include "app/PortSetApp.h"
+
+int main(int argc, char** argv) { return app::Main(argc, argv); }

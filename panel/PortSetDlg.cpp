@@ -1,0 +1,282 @@
+#include "panel/PortSetDlg.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QWindow>
+
+#include "about/AboutDlg.h"
+#include "panel/RateText.h"
+#include "panel/TrackbarSlider.h"
+#include "res/AppIcon.h"
+#include "res/ResourceIds.h"
+#include "res/Strings.h"
+#include "uart/PortSelection.h"
+#include "uart/Registers.h"
+
+namespace panel {
+namespace {
+
+using uart::LineSettings;
+using uart::LineSettingsData;
+
+constexpr FramingChoice kFramingChoices[] = {
+    {res::IDC_PARITY_NONE, &LineSettingsData::parityBits, uart::kParityNone, false},
+    {res::IDC_PARITY_ODD, &LineSettingsData::parityBits, uart::kParityOdd, false},
+    {res::IDC_PARITY_EVEN, &LineSettingsData::parityBits, uart::kParityEven, false},
+    {res::IDC_PARITY_MARK, &LineSettingsData::parityBits, uart::kParityMark, false},
+    {res::IDC_PARITY_SPACE, &LineSettingsData::parityBits, uart::kParitySpace, false},
+    {res::IDC_BITS_5, &LineSettingsData::wordLengthBits, 0, false},
+    {res::IDC_BITS_6, &LineSettingsData::wordLengthBits, 1, false},
+    {res::IDC_BITS_7, &LineSettingsData::wordLengthBits, 2, false},
+    {res::IDC_BITS_8, &LineSettingsData::wordLengthBits, 3, true},
+    {res::IDC_STOP_1, &LineSettingsData::stopBits, 0, false},
+    {res::IDC_STOP_1_5, &LineSettingsData::stopBits, uart::kLcrStop, false},
+    {res::IDC_STOP_2, &LineSettingsData::stopBits, uart::kLcrStop, false},
+};
+
+// The button each parity code selects.
+constexpr struct {
+    std::int32_t code;
+    int id;
+} kParityButtons[] = {
+    {uart::kParityNone, res::IDC_PARITY_NONE}, {uart::kParityOdd, res::IDC_PARITY_ODD},
+    {uart::kParityEven, res::IDC_PARITY_EVEN}, {uart::kParityMark, res::IDC_PARITY_MARK},
+    {uart::kParitySpace, res::IDC_PARITY_SPACE},
+};
+
+// The events that reach a window through its message queue: input, timer ticks and paints.
+// The rest (show, resize, focus, polish...) are sent directly and pass the look-ahead by.
+bool IsQueuedMessage(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Timer:
+        case QEvent::Paint: return true;
+        default: return false;
+    }
+}
+
+// The pressed look of a stop button that the current word length cannot produce: a fill in
+// the palette's highlight colour that no focus change takes away.
+constexpr char kHighlightProperty[] = "highlighted";
+constexpr char kHighlightStyle[] =
+    "QRadioButton[highlighted=\"true\"] {"
+    " background-color: palette(highlight); color: palette(highlighted-text); }";
+
+void SetHighlight(QRadioButton* button, bool on) {
+    if (button->property(kHighlightProperty).toBool() == on) return;
+    button->setProperty(kHighlightProperty, on);
+    button->style()->unpolish(button);
+    button->style()->polish(button);
+    button->update();
+}
+
+}  // namespace
+
+QPoint MinimisedIconOrigin(QSize client, QSize icon) {
+    return {(client.width() - icon.width() + 1) / 2, (client.height() - icon.height() + 1) / 2};
+}
+
+CPortSetDlg::CPortSetDlg(QWidget* parent)
+    : TemplateDialog(res::kPortSetDialog, parent), icon_(res::LoadAppIcon()) {
+    setStyleSheet(QString::fromLatin1(kHighlightStyle));
+    RouteEvents();
+}
+
+void CPortSetDlg::RouteEvents() {
+    for (const RatePreset& preset : kRatePresets) {
+        connect(GetItem<QAbstractButton>(preset.id), &QAbstractButton::clicked, this,
+                [this, &preset] { OnRatePreset(preset); });
+    }
+    connect(GetItem<QAbstractButton>(res::IDC_STEP_DOWN), &QAbstractButton::clicked, this,
+            &CPortSetDlg::OnStepDown);
+    connect(GetItem<QAbstractButton>(res::IDC_STEP_UP), &QAbstractButton::clicked, this,
+            &CPortSetDlg::OnStepUp);
+    for (const FramingChoice& choice : kFramingChoices) {
+        connect(GetItem<QAbstractButton>(choice.id), &QAbstractButton::clicked, this,
+                [this, &choice] { OnFramingButton(choice); });
+    }
+    auto* dtr = GetItem<QCheckBox>(res::IDC_DTR);
+    auto* rts = GetItem<QCheckBox>(res::IDC_RTS);
+    connect(dtr, &QAbstractButton::clicked, this, [this, dtr] { OnModemLine(dtr, uart::kMcrDtr); });
+    connect(rts, &QAbstractButton::clicked, this, [this, rts] { OnModemLine(rts, uart::kMcrRts); });
+    // Every queued event bound for the slider passes the look-ahead first.
+    GetDlgItem(res::IDC_RATE_SLIDER)->installEventFilter(this);
+}
+
+void CPortSetDlg::DoDataExchange() {
+    stop1_ = GetItem<QRadioButton>(res::IDC_STOP_1);
+    stop1_5_ = GetItem<QRadioButton>(res::IDC_STOP_1_5);
+    stop2_ = GetItem<QRadioButton>(res::IDC_STOP_2);
+    rts_ = GetItem<QCheckBox>(res::IDC_RTS);
+    dtr_ = GetItem<QCheckBox>(res::IDC_DTR);
+    slider_ = GetItem<TrackbarSlider>(res::IDC_RATE_SLIDER);
+    display_ = GetItem<QLineEdit>(res::IDC_RATE_DISPLAY);
+}
+
+bool CPortSetDlg::OnInitDialog() {
+    TemplateDialog::OnInitDialog();
+    // The window icon carries both sizes; Qt picks the big and the small one from it.
+    setWindowIcon(icon_);
+    LineSettings.portBase = uart::SelectPortFromCommandLine(uart::GetProcessCommandLine());
+    display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
+    RefreshFormatButtons();
+    return true;
+}
+
+void CPortSetDlg::ApplyLineSettings(double rate) {
+    uart::ProgramUart(LineSettings.portBase, rate);
+    RefreshFormatButtons();
+}
+
+void CPortSetDlg::RefreshFormatButtons() {
+    for (const auto& parity : kParityButtons) {
+        if (LineSettings.parityBits == parity.code) {
+            CheckRadioButton(res::IDC_PARITY_NONE, res::IDC_PARITY_SPACE, parity.id);
+        }
+    }
+    if (LineSettings.wordLengthBits >= 0 && LineSettings.wordLengthBits <= 3) {
+        CheckRadioButton(res::IDC_BITS_5, res::IDC_BITS_8,
+                         res::IDC_BITS_5 + LineSettings.wordLengthBits);
+    }
+    if (LineSettings.stopBits != 0 && LineSettings.stopBits != uart::kLcrStop) return;
+    const bool fiveBitWords = LineSettings.wordLengthBits == 0;
+    // Five-bit words cannot have two stop bits, longer words cannot have one and a half.
+    SetHighlight(stop1_, false);
+    SetHighlight(stop1_5_, !fiveBitWords);
+    SetHighlight(stop2_, fiveBitWords);
+    const int selected = LineSettings.stopBits == 0 ? res::IDC_STOP_1
+                         : fiveBitWords             ? res::IDC_STOP_1_5
+                                                    : res::IDC_STOP_2;
+    CheckRadioButton(res::IDC_STOP_1, res::IDC_STOP_2, selected);
+}
+
+void CPortSetDlg::OnRatePreset(const RatePreset& preset) {
+    CheckRadioButton(res::IDC_RATE_45_45, res::IDC_RATE_300_0, preset.id);
+    ApplyLineSettings(preset.rate);
+    display_->setText(FormatRate(preset.rate));
+    slider_->SetTrackbarRange(preset.sliderMinimum, preset.sliderMaximum);
+    slider_->setValue(preset.sliderPosition);
+}
+
+void CPortSetDlg::StepRate(int delta) {
+    const int position = slider_->value() + delta;
+    slider_->setValue(position);  // the slider keeps it within its range
+    // The rate follows the intended position, not the one the slider kept.
+    const double rate = RateForPosition(position);
+    display_->setText(FormatRate(rate));
+    ApplyLineSettings(ToSinglePrecision(rate));
+}
+
+void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
+    LineSettings.*choice.field = choice.code;
+    if (choice.turnsParityOff) LineSettings.parityBits = uart::kParityNone;
+    ApplyLineSettings(0);
+}
+
+void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
+    uart::SetModemLine(mask, box->isChecked());
+}
+
+bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
+    if (target == slider_ && slider_ != nullptr && IsQueuedMessage(event->type())) {
+        const bool leftRelease =
+            event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        if (leftRelease) {
+            // The end of a drag programs the rate the display shows and puts the slider there.
+            const double rate = ReadRate(display_->text());
+            ApplyLineSettings(rate);
+            slider_->setValue(PositionForRate(rate));
+        } else {
+            display_->setText(FormatRate(RateForPosition(slider_->value())));
+        }
+    }
+    return false;
+}
+
+bool CPortSetDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == GetDlgItem(res::IDC_RATE_SLIDER)) return PreTranslateMessage(watched, event);
+    return TemplateDialog::eventFilter(watched, event);
+}
+
+QMenu* CPortSetDlg::CreateSystemMenu() {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("IDM_SYSTEM_MENU"));
+    menu->addAction(tr("&Move"))->setData(res::SC_MOVE);
+    menu->addAction(tr("&Close"))->setData(res::SC_CLOSE);
+    const QString aboutText = QString::fromUtf8(res::kAboutMenuText.data(),
+                                                static_cast<int>(res::kAboutMenuText.size()));
+    if (!aboutText.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(aboutText)->setData(res::IDM_ABOUTBOX);
+    }
+    return menu;
+}
+
+void CPortSetDlg::ShowSystemMenu(QPoint globalPosition) {
+    QMenu* menu = CreateSystemMenu();
+    const QAction* chosen = menu->exec(globalPosition);
+    const int command = chosen != nullptr ? chosen->data().toInt() : 0;
+    menu->deleteLater();
+    if (command != 0) OnSysCommand(command);
+}
+
+void CPortSetDlg::OnSysCommand(int command) {
+    switch (command & 0xFFF0) {
+        case res::IDM_ABOUTBOX: {
+            about::CAboutDlg about(this);
+            about.DoModal();
+            break;
+        }
+        case res::SC_CLOSE: close(); break;
+        case res::SC_MOVE:
+            if (QWindow* window = windowHandle()) window->startSystemMove();
+            break;
+        default: break;
+    }
+}
+
+void CPortSetDlg::contextMenuEvent(QContextMenuEvent* event) {
+    ShowSystemMenu(event->globalPos());
+}
+
+void CPortSetDlg::keyPressEvent(QKeyEvent* event) {
+    const bool systemMenuKey =
+        (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) ||
+        event->key() == Qt::Key_Menu;
+    if (systemMenuKey) {
+        ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    TemplateDialog::keyPressEvent(event);
+}
+
+void CPortSetDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        TemplateDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());  // the icon's background
+    const int extent = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    const QSize iconSize(extent, extent);
+    painter.drawPixmap(MinimisedIconOrigin(rect().size(), iconSize), icon_.pixmap(iconSize));
+}
+
+}  // namespace panel

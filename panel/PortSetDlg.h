@@ -1,0 +1,87 @@
+// The control panel: rate, framing and modem-line controls over the UART chosen at start-up.
+#pragma once
+
+#include <QIcon>
+#include <QPoint>
+#include <QSize>
+#include <cstdint>
+
+#include "panel/RatePresets.h"
+#include "panel/TemplateDialog.h"
+#include "uart/LineSettings.h"
+
+class QCheckBox;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+
+namespace panel {
+
+class TrackbarSlider;
+
+// One framing button: the line-settings field it sets and the code it stores.
+struct FramingChoice {
+    int id;
+    std::int32_t uart::LineSettingsData::*field;
+    std::int32_t code;
+    bool turnsParityOff;  // eight data bits always turn parity off
+};
+
+// Where the icon goes in a minimised panel's client area: centred, rounding as the system does.
+QPoint MinimisedIconOrigin(QSize client, QSize icon);
+
+class CPortSetDlg : public TemplateDialog {
+    Q_OBJECT
+public:
+    explicit CPortSetDlg(QWidget* parent = nullptr);
+
+    // Programs the UART with the current framing and `rate` (0 leaves the divisor alone), then
+    // shows the framing in the radio groups.
+    void ApplyLineSettings(double rate);
+    // Shows LineSettings in the parity, word-length and stop groups, and highlights the stop
+    // button that the word length cannot produce.
+    void RefreshFormatButtons();
+
+    // Sees every input, timer and paint event bound for the slider before the slider does.
+    // Returns true to swallow the event; it never does.
+    bool PreTranslateMessage(QObject* target, QEvent* event);
+
+    // The system menu's commands: the About box, move, close.
+    void OnSysCommand(int command);
+    // The system menu (a context menu here): move, close, then the About entry.
+    QMenu* CreateSystemMenu();
+
+    QIcon OnQueryDragIcon() const { return icon_; }
+
+    // The handlers, as the controls' clicks reach them.
+    void OnRatePreset(const RatePreset& preset);
+    void OnStepDown() { StepRate(-kStepPositions); }
+    void OnStepUp() { StepRate(+kStepPositions); }
+    void OnFramingButton(const FramingChoice& choice);
+    void OnModemLine(QCheckBox* box, std::uint8_t mask);
+
+protected:
+    void DoDataExchange() override;
+    bool OnInitDialog() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void RouteEvents();
+    void StepRate(int delta);
+    void ShowSystemMenu(QPoint globalPosition);
+
+    // Bound by DoDataExchange.
+    QRadioButton* stop1_ = nullptr;
+    QRadioButton* stop1_5_ = nullptr;
+    QRadioButton* stop2_ = nullptr;
+    QCheckBox* rts_ = nullptr;
+    QCheckBox* dtr_ = nullptr;
+    TrackbarSlider* slider_ = nullptr;
+    QLineEdit* display_ = nullptr;
+    QIcon icon_;
+};
+
+}  // namespace panel

@@ -1,0 +1,257 @@
+// What reaches the UART: the divisor latch and framing writes, the modem-line read-modify-write,
+// and what a 16550 makes of them.
+#include <QTest>
+#include <cmath>
+#include <limits>
+
+#include "uart/LineSettings.h"
+#include "uart/RecordingPortIo.h"
+#include "uart/SimulatedUart.h"
+#include "uart/TracingPortIo.h"
+
+using namespace uart;
+
+using Accesses = std::vector<PortAccess>;
+Q_DECLARE_METATYPE(Accesses)
+
+namespace {
+
+QString Show(const Accesses& accesses) {
+    QStringList lines;
+    for (const PortAccess& access : accesses) lines << QString::fromStdString(FormatAccess(access));
+    return lines.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+class UartProgramming : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { LineSettings = LineSettingsData{}; }
+
+    void programUartWritesInDataSheetOrder_data() {
+        QTest::addColumn<int>("base");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<Accesses>("expected");
+
+        const auto rateWrites = [](std::uint16_t base, std::uint8_t high, std::uint8_t low) {
+            return Accesses{OutAccess(base + 3, 0x80), OutAccess(base + 1, high),
+                            OutAccess(base + 0, low), OutAccess(base + 3, 0x04)};
+        };
+        QTest::newRow("rate 0 rewrites only the framing") << 0x2F8 << 0.0
+                                                           << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("35.0 is not above the floor") << 0x2F8 << 35.0
+                                                      << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("NaN leaves the divisor alone")
+            << 0x2F8 << std::numeric_limits<double>::quiet_NaN() << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("negative rate leaves the divisor alone") << 0x2F8 << -45.45
+                                                                 << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("35.01 programs divisor 3290") << 0x2F8 << 35.01 << rateWrites(0x2F8, 0x0C, 0xDA);
+        QTest::newRow("45.45 preset, divisor 2534") << 0x2F8 << 45.45 << rateWrites(0x2F8, 0x09, 0xE6);
+        QTest::newRow("50.0 preset, divisor 2304") << 0x2F8 << 50.0 << rateWrites(0x2F8, 0x09, 0x00);
+        QTest::newRow("56.9 preset, divisor 2024") << 0x2F8 << 56.9 << rateWrites(0x2F8, 0x07, 0xE8);
+        QTest::newRow("74.2 preset, divisor 1552") << 0x2F8 << 74.2 << rateWrites(0x2F8, 0x06, 0x10);
+        QTest::newRow("100.0 preset, divisor 1152") << 0x2F8 << 100.0 << rateWrites(0x2F8, 0x04, 0x80);
+        QTest::newRow("110.0 preset, divisor 1047") << 0x2F8 << 110.0 << rateWrites(0x2F8, 0x04, 0x17);
+        QTest::newRow("300.0 preset, divisor 384") << 0x2F8 << 300.0 << rateWrites(0x2F8, 0x01, 0x80);
+        QTest::newRow("truncates, never rounds: 76.8 gives 1500") << 0x2F8 << 76.8
+                                                                   << rateWrites(0x2F8, 0x05, 0xDC);
+        QTest::newRow("above 115200 writes divisor 0 unchanged")
+            << 0x2F8 << 230400.0 << rateWrites(0x2F8, 0x00, 0x00);
+        QTest::newRow("base 0x3F8") << 0x3F8 << 300.0 << rateWrites(0x3F8, 0x01, 0x80);
+        QTest::newRow("base 0x260") << 0x260 << 45.45 << rateWrites(0x260, 0x09, 0xE6);
+    }
+    void programUartWritesInDataSheetOrder() {
+        QFETCH(int, base);
+        QFETCH(double, rate);
+        QFETCH(Accesses, expected);
+        RecordingPortIo io;
+        const ScopedPortIo installed(io);
+        ProgramUart(base, rate);
+        QCOMPARE(Show(io.Accesses()), Show(expected));
+    }
+
+    void framingByteCombinesTheThreeFields_data() {
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("wordLength");
+        QTest::addColumn<int>("stop");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("start values: 5N1.5") << 0x00 << 0 << 4 << 0x04;
+        QTest::newRow("8E1") << 0x18 << 3 << 0 << 0x1B;
+        QTest::newRow("8N2") << 0x00 << 3 << 4 << 0x07;
+        QTest::newRow("7 odd 2") << 0x08 << 2 << 4 << 0x0E;
+        QTest::newRow("6 mark 1") << 0x28 << 1 << 0 << 0x29;
+        QTest::newRow("5 space 1.5") << 0x38 << 0 << 4 << 0x3C;
+    }
+    void framingByteCombinesTheThreeFields() {
+        QFETCH(int, parity);
+        QFETCH(int, wordLength);
+        QFETCH(int, stop);
+        QFETCH(int, expected);
+        LineSettings.parityBits = parity;
+        LineSettings.wordLengthBits = wordLength;
+        LineSettings.stopBits = stop;
+        RecordingPortIo io;
+        const ScopedPortIo installed(io);
+        ProgramUart(0x2F8, 0);
+        QCOMPARE(Show(io.Accesses()), Show({OutAccess(0x2FB, static_cast<std::uint8_t>(expected))}));
+    }
+
+    void setModemLineKeepsTheOtherBits_data() {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("DTR on over OUT2") << 0x01 << true << 0x08 << 0x09;
+        QTest::newRow("RTS off keeps DTR and OUT2") << 0x02 << false << 0x0B << 0x09;
+        QTest::newRow("DTR off keeps loop, OUT1, OUT2, RTS") << 0x01 << false << 0x1F << 0x1E;
+        QTest::newRow("RTS on when already on writes it again") << 0x02 << true << 0x02 << 0x02;
+        QTest::newRow("DTR on keeps the upper bits as read") << 0x01 << true << 0xE0 << 0xE1;
+    }
+    void setModemLineKeepsTheOtherBits() {
+        QFETCH(int, mask);
+        QFETCH(bool, on);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        LineSettings.portBase = 0x3E8;
+        RecordingPortIo io;
+        io.SetReadValue(0x3EC, static_cast<std::uint8_t>(before));
+        const ScopedPortIo installed(io);
+        SetModemLine(static_cast<std::uint8_t>(mask), on);
+        QCOMPARE(Show(io.Accesses()), Show({InAccess(0x3EC, static_cast<std::uint8_t>(before)),
+                                            OutAccess(0x3EC, static_cast<std::uint8_t>(after))}));
+    }
+
+    void noBackendMeansNoAccess() {
+        // Until start-up installs a backend, the inert one swallows everything.
+        RecordingPortIo io;
+        {
+            const ScopedPortIo installed(io);
+        }
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(io.Accesses().empty());
+    }
+
+    void simulatorPowersUpAsEmulatorsDo() {
+        const SimulatedUart uart(0x2F8);
+        const UartView view = uart.View();
+        QCOMPARE(view.divisor, std::uint16_t{12});
+        QCOMPARE(view.rate, 9600.0);
+        QCOMPARE(uart.LineControl(), std::uint8_t{0x00});
+        QCOMPARE(uart.ModemControl(), std::uint8_t{0x08});
+        QVERIFY(view.out2 && !view.dtr && !view.rts);
+    }
+
+    void simulatorDecodesWhatProgramUartWrote_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("wordLength");
+        QTest::addColumn<int>("stop");
+        QTest::addColumn<int>("divisor");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<int>("parityKind");
+        QTest::addColumn<double>("stopBits");
+        QTest::newRow("Baudot 45.45 5N1.5") << 45.45 << 0x00 << 0 << 4 << 2534 << 5
+                                           << int(Parity::None) << 1.5;
+        QTest::newRow("300 8E1") << 300.0 << 0x18 << 3 << 0 << 384 << 8 << int(Parity::Even) << 1.0;
+        QTest::newRow("110 7O2") << 110.0 << 0x08 << 2 << 4 << 1047 << 7 << int(Parity::Odd) << 2.0;
+        QTest::newRow("74.2 6M1") << 74.2 << 0x28 << 1 << 0 << 1552 << 6 << int(Parity::Mark) << 1.0;
+        QTest::newRow("50 5S1.5") << 50.0 << 0x38 << 0 << 4 << 2304 << 5 << int(Parity::Space) << 1.5;
+        QTest::newRow("framing only keeps power-up divisor")
+            << 0.0 << 0x00 << 3 << 0 << 12 << 8 << int(Parity::None) << 1.0;
+    }
+    void simulatorDecodesWhatProgramUartWrote() {
+        QFETCH(double, rate);
+        QFETCH(int, parity);
+        QFETCH(int, wordLength);
+        QFETCH(int, stop);
+        QFETCH(int, divisor);
+        QFETCH(int, dataBits);
+        QFETCH(int, parityKind);
+        QFETCH(double, stopBits);
+        LineSettings = {0x2F8, parity, wordLength, stop};
+        SimulatedUart uart(0x2F8);
+        const ScopedPortIo installed(uart);
+        ProgramUart(0x2F8, rate);
+        const UartView view = uart.View();
+        QCOMPARE(int(view.divisor), divisor);
+        QCOMPARE(view.rate, 115200.0 / divisor);
+        QCOMPARE(view.dataBits, dataBits);
+        QCOMPARE(int(view.parity), parityKind);
+        QCOMPARE(view.stopBits, stopBits);
+        QVERIFY(!view.breakOn);
+        QVERIFY((uart.LineControl() & 0x80) == 0);  // the latch is closed again
+        QCOMPARE(uart.TransmittedBytes(), 0u);  // the latch writes never leaked into data
+    }
+
+    void simulatorLatchSwitchesTheLowRegisters() {
+        SimulatedUart uart(0x3F8);
+        uart.Out(0x3F9, 0x05);  // latch closed: interrupt enable
+        uart.Out(0x3FB, 0x80);
+        uart.Out(0x3F9, 0x01);
+        uart.Out(0x3F8, 0x80);
+        QCOMPARE(uart.In(0x3F8), std::uint8_t{0x80});
+        QCOMPARE(uart.In(0x3F9), std::uint8_t{0x01});
+        uart.Out(0x3FB, 0x03);
+        QCOMPARE(uart.In(0x3F9), std::uint8_t{0x05});
+        QCOMPARE(uart.Divisor(), std::uint16_t{0x0180});
+        uart.Out(0x2F8, 0x55);  // another UART's address: ignored
+        QCOMPARE(uart.In(0x2F8), std::uint8_t{0xFF});
+        QCOMPARE(uart.Divisor(), std::uint16_t{0x0180});
+    }
+
+    void simulatorDivisorZeroHasNoRate() {
+        SimulatedUart uart(0x2F8);
+        LineSettings.portBase = 0x2F8;
+        const ScopedPortIo installed(uart);
+        ProgramUart(0x2F8, 500000.0);
+        QCOMPARE(uart.View().divisor, std::uint16_t{0});
+        QCOMPARE(uart.View().rate, 0.0);
+    }
+
+    void simulatorModemLinesAndLoopBack() {
+        SimulatedUart uart(0x2F8);
+        LineSettings.portBase = 0x2F8;
+        const ScopedPortIo installed(uart);
+        SetModemLine(0x01, true);
+        SetModemLine(0x02, true);
+        QCOMPARE(uart.ModemControl(), std::uint8_t{0x0B});
+        SetModemLine(0x01, false);
+        const UartView view = uart.View();
+        QVERIFY(!view.dtr && view.rts && view.out2 && !view.out1 && !view.loop);
+        uart.Out(0x2FC, 0x1F);  // loop-back: outputs appear on the status inputs
+        QCOMPARE(uart.In(0x2FE), std::uint8_t{0xF0});
+        QCOMPARE(QString::fromStdString(Describe(uart.View())),
+                 QStringLiteral("12 (9600.00 Bd) 5N1 DTR+ RTS+ OUT1+ OUT2+ LOOP+"));
+    }
+
+    void traceLinesFollowTheAccessesInOrder() {
+        char buffer[512] = {};
+        std::FILE* out = fmemopen(buffer, sizeof buffer - 1, "w");
+        QVERIFY(out != nullptr);
+        SimulatedUart uart(0x2F8);
+        TracingPortIo tracing(uart, out);
+        LineSettings.portBase = 0x2F8;
+        {
+            const ScopedPortIo installed(tracing);
+            ProgramUart(0x2F8, 45.45);
+            SetModemLine(0x01, true);
+        }
+        std::fclose(out);
+        QCOMPARE(QString::fromLatin1(buffer),
+                 QStringLiteral("out 0x2FB 0x80\nout 0x2F9 0x09\nout 0x2F8 0xE6\nout 0x2FB 0x04\n"
+                                "in 0x2FC 0x08\nout 0x2FC 0x09\n"));
+        QCOMPARE(uart.View().divisor, std::uint16_t{2534});  // passed through to the backend
+    }
+
+    void traceFormatPadsLowAddresses() {
+        QCOMPARE(QString::fromStdString(FormatAccess(OutAccess(0x60, 0x5))),
+                 QStringLiteral("out 0x060 0x05"));
+        QCOMPARE(QString::fromStdString(FormatAccess(InAccess(0x3FC, 0xAB))),
+                 QStringLiteral("in 0x3FC 0xAB"));
+    }
+};
+
+QTEST_APPLESS_MAIN(UartProgramming)
+#include "uart_programming.moc"

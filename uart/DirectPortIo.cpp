@@ -1,0 +1,99 @@
+#include "uart/DirectPortIo.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "uart/Registers.h"
+
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
+#include <sys/io.h>
+#define QUORLIX_HAS_PORT_IO 1
+#else
+#define QUORLIX_HAS_PORT_IO 0
+#endif
+
+namespace uart {
+namespace {
+
+#if !QUORLIX_HAS_PORT_IO
+int NoIoperm(unsigned long, unsigned long, int) {
+    errno = ENOSYS;
+    return -1;
+}
+#endif
+
+const char* ReasonFor(int error) {
+    switch (error) {
+        case EPERM:
+            return "The process lacks the CAP_SYS_RAWIO capability, or kernel lockdown "
+                   "(Secure Boot) forbids port access even to root";
+        case ENOSYS:
+            return "This kernel or machine offers no I/O port access: it was built without "
+                   "it, or a virtual machine or container withholds it";
+        case EINVAL:
+            return "The kernel does not accept this address range";
+        default: return "The kernel refused the request";
+    }
+}
+
+}  // namespace
+
+std::string PortPermissionMessage(std::uint16_t base, int error) {
+    char range[32];
+    std::snprintf(range, sizeof range, "0x%03X-0x%03X", base, base + kPortSpan - 1);
+    std::string text = std::string("quorlix: no access to the I/O ports ") + range + ": " +
+                       std::strerror(error) + ".\n" + ReasonFor(error) + ".\n";
+    text += "Nothing was written to the UART.\n";
+    if (error == ENOSYS) {
+        text +=
+            "Neither root nor a capability changes that on this machine; a PC whose kernel "
+            "offers ioperm can.\n";
+    } else {
+        text +=
+            "To reach the ports:\n"
+            "  - give the program the capability once: sudo setcap cap_sys_rawio+ep "
+            "$(command -v quorlix)\n"
+            "  - or start it as root (sudo quorlix ...); it gives root back before the panel "
+            "opens\n"
+            "  - under kernel lockdown (Secure Boot) neither helps: boot a kernel without "
+            "lockdown\n";
+    }
+    text += "To try the program without hardware: quorlix --simulate\n";
+    return text;
+}
+
+std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::string& error,
+                                                     IopermFunction ioperm) {
+#if QUORLIX_HAS_PORT_IO
+    if (ioperm == nullptr) ioperm = &::ioperm;
+#else
+    if (ioperm == nullptr) ioperm = &NoIoperm;
+#endif
+    errno = 0;
+    if (ioperm(base, kPortSpan, 1) != 0) {
+        error = PortPermissionMessage(base, errno != 0 ? errno : EPERM);
+        return nullptr;
+    }
+    return std::unique_ptr<DirectPortIo>(new DirectPortIo());
+}
+
+void DirectPortIo::Out(std::uint16_t port, std::uint8_t value) {
+#if QUORLIX_HAS_PORT_IO
+    outb(value, port);
+#else
+    (void)port;
+    (void)value;
+#endif
+}
+
+std::uint8_t DirectPortIo::In(std::uint16_t port) {
+#if QUORLIX_HAS_PORT_IO
+    return inb(port);
+#else
+    (void)port;
+    return 0xFF;
+#endif
+}
+
+}  // namespace uart

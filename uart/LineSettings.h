@@ -1,0 +1,41 @@
+// The process-wide line settings and the two operations that write them into the UART.
+#pragma once
+
+#include <cstdint>
+
+namespace uart {
+
+// The UART's base address and the three framing fields of the line control register, held as
+// the register's own bit patterns. One instance for the whole run; the panel's handlers change
+// the framing, start-up sets the base, and ProgramUart reads them.
+struct LineSettingsData {
+    std::int32_t portBase = 0;  // used as a 16-bit I/O address
+    std::int32_t parityBits = 0x00;  // none; 0x08 odd, 0x18 even, 0x28 mark, 0x38 space
+    std::int32_t wordLengthBits = 0;  // five bits; 1, 2, 3 for six, seven, eight
+    std::int32_t stopBits = 4;  // 1.5 stop bits with five-bit words (2 with longer); 0 for one
+};
+
+// Starts as five-bit words, no parity, 1.5 stop bits: a Baudot teleprinter's framing. None of
+// it reaches the UART until the user acts.
+inline LineSettingsData LineSettings;
+
+// Rates at or below this leave the divisor latch alone.
+inline constexpr double kMinimumRate = 35.0;
+
+// The line control byte that the framing fields make.
+std::uint8_t FramingByte(const LineSettingsData& settings);
+
+// The divisor latch value for a rate: kDivisorBase / rate, truncated toward zero, 16 bits.
+// Only meaningful for rates above kMinimumRate.
+std::uint16_t DivisorForRate(double rate);
+
+// Programs the UART at `portBase`: for a rate above 35 baud the divisor latch (open it, high
+// byte, low byte), then in every case the framing byte, which also closes the latch. A rate of
+// 0 therefore rewrites the framing and leaves the bit rate alone.
+void ProgramUart(std::int32_t portBase, double rate);
+
+// Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
+// control register and writing it back with only that bit changed.
+void SetModemLine(std::uint8_t mask, bool on);
+
+}  // namespace uart

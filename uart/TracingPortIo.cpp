@@ -1,0 +1,26 @@
+#include "uart/TracingPortIo.h"
+
+#include "uart/RecordingPortIo.h"
+
+namespace uart {
+namespace {
+
+void Print(std::FILE* out, const PortAccess& access) {
+    std::fprintf(out, "%s\n", FormatAccess(access).c_str());
+    std::fflush(out);
+}
+
+}  // namespace
+
+void TracingPortIo::Out(std::uint16_t port, std::uint8_t value) {
+    inner_.Out(port, value);
+    Print(out_, OutAccess(port, value));
+}
+
+std::uint8_t TracingPortIo::In(std::uint16_t port) {
+    const std::uint8_t value = inner_.In(port);
+    Print(out_, InAccess(port, value));
+    return value;
+}
+
+}  // namespace uart

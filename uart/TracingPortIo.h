@@ -1,0 +1,22 @@
+// Wraps another backend and prints one line per access, in order, as it happens.
+#pragma once
+
+#include <cstdio>
+
+#include "uart/PortIo.h"
+
+namespace uart {
+
+class TracingPortIo final : public PortIo {
+public:
+    TracingPortIo(PortIo& inner, std::FILE* out) : inner_(inner), out_(out) {}
+
+    void Out(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t In(std::uint16_t port) override;
+
+private:
+    PortIo& inner_;
+    std::FILE* out_;
+};
+
+}  // namespace uart
