@@ -91,7 +91,8 @@ int Main(int argc, char** argv, const Environment& environment) {
     uart::SetProcessCommandLine(commandLine);
     const auto base = static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
     std::string error;
-    std::unique_ptr<Backend> backend = Backend::Open(options, base, error, environment.ioperm);
+    std::unique_ptr<Backend> backend =
+        Backend::Open(options, base, error, environment.ioperm, environment.err);
     if (!backend) {
         std::fputs(error.c_str(), environment.err);
         return 1;

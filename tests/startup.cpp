@@ -1,0 +1,138 @@
+// The program from its command line to the panel: help and version, the refused port
+// permission, and a start that touches no register.
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+
+#include "app/PortSetApp.h"
+#include "uart/LineSettings.h"
+#include "uart/PortIo.h"
+#include "uart/RecordingPortIo.h"
+
+namespace {
+
+struct IopermCall {
+    unsigned long from = 0, num = 0;
+    int turnOn = -1;
+    int calls = 0;
+};
+IopermCall lastIoperm;
+int refusalErrno = EPERM;
+
+int RefusingIoperm(unsigned long from, unsigned long num, int turnOn) {
+    lastIoperm = {from, num, turnOn, lastIoperm.calls + 1};
+    errno = refusalErrno;
+    return -1;
+}
+
+// Runs the program's Main with `arguments`, capturing what it prints.
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+Run RunMain(QStringList arguments, uart::IopermFunction ioperm = &RefusingIoperm) {
+    arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv;
+    for (const QString& argument : arguments) storage.push_back(argument.toLocal8Bit());
+    for (QByteArray& argument : storage) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    char* outText = nullptr;
+    char* errText = nullptr;
+    std::size_t outSize = 0, errSize = 0;
+    std::FILE* out = open_memstream(&outText, &outSize);
+    std::FILE* err = open_memstream(&errText, &errSize);
+    Run run;
+    run.status = app::Main(static_cast<int>(arguments.size()), argv.data(), {ioperm, out, err});
+    std::fclose(out);
+    std::fclose(err);
+    run.out = QString::fromLocal8Bit(outText);
+    run.err = QString::fromLocal8Bit(errText);
+    std::free(outText);
+    std::free(errText);
+    return run;
+}
+
+}  // namespace
+
+class Startup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void helpAndVersionNeedNoPort() {
+        const Run help = RunMain({"--help"});
+        QCOMPARE(help.status, 0);
+        QVERIFY(help.out.startsWith("Usage: quorlix [--simulate] [--trace] [DIGIT]"));
+        QVERIFY(help.out.contains("4 = 0x3E0"));
+        const Run version = RunMain({"--version"});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, QStringLiteral("quorlix 1.0.0.1\n"));
+        QCOMPARE(lastIoperm.calls, 0);
+    }
+
+    void unknownOptionIsAnError() {
+        const Run run = RunMain({"--simulat"});
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.err.contains("unknown option --simulat"));
+    }
+
+    void refusedPermissionExplainsAndWritesNothing_data() {
+        QTest::addColumn<QString>("digit");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<unsigned>("base");
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("remedy");
+        QTest::newRow("EPERM names the capability, root and lockdown")
+            << "2" << EPERM << 0x2F8u << "0x2F8-0x2FF" << "setcap cap_sys_rawio+ep";
+        QTest::newRow("ENOSYS says no privilege helps")
+            << "1" << ENOSYS << 0x3F8u << "0x3F8-0x3FF" << "Neither root nor a capability";
+        QTest::newRow("EINVAL at 0x260") << "8" << EINVAL << 0x260u << "0x260-0x267" << "setcap";
+    }
+    void refusedPermissionExplainsAndWritesNothing() {
+        QFETCH(QString, digit);
+        QFETCH(int, error);
+        QFETCH(unsigned, base);
+        QFETCH(QString, range);
+        QFETCH(QString, remedy);
+        uart::RecordingPortIo io;
+        const uart::ScopedPortIo installed(io);
+        refusalErrno = error;
+        lastIoperm = {};
+        const Run run = RunMain({"--trace", digit});
+        QCOMPARE(run.status, 1);
+        // Exactly the UART's eight addresses were asked for, once.
+        QCOMPARE(lastIoperm.calls, 1);
+        QCOMPARE(lastIoperm.from, static_cast<unsigned long>(base));
+        QCOMPARE(lastIoperm.num, 8ul);
+        QCOMPARE(lastIoperm.turnOn, 1);
+        QVERIFY2(run.err.startsWith("quorlix: no access to the I/O ports " + range + ": " +
+                                    QString::fromLocal8Bit(std::strerror(error))),
+                 qPrintable(run.err));
+        QVERIFY2(run.err.contains(remedy), qPrintable(run.err));
+        QVERIFY(run.err.contains("quorlix --simulate"));
+        QVERIFY(!run.err.contains("out 0x") && !run.err.contains("in 0x"));
+        QVERIFY(io.Accesses().empty());
+        QCOMPARE(&uart::ThePortIo(), &io);  // the refused backend was never installed
+    }
+
+    void simulatedStartTouchesNoRegister() {
+        // The panel opens, is photographed and closes again without a click: no access at all.
+        QTemporaryDir dir;
+        const QString picture = dir.filePath("panel.png");
+        uart::LineSettings = {};
+        lastIoperm = {};
+        const Run run = RunMain({"--simulate", "--trace", "-platform", "offscreen", "--screenshot",
+                                 picture, "2"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, QString());  // --trace printed nothing
+        QCOMPARE(run.out, QStringLiteral("simulated UART at 0x2F8: 12 (9600.00 Bd) 5N1 DTR- RTS- "
+                                         "OUT1- OUT2+ LOOP-\n"));
+        QCOMPARE(uart::LineSettings.portBase, 0x2F8);
+        QVERIFY(QFileInfo(picture).size() > 0);
+        QCOMPARE(lastIoperm.calls, 0);  // the simulator needs no permission
+    }
+};
+
+QTEST_APPLESS_MAIN(Startup)
+#include "startup.moc"
