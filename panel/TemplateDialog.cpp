@@ -90,6 +90,7 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& row) {
             auto* button = new QPushButton(text, this);
             button->setAutoDefault(false);
             button->setDefault(row.kind == ControlKind::DefaultPushButton);
+            if (row.id == res::IDOK) connect(button, &QPushButton::clicked, this, &QDialog::accept);
             widget = button;
             break;
         }
