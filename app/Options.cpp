@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "app/ScriptedMode.h"
+
 namespace app {
 namespace {
 
@@ -11,20 +13,25 @@ struct ToolkitOption {
     bool takesValue;
 };
 constexpr ToolkitOption kToolkitOptions[] = {
-    {"platform", true},   {"platformpluginpath", true}, {"platformtheme", true},
-    {"plugin", true},     {"qwindowgeometry", true},    {"qwindowicon", true},
-    {"qwindowtitle", true}, {"session", true},          {"display", true},
-    {"geometry", true},   {"style", true},              {"stylesheet", true},
-    {"qmljsdebugger", false}, {"reverse", false},       {"widgetcount", false},
-    {"nograb", false},    {"dograb", false},            {"sync", false},
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"session", true},
+    {"display", true},         {"geometry", true},
+    {"style", true},           {"stylesheet", true},
+    {"qmljsdebugger", false},  {"reverse", false},
+    {"widgetcount", false},    {"nograb", false},
+    {"dograb", false},         {"sync", false},
 };
 
 const ToolkitOption* FindToolkitOption(std::string_view argument) {
-    if (argument.size() < 2 || argument[0] != '-') return nullptr;
+    if (argument.size() < 2 || argument[0] != '-')
+        return nullptr;
     std::string_view name = argument.substr(argument.starts_with("--") ? 2 : 1);
     name = name.substr(0, name.find('='));
     for (const ToolkitOption& option : kToolkitOptions) {
-        if (option.name == name) return &option;
+        if (option.name == name)
+            return &option;
     }
     return nullptr;
 }
@@ -43,16 +50,30 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (argument == "--version") {
             options.version = true;
-        } else if (argument == "--screenshot") {
+        } else if (argument == "--screenshot" || argument == "--device" || argument == "--apply" ||
+                   argument == "--dtr" || argument == "--rts") {
             if (i + 1 == arguments.size()) {
-                options.error = "--screenshot needs a file name";
+                options.error = argument + " needs a value";
                 break;
             }
-            options.screenshot = arguments[++i];
+            const std::string& value = arguments[++i];
+            if (argument == "--screenshot")
+                options.screenshot = value;
+            if (argument == "--device")
+                options.device = value;
+            if (argument == "--apply")
+                options.apply = value;
+            if ((argument == "--dtr" && !ParseSwitch(value, options.dtr)) ||
+                (argument == "--rts" && !ParseSwitch(value, options.rts))) {
+                options.error = argument + " takes on or off, not " + value;
+                break;
+            }
         } else if (const ToolkitOption* toolkit = FindToolkitOption(argument)) {
             options.toolkit.push_back(argument);
-            const bool valueFollows = toolkit->takesValue && argument.find('=') == std::string::npos;
-            if (valueFollows && i + 1 < arguments.size()) options.toolkit.push_back(arguments[++i]);
+            const bool valueFollows =
+                toolkit->takesValue && argument.find('=') == std::string::npos;
+            if (valueFollows && i + 1 < arguments.size())
+                options.toolkit.push_back(arguments[++i]);
         } else if (argument.starts_with("--")) {
             options.error = "unknown option " + argument;
             break;
@@ -60,6 +81,9 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             // The port digit, or anything else: the scan decides what it means.
             options.arguments.push_back(argument);
         }
+    }
+    if (options.error.empty() && options.simulate && !options.device.empty()) {
+        options.error = "--simulate and --device exclude each other";
     }
     return options;
 }
@@ -74,24 +98,38 @@ std::string FormCommandLine(const Options& options) {
 }
 
 std::string UsageText() {
-    return "Usage: quorlix [--simulate] [--trace] [DIGIT]\n"
+    return "Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]\n"
+           "       quorlix --apply RATE[,FRAMING] [--dtr on|off] [--rts on|off]\n"
+           "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
+           "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
            "serial port by writing its registers, while your terminal program keeps using it.\n"
            "Nothing is written until you use the panel; nothing is restored when it closes.\n"
            "\n"
-           "  DIGIT         the port: 1 = 0x3F8   2 = 0x2F8   3 = 0x3E8   4 = 0x3E0\n"
-           "                          5 = 0x2F0   6 = 0x2E8   7 = 0x2E0   8 = 0x260\n"
-           "                anything else, or none, means 0x2F8\n"
-           "  --simulate    program a simulated 16550 instead of the real port\n"
-           "  --trace       print every register access to standard error\n"
-           "                (out 0x2FB 0x80, in 0x2FC 0x08)\n"
-           "  --screenshot FILE  save a picture of the panel to FILE and close it\n"
-           "  --help        show this text\n"
-           "  --version     show the version\n"
+           "  DIGIT             the port: 1 = 0x3F8   2 = 0x2F8   3 = 0x3E8   4 = 0x3E0\n"
+           "                              5 = 0x2F0   6 = 0x2E8   7 = 0x2E0   8 = 0x260\n"
+           "                    anything else, or none, means 0x2F8\n"
+           "  --simulate        program a simulated 16550 instead of the real port\n"
+           "  --device PATH     reach the port through its serial driver (/dev/ttyS1,\n"
+           "                    /dev/ttyUSB0 ...): no I/O port permission needed\n"
+           "  --trace           print every register access to standard error\n"
+           "                    (out 0x2FB 0x80, in 0x2FC 0x08)\n"
+           "  --apply RATE[,FRAMING]  set the port without the panel and exit; FRAMING is\n"
+           "                    data bits, parity N/O/E/M/S and stop bits: 5N1.5, 8E1, 7M2\n"
+           "  --dtr on|off, --rts on|off  raise or drop a modem line without the panel\n"
+           "  --screenshot FILE save a picture of the panel to FILE and close it\n"
+           "  --help            show this text\n"
+           "  --version         show the version\n"
            "\n"
-           "The real port needs the CAP_SYS_RAWIO capability (sudo setcap cap_sys_rawio+ep\n"
+           "Examples:\n"
+           "  quorlix --simulate                      try the panel without hardware\n"
+           "  quorlix 1                               the panel on the port at 0x3F8\n"
+           "  quorlix --apply 45.45,5N1.5 --dtr on 2  a Baudot line at 0x2F8\n"
+           "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
+           "\n"
+           "I/O ports need the CAP_SYS_RAWIO capability (sudo setcap cap_sys_rawio+ep\n"
            "$(command -v quorlix)) or root; started through sudo, the program gives root back\n"
-           "before the panel opens.\n";
+           "before the panel opens. A serial device needs membership of its group (dialout).\n";
 }
 
 }  // namespace app

@@ -2,6 +2,7 @@
 // line the port digit is scanned from.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,14 @@ struct Options {
     bool trace = false;
     bool help = false;
     bool version = false;
-    std::string screenshot;  // save a picture of the panel there, then close it
+    std::string screenshot;              // save a picture of the panel there, then close it
+    std::string device;                  // reach the UART through this serial device's driver
+    std::optional<std::string> apply;    // scripted mode: RATE[,FRAMING]
+    std::optional<bool> dtr;             // scripted mode
+    std::optional<bool> rts;             // scripted mode
     std::vector<std::string> arguments;  // what is left, in order: the port digit and the rest
-    std::vector<std::string> toolkit;  // the toolkit's own options, handed on to it
-    std::string error;  // set when the command line makes no sense
+    std::vector<std::string> toolkit;    // the toolkit's own options, handed on to it
+    std::string error;                   // set when the command line makes no sense
 };
 
 // Reads the arguments that follow the program name.
@@ -26,5 +31,10 @@ Options ParseOptions(const std::vector<std::string>& arguments);
 std::string FormCommandLine(const Options& options);
 
 std::string UsageText();
+
+// Whether the options ask for the scripted mode rather than the panel.
+inline bool IsScripted(const Options& options) {
+    return options.apply.has_value() || options.dtr.has_value() || options.rts.has_value();
+}
 
 }  // namespace app

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/Privileges.h"
+#include "app/ScriptedMode.h"
 #include "panel/PortSetDlg.h"
 #include "res/Strings.h"
+#include "uart/DriverPortIo.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
 #include "uart/TracingPortIo.h"
@@ -17,11 +19,13 @@ namespace {
 
 bool HasDisplay(const Options& options) {
     for (const std::string& option : options.toolkit) {
-        if (option.find("platform") != std::string::npos) return true;
+        if (option.find("platform") != std::string::npos)
+            return true;
     }
     for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(variable);
-        if (value != nullptr && *value != '\0') return true;
+        if (value != nullptr && *value != '\0')
+            return true;
     }
     return false;
 }
@@ -58,9 +62,16 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
         auto simulated = std::make_unique<uart::SimulatedUart>(base);
         backend->simulated_ = simulated.get();
         backend->device_ = std::move(simulated);
+    } else if (!options.device.empty()) {
+        auto driver = uart::DeviceSerialDriver::Open(options.device, error);
+        if (!driver)
+            return nullptr;
+        backend->device_ =
+            std::make_unique<uart::DriverPortIo>(base, options.device, std::move(driver));
     } else {
         backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
-        if (!backend->device_) return nullptr;
+        if (!backend->device_)
+            return nullptr;
     }
     if (options.trace) {
         backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut);
@@ -71,6 +82,7 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
 int Main(int argc, char** argv, const Environment& environment) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const Options options = ParseOptions(arguments);
+    std::string error;
     if (!options.error.empty()) {
         std::fprintf(environment.err, "quorlix: %s\nTry 'quorlix --help'.\n",
                      options.error.c_str());
@@ -80,17 +92,24 @@ int Main(int argc, char** argv, const Environment& environment) {
         std::fputs(UsageText().c_str(), environment.out);
         return 0;
     }
+    ApplyRequest request;
+    if (options.apply && !ParseApply(*options.apply, request, error)) {
+        std::fprintf(environment.err, "quorlix: %s\nTry 'quorlix --help'.\n", error.c_str());
+        return 2;
+    }
+    request.dtr = options.dtr;
+    request.rts = options.rts;
     if (options.version) {
-        std::fprintf(environment.out, "quorlix %.*s\n", static_cast<int>(res::kVersionDotted.size()),
-                     res::kVersionDotted.data());
+        std::fprintf(environment.out, "quorlix %.*s\n",
+                     static_cast<int>(res::kVersionDotted.size()), res::kVersionDotted.data());
         return 0;
     }
 
     // The port is known before any window opens, so that the permission for it is settled first.
     const std::string commandLine = FormCommandLine(options);
     uart::SetProcessCommandLine(commandLine);
-    const auto base = static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
-    std::string error;
+    const auto base =
+        static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
     std::unique_ptr<Backend> backend =
         Backend::Open(options, base, error, environment.ioperm, environment.err);
     if (!backend) {
@@ -101,22 +120,32 @@ int Main(int argc, char** argv, const Environment& environment) {
         std::fputs(dropped.c_str(), environment.err);
         return 1;
     }
+    const uart::ScopedPortIo installed(backend->Io());
+    if (IsScripted(options)) {
+        const int status =
+            RunScripted(request, backend->Io(), base, environment.out, environment.err);
+        if (const uart::SimulatedUart* simulated = backend->Simulated()) {
+            std::fprintf(environment.out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
+                         uart::Describe(simulated->View()).c_str());
+        }
+        return status;
+    }
     if (!HasDisplay(options)) {
         std::fputs(kNoDisplayMessage, environment.err);
         return 1;
     }
 
-    const uart::ScopedPortIo installed(backend->Io());
     std::vector<std::string> toolkitArguments{argc > 0 ? argv[0] : "quorlix"};
     toolkitArguments.insert(toolkitArguments.end(), options.toolkit.begin(), options.toolkit.end());
     std::vector<char*> toolkitArgv;
-    for (std::string& argument : toolkitArguments) toolkitArgv.push_back(argument.data());
+    for (std::string& argument : toolkitArguments)
+        toolkitArgv.push_back(argument.data());
     toolkitArgv.push_back(nullptr);
     int toolkitArgc = static_cast<int>(toolkitArguments.size());
     QApplication application(toolkitArgc, toolkitArgv.data());
     QApplication::setApplicationName(QStringLiteral("quorlix"));
-    QApplication::setApplicationVersion(QString::fromLatin1(res::kVersionDotted.data(),
-                                                            static_cast<int>(res::kVersionDotted.size())));
+    QApplication::setApplicationVersion(QString::fromLatin1(
+        res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));
 
     CPortSetApp app(QString::fromStdString(options.screenshot));
     app.InitInstance();

@@ -20,15 +20,16 @@ namespace app {
 
 // Runs the panel modally as the program's only window.
 class CPortSetApp {
-public:
-    explicit CPortSetApp(QString screenshotPath = {}) : screenshotPath_(std::move(screenshotPath)) {}
+  public:
+    explicit CPortSetApp(QString screenshotPath = {})
+        : screenshotPath_(std::move(screenshotPath)) {}
 
     // Builds the panel, runs it until it closes, and returns false: the program then ends.
     bool InitInstance();
 
     QWidget* MainWindow() const { return mainWindow_; }
 
-private:
+  private:
     QString screenshotPath_;
     QWidget* mainWindow_ = nullptr;
 };
@@ -36,7 +37,7 @@ private:
 // The backend the options ask for, at `base`, wrapped for --trace. Null with `error` set when the
 // ports cannot be had; nothing has been accessed then.
 class Backend {
-public:
+  public:
     static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
                                          std::string& error, uart::IopermFunction ioperm = nullptr,
                                          std::FILE* traceOut = stderr);
@@ -46,7 +47,7 @@ public:
     // The simulated UART, when that is the backend.
     uart::SimulatedUart* Simulated() const { return simulated_; }
 
-private:
+  private:
     Backend() = default;
 
     std::unique_ptr<uart::PortIo> device_;

@@ -1,3 +1,5 @@
 #include "app/PortSetApp.h"
 
-int main(int argc, char** argv) { return app::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return app::Main(argc, argv);
+}

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -19,6 +20,7 @@
 #include "res/AppIcon.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
+#include "uart/PortIo.h"
 #include "uart/PortSelection.h"
 #include "uart/Registers.h"
 
@@ -27,6 +29,9 @@ namespace {
 
 using uart::LineSettings;
 using uart::LineSettingsData;
+
+// The status line's height in dialog units: room for three wrapped lines.
+constexpr int kStatusHeight = 26;
 
 constexpr FramingChoice kFramingChoices[] = {
     {res::IDC_PARITY_NONE, &LineSettingsData::parityBits, uart::kParityNone, false},
@@ -48,8 +53,8 @@ constexpr struct {
     std::int32_t code;
     int id;
 } kParityButtons[] = {
-    {uart::kParityNone, res::IDC_PARITY_NONE}, {uart::kParityOdd, res::IDC_PARITY_ODD},
-    {uart::kParityEven, res::IDC_PARITY_EVEN}, {uart::kParityMark, res::IDC_PARITY_MARK},
+    {uart::kParityNone, res::IDC_PARITY_NONE},   {uart::kParityOdd, res::IDC_PARITY_ODD},
+    {uart::kParityEven, res::IDC_PARITY_EVEN},   {uart::kParityMark, res::IDC_PARITY_MARK},
     {uart::kParitySpace, res::IDC_PARITY_SPACE},
 };
 
@@ -65,8 +70,10 @@ bool IsQueuedMessage(QEvent::Type type) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
         case QEvent::Timer:
-        case QEvent::Paint: return true;
-        default: return false;
+        case QEvent::Paint:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -78,7 +85,8 @@ constexpr char kHighlightStyle[] =
     " background-color: palette(highlight); color: palette(highlighted-text); }";
 
 void SetHighlight(QRadioButton* button, bool on) {
-    if (button->property(kHighlightProperty).toBool() == on) return;
+    if (button->property(kHighlightProperty).toBool() == on)
+        return;
     button->setProperty(kHighlightProperty, on);
     button->style()->unpolish(button);
     button->style()->polish(button);
@@ -91,9 +99,28 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon) {
     return {(client.width() - icon.width() + 1) / 2, (client.height() - icon.height() + 1) / 2};
 }
 
+QString RateStatus(double rate) {
+    const std::uint16_t divisor = uart::DivisorForRate(rate);
+    if (divisor == 0)
+        return QStringLiteral("0 \u2192 no defined rate");
+    const double produced = uart::kDivisorBase / divisor;
+    return QString::asprintf("%u \u2192 %.2f Bd %+.2f %%", divisor, produced,
+                             (produced - rate) / rate * 100.0);
+}
+
 CPortSetDlg::CPortSetDlg(QWidget* parent)
     : TemplateDialog(res::kPortSetDialog, parent), icon_(res::LoadAppIcon()) {
     setStyleSheet(QString::fromLatin1(kHighlightStyle));
+    // The status line sits below the template's controls, across the panel.
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("IDC_STATUS"));
+    status_->setWordWrap(true);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setFocusPolicy(Qt::NoFocus);
+    const QRect area = Units().ToPixels({3, 311, 72, kStatusHeight});
+    status_->setGeometry(area);
+    setFixedSize(width(), area.bottom() + 1 + Units().Y(3));
     RouteEvents();
 }
 
@@ -135,12 +162,34 @@ bool CPortSetDlg::OnInitDialog() {
     LineSettings.portBase = uart::SelectPortFromCommandLine(uart::GetProcessCommandLine());
     display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
     RefreshFormatButtons();
+    UpdateStatus(0);
     return true;
 }
 
 void CPortSetDlg::ApplyLineSettings(double rate) {
     uart::ProgramUart(LineSettings.portBase, rate);
     RefreshFormatButtons();
+    UpdateStatus(rate);
+}
+
+QString CPortSetDlg::StatusText() const {
+    return status_->text();
+}
+
+void CPortSetDlg::UpdateStatus(double rate) {
+    uart::PortIo& io = uart::ThePortIo();
+    if (rate > uart::kMinimumRate)
+        rateLine_ = RateStatus(rate);
+    QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
+    if (!rateLine_.isEmpty())
+        lines << rateLine_;
+    const std::string notice = io.TakeNotice();
+    const bool failed = io.TakeFailure();
+    if (!notice.empty())
+        lines << QString::fromStdString(notice);
+    status_->setText(lines.join(QLatin1Char('\n')));
+    status_->setToolTip(status_->text());
+    status_->setProperty("failed", failed);
 }
 
 void CPortSetDlg::RefreshFormatButtons() {
@@ -153,7 +202,8 @@ void CPortSetDlg::RefreshFormatButtons() {
         CheckRadioButton(res::IDC_BITS_5, res::IDC_BITS_8,
                          res::IDC_BITS_5 + LineSettings.wordLengthBits);
     }
-    if (LineSettings.stopBits != 0 && LineSettings.stopBits != uart::kLcrStop) return;
+    if (LineSettings.stopBits != 0 && LineSettings.stopBits != uart::kLcrStop)
+        return;
     const bool fiveBitWords = LineSettings.wordLengthBits == 0;
     // Five-bit words cannot have two stop bits, longer words cannot have one and a half.
     SetHighlight(stop1_, false);
@@ -184,19 +234,20 @@ void CPortSetDlg::StepRate(int delta) {
 
 void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
     LineSettings.*choice.field = choice.code;
-    if (choice.turnsParityOff) LineSettings.parityBits = uart::kParityNone;
+    if (choice.turnsParityOff)
+        LineSettings.parityBits = uart::kParityNone;
     ApplyLineSettings(0);
 }
 
 void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     uart::SetModemLine(mask, box->isChecked());
+    UpdateStatus(0);
 }
 
 bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
     if (target == slider_ && slider_ != nullptr && IsQueuedMessage(event->type())) {
-        const bool leftRelease =
-            event->type() == QEvent::MouseButtonRelease &&
-            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        const bool leftRelease = event->type() == QEvent::MouseButtonRelease &&
+                                 static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
         if (leftRelease) {
             // The end of a drag programs the rate the display shows and puts the slider there.
             const double rate = ReadRate(display_->text());
@@ -210,7 +261,8 @@ bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
 }
 
 bool CPortSetDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == GetDlgItem(res::IDC_RATE_SLIDER)) return PreTranslateMessage(watched, event);
+    if (watched == GetDlgItem(res::IDC_RATE_SLIDER))
+        return PreTranslateMessage(watched, event);
     return TemplateDialog::eventFilter(watched, event);
 }
 
@@ -219,8 +271,8 @@ QMenu* CPortSetDlg::CreateSystemMenu() {
     menu->setObjectName(QStringLiteral("IDM_SYSTEM_MENU"));
     menu->addAction(tr("&Move"))->setData(res::SC_MOVE);
     menu->addAction(tr("&Close"))->setData(res::SC_CLOSE);
-    const QString aboutText = QString::fromUtf8(res::kAboutMenuText.data(),
-                                                static_cast<int>(res::kAboutMenuText.size()));
+    const QString aboutText =
+        QString::fromUtf8(res::kAboutMenuText.data(), static_cast<int>(res::kAboutMenuText.size()));
     if (!aboutText.isEmpty()) {
         menu->addSeparator();
         menu->addAction(aboutText)->setData(res::IDM_ABOUTBOX);
@@ -233,7 +285,8 @@ void CPortSetDlg::ShowSystemMenu(QPoint globalPosition) {
     const QAction* chosen = menu->exec(globalPosition);
     const int command = chosen != nullptr ? chosen->data().toInt() : 0;
     menu->deleteLater();
-    if (command != 0) OnSysCommand(command);
+    if (command != 0)
+        OnSysCommand(command);
 }
 
 void CPortSetDlg::OnSysCommand(int command) {
@@ -243,11 +296,15 @@ void CPortSetDlg::OnSysCommand(int command) {
             about.DoModal();
             break;
         }
-        case res::SC_CLOSE: close(); break;
-        case res::SC_MOVE:
-            if (QWindow* window = windowHandle()) window->startSystemMove();
+        case res::SC_CLOSE:
+            close();
             break;
-        default: break;
+        case res::SC_MOVE:
+            if (QWindow* window = windowHandle())
+                window->startSystemMove();
+            break;
+        default:
+            break;
     }
 }
 

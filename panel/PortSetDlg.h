@@ -11,6 +11,7 @@
 #include "uart/LineSettings.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
@@ -32,7 +33,7 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon);
 
 class CPortSetDlg : public TemplateDialog {
     Q_OBJECT
-public:
+  public:
     explicit CPortSetDlg(QWidget* parent = nullptr);
 
     // Programs the UART with the current framing and `rate` (0 leaves the divisor alone), then
@@ -53,6 +54,10 @@ public:
 
     QIcon OnQueryDragIcon() const { return icon_; }
 
+    // The line below the controls: where the UART is and how it is reached, what the last rate
+    // really gives, and what the backend had to say.
+    QString StatusText() const;
+
     // The handlers, as the controls' clicks reach them.
     void OnRatePreset(const RatePreset& preset);
     void OnStepDown() { StepRate(-kStepPositions); }
@@ -60,7 +65,7 @@ public:
     void OnFramingButton(const FramingChoice& choice);
     void OnModemLine(QCheckBox* box, std::uint8_t mask);
 
-protected:
+  protected:
     void DoDataExchange() override;
     bool OnInitDialog() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,10 +73,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
+    void UpdateStatus(double rate);
 
     // Bound by DoDataExchange.
     QRadioButton* stop1_ = nullptr;
@@ -82,6 +88,12 @@ private:
     TrackbarSlider* slider_ = nullptr;
     QLineEdit* display_ = nullptr;
     QIcon icon_;
+    QLabel* status_ = nullptr;
+    QString rateLine_;
 };
+
+// "2534 → 45.46 Bd +0.03 %": the divisor a rate gives, the rate that divisor produces, and its
+// error against the rate asked for.
+QString RateStatus(double rate);
 
 }  // namespace panel

@@ -14,13 +14,13 @@ constexpr int kDisplayReadLimit = 28;
 
 // Switches the calling thread to the C locale for the life of the object.
 class CLocaleScope {
-public:
+  public:
     CLocaleScope() : previous_(uselocale(CLocale())) {}
     ~CLocaleScope() { uselocale(previous_); }
     CLocaleScope(const CLocaleScope&) = delete;
     CLocaleScope& operator=(const CLocaleScope&) = delete;
 
-private:
+  private:
     static locale_t CLocale() {
         static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
         return c;
@@ -47,9 +47,12 @@ int PositionForRate(double rate) {
     const double position = std::trunc(ToSinglePrecision(rate) * 100.0);
     // The display only ever holds rates the program wrote, but an int conversion must never
     // see a value it cannot hold.
-    if (std::isnan(position)) return 0;
-    if (position >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (position <= static_cast<double>(INT_MIN)) return INT_MIN;
+    if (std::isnan(position))
+        return 0;
+    if (position >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (position <= static_cast<double>(INT_MIN))
+        return INT_MIN;
     return static_cast<int>(position);
 }
 

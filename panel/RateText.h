@@ -13,13 +13,17 @@ QString FormatRate(double rate);
 double ReadRate(const QString& displayText);
 
 // The rate as single precision holds it, widened back to double.
-inline double ToSinglePrecision(double rate) { return static_cast<double>(static_cast<float>(rate)); }
+inline double ToSinglePrecision(double rate) {
+    return static_cast<double>(static_cast<float>(rate));
+}
 
 // The slider position for a rate read back from the display: the single-precision rate times
 // 100.0 in double precision, truncated toward zero (" 74.20" gives 7419).
 int PositionForRate(double rate);
 
 // The rate of a slider position, in baud: position / 100.0.
-inline double RateForPosition(int position) { return position / 100.0; }
+inline double RateForPosition(int position) {
+    return position / 100.0;
+}
 
 }  // namespace panel

@@ -26,21 +26,24 @@ int MulDiv(int value, int numerator, int denominator) {
 }
 
 bool IsArrow(int key) {
-    return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left ||
-           key == Qt::Key_Right;
+    return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Left || key == Qt::Key_Right;
 }
 
 }  // namespace
 
 DialogUnits DialogUnits::ForFont(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int alphabet =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int alphabet = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(alphabet / 26 + 1) / 2, metrics.height()};
 }
 
-int DialogUnits::X(int units) const { return MulDiv(units, baseX, 4); }
-int DialogUnits::Y(int units) const { return MulDiv(units, baseY, 8); }
+int DialogUnits::X(int units) const {
+    return MulDiv(units, baseX, 4);
+}
+int DialogUnits::Y(int units) const {
+    return MulDiv(units, baseY, 8);
+}
 
 QRect DialogUnits::ToPixels(const res::DialogRect& rect) const {
     return {X(rect.x), Y(rect.y), X(rect.width), Y(rect.height)};
@@ -84,20 +87,24 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& row) {
             widget = radio;
             break;
         }
-        case ControlKind::AutoCheckBox: widget = new QCheckBox(text, this); break;
+        case ControlKind::AutoCheckBox:
+            widget = new QCheckBox(text, this);
+            break;
         case ControlKind::PushButton:
         case ControlKind::DefaultPushButton: {
             auto* button = new QPushButton(text, this);
             button->setAutoDefault(false);
             button->setDefault(row.kind == ControlKind::DefaultPushButton);
-            if (row.id == res::IDOK) connect(button, &QPushButton::clicked, this, &QDialog::accept);
+            if (row.id == res::IDOK)
+                connect(button, &QPushButton::clicked, this, &QDialog::accept);
             widget = button;
             break;
         }
         case ControlKind::Edit: {
             auto* edit = new QLineEdit(text, this);
             edit->setReadOnly((row.style & res::kReadOnly) != 0);
-            if (row.style & res::kCentred) edit->setAlignment(Qt::AlignCenter);
+            if (row.style & res::kCentred)
+                edit->setAlignment(Qt::AlignCenter);
             edit->setFrame((row.style & res::kBorder) != 0);
             widget = edit;
             break;
@@ -105,7 +112,8 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& row) {
         case ControlKind::Trackbar: {
             auto* slider = new TrackbarSlider(
                 (row.style & res::kVertical) ? Qt::Vertical : Qt::Horizontal, this);
-            if (row.style & res::kTicksBothSides) slider->setTickPosition(QSlider::TicksBothSides);
+            if (row.style & res::kTicksBothSides)
+                slider->setTickPosition(QSlider::TicksBothSides);
             widget = slider;
             break;
         }
@@ -127,7 +135,8 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& row) {
             list->setVerticalScrollBarPolicy((row.style & res::kVerticalScrollBar)
                                                  ? Qt::ScrollBarAsNeeded
                                                  : Qt::ScrollBarAlwaysOff);
-            if (!(row.style & res::kBorder)) list->setFrameShape(QFrame::NoFrame);
+            if (!(row.style & res::kBorder))
+                list->setFrameShape(QFrame::NoFrame);
             widget = list;
             break;
         }
@@ -156,7 +165,8 @@ void TemplateDialog::BuildControls() {
             widget->setFocusPolicy(Qt::NoFocus);
         } else if (row.style & res::kTabStop) {
             widget->setFocusPolicy(Qt::StrongFocus);
-            if (previousTabStop != nullptr) setTabOrder(previousTabStop, widget);
+            if (previousTabStop != nullptr)
+                setTabOrder(previousTabStop, widget);
             previousTabStop = widget;
         } else {
             widget->setFocusPolicy(Qt::ClickFocus);
@@ -169,56 +179,67 @@ void TemplateDialog::BuildControls() {
             }
             radioGroup->addButton(static_cast<QRadioButton*>(widget), row.id);
         }
-        if (qobject_cast<QAbstractButton*>(widget) != nullptr) widget->installEventFilter(this);
+        if (qobject_cast<QAbstractButton*>(widget) != nullptr)
+            widget->installEventFilter(this);
     }
     // Group boxes stay behind the controls they frame, whatever their place in the template.
     for (const Control& control : controls_) {
-        if (control.row->kind == res::ControlKind::GroupBox) control.widget->lower();
+        if (control.row->kind == res::ControlKind::GroupBox)
+            control.widget->lower();
     }
 }
 
 const TemplateDialog::Control* TemplateDialog::Find(const QWidget* widget) const {
     for (const Control& control : controls_) {
-        if (control.widget == widget) return &control;
+        if (control.widget == widget)
+            return &control;
     }
     return nullptr;
 }
 
 QWidget* TemplateDialog::GetDlgItem(int id) const {
-    if (id == res::IDC_STATIC) return nullptr;
+    if (id == res::IDC_STATIC)
+        return nullptr;
     for (const Control& control : controls_) {
-        if (control.row->id == id) return control.widget;
+        if (control.row->id == id)
+            return control.widget;
     }
     return nullptr;
 }
 
 void TemplateDialog::CheckRadioButton(int first, int last, int id) {
     for (const Control& control : controls_) {
-        if (control.row->id < first || control.row->id > last) continue;
+        if (control.row->id < first || control.row->id > last)
+            continue;
         if (auto* button = qobject_cast<QAbstractButton*>(control.widget)) {
             // Unchecking one button of an exclusive group needs the group's consent.
             QButtonGroup* group = button->group();
             const bool exclusive = group != nullptr && group->exclusive();
-            if (exclusive) group->setExclusive(false);
+            if (exclusive)
+                group->setExclusive(false);
             button->setChecked(control.row->id == id);
-            if (exclusive) group->setExclusive(true);
+            if (exclusive)
+                group->setExclusive(true);
         }
     }
 }
 
 QWidget* TemplateDialog::NextDlgGroupItem(QWidget* from, bool previous) const {
     const Control* start = Find(from);
-    if (start == nullptr) return from;
+    if (start == nullptr)
+        return from;
     std::vector<QWidget*> members;
     std::size_t position = 0;
     for (const Control& control : controls_) {
-        if (control.keyboardGroup != start->keyboardGroup) continue;
+        if (control.keyboardGroup != start->keyboardGroup)
+            continue;
         const bool usable =
-            control.widget == from ||
-            (control.widget->focusPolicy() != Qt::NoFocus && control.widget->isEnabled() &&
-             !control.widget->isHidden());
-        if (!usable) continue;
-        if (&control == start) position = members.size();
+            control.widget == from || (control.widget->focusPolicy() != Qt::NoFocus &&
+                                       control.widget->isEnabled() && !control.widget->isHidden());
+        if (!usable)
+            continue;
+        if (&control == start)
+            position = members.size();
         members.push_back(control.widget);
     }
     const std::size_t count = members.size();
@@ -277,7 +298,8 @@ bool TemplateDialog::eventFilter(QObject* watched, QEvent* event) {
             if (next != widget) {
                 next->setFocus(previous ? Qt::BacktabFocusReason : Qt::TabFocusReason);
                 // Moving onto a radio button selects it, as a click would.
-                if (auto* radio = qobject_cast<QRadioButton*>(next)) radio->click();
+                if (auto* radio = qobject_cast<QRadioButton*>(next))
+                    radio->click();
             }
             return true;
         }

@@ -34,7 +34,7 @@ QFont TemplateFont(const res::DialogTemplate& dialogTemplate);
 
 class TemplateDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TemplateDialog(const res::DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
 
     // Runs the dialog modally and returns its result.
@@ -59,7 +59,7 @@ public:
     // wrapping around; `from` itself when it is alone.
     QWidget* NextDlgGroupItem(QWidget* from, bool previous) const;
 
-protected:
+  protected:
     // Binds members to controls; called by the base initialisation.
     virtual void DoDataExchange() {}
     // Runs once, when the dialog is first shown. True gives the focus to the first tab stop.
@@ -69,7 +69,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     struct Control {
         const res::ControlTemplate* row;
         QWidget* widget;

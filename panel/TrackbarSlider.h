@@ -9,13 +9,13 @@ namespace panel {
 
 class TrackbarSlider : public QSlider {
     Q_OBJECT
-public:
+  public:
     explicit TrackbarSlider(Qt::Orientation orientation, QWidget* parent = nullptr);
 
     // Sets the range and keeps the page a fifth of it.
     void SetTrackbarRange(int minimum, int maximum);
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 

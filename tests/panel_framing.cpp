@@ -218,7 +218,12 @@ private slots:
         PanelFixture f;
         const panel::DialogUnits& own = f.panel->Units();
         QVERIFY(own.baseX > 0 && own.baseY > 0);
-        QCOMPARE(f.panel->size(), own.ToPixels(78, 311));
+        // The template's area, and the status line below it.
+        QCOMPARE(f.panel->width(), own.X(78));
+        const QWidget* status = f.panel->findChild<QWidget*>(QStringLiteral("IDC_STATUS"));
+        QVERIFY(status != nullptr);
+        QVERIFY(status->geometry().top() >= own.Y(311));
+        QVERIFY(f.panel->rect().contains(status->geometry()));
         for (const res::ControlTemplate& row : res::kPortSetDialog.controls) {
             const QWidget* widget = f.panel->findChild<QWidget*>(QString::fromLatin1(row.name));
             QVERIFY2(widget != nullptr, row.name);
@@ -227,7 +232,7 @@ private slots:
             }
         }
         QCOMPARE(f.panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(),
-                 29);
+                 29 + 1);
         const auto flags = f.panel->windowFlags();
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint) && !(flags & Qt::WindowMaximizeButtonHint));
     }

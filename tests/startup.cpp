@@ -63,7 +63,7 @@ private slots:
     void helpAndVersionNeedNoPort() {
         const Run help = RunMain({"--help"});
         QCOMPARE(help.status, 0);
-        QVERIFY(help.out.startsWith("Usage: quorlix [--simulate] [--trace] [DIGIT]"));
+        QVERIFY(help.out.startsWith("Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]"));
         QVERIFY(help.out.contains("4 = 0x3E0"));
         const Run version = RunMain({"--version"});
         QCOMPARE(version.status, 0);

@@ -33,7 +33,8 @@ const char* ReasonFor(int error) {
                    "it, or a virtual machine or container withholds it";
         case EINVAL:
             return "The kernel does not accept this address range";
-        default: return "The kernel refused the request";
+        default:
+            return "The kernel refused the request";
     }
 }
 
@@ -64,11 +65,13 @@ std::string PortPermissionMessage(std::uint16_t base, int error) {
 }
 
 std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::string& error,
-                                                     IopermFunction ioperm) {
+                                                    IopermFunction ioperm) {
 #if QUORLIX_HAS_PORT_IO
-    if (ioperm == nullptr) ioperm = &::ioperm;
+    if (ioperm == nullptr)
+        ioperm = &::ioperm;
 #else
-    if (ioperm == nullptr) ioperm = &NoIoperm;
+    if (ioperm == nullptr)
+        ioperm = &NoIoperm;
 #endif
     errno = 0;
     if (ioperm(base, kPortSpan, 1) != 0) {

@@ -16,7 +16,7 @@ using IopermFunction = int (*)(unsigned long from, unsigned long num, int turnOn
 std::string PortPermissionMessage(std::uint16_t base, int error);
 
 class DirectPortIo final : public PortIo {
-public:
+  public:
     // Asks for base..base+7 and nothing else (never iopl), on the calling thread, which must
     // be the one that makes every access. On refusal returns null and fills `error`; no port
     // has been touched.
@@ -26,7 +26,7 @@ public:
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
 
-private:
+  private:
     DirectPortIo() = default;
 };
 

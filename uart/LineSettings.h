@@ -9,8 +9,8 @@ namespace uart {
 // the register's own bit patterns. One instance for the whole run; the panel's handlers change
 // the framing, start-up sets the base, and ProgramUart reads them.
 struct LineSettingsData {
-    std::int32_t portBase = 0;  // used as a 16-bit I/O address
-    std::int32_t parityBits = 0x00;  // none; 0x08 odd, 0x18 even, 0x28 mark, 0x38 space
+    std::int32_t portBase = 0;        // used as a 16-bit I/O address
+    std::int32_t parityBits = 0x00;   // none; 0x08 odd, 0x18 even, 0x28 mark, 0x38 space
     std::int32_t wordLengthBits = 0;  // five bits; 1, 2, 3 for six, seven, eight
     std::int32_t stopBits = 4;  // 1.5 stop bits with five-bit words (2 with longer); 0 for one
 };

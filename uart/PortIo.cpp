@@ -1,11 +1,13 @@
 #include "uart/PortIo.h"
 
+#include <cstdio>
+
 namespace uart {
 namespace {
 
 // Writes go nowhere and reads see a floating bus.
 class InertPortIo final : public PortIo {
-public:
+  public:
     void Out(std::uint16_t, std::uint8_t) override {}
     std::uint8_t In(std::uint16_t) override { return 0xFF; }
 };
@@ -15,7 +17,19 @@ PortIo* current = &inertPortIo;
 
 }  // namespace
 
-PortIo& ThePortIo() { return *current; }
+std::string PortLabel(std::int32_t base, const char* kind) {
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%X \u00B7 %s", static_cast<unsigned>(base), kind);
+    return text;
+}
+
+std::string PortIo::Label(std::int32_t base) const {
+    return PortLabel(base, "I/O ports");
+}
+
+PortIo& ThePortIo() {
+    return *current;
+}
 
 PortIo* InstallPortIo(PortIo* io) {
     PortIo* previous = current;

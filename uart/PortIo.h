@@ -3,15 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace uart {
 
 class PortIo {
-public:
+  public:
     virtual ~PortIo() = default;
     virtual void Out(std::uint16_t port, std::uint8_t value) = 0;
     virtual std::uint8_t In(std::uint16_t port) = 0;
+
+    // Where the UART is and how it is reached, e.g. "0x2F8 · I/O ports".
+    virtual std::string Label(std::int32_t base) const;
+    // What the backend has to say about the last change it carried out (a setting the hardware
+    // could not take exactly, an error), once; empty when there is nothing to say.
+    virtual std::string TakeNotice() { return {}; }
+    // Whether a change since the last call failed to reach the hardware; clears it.
+    virtual bool TakeFailure() { return false; }
 };
+
+// "0x2F8 · kind".
+std::string PortLabel(std::int32_t base, const char* kind);
 
 // The backend that ProgramUart and SetModemLine use. It is chosen once at start-up; until
 // then a backend that touches nothing is in place, so a stray access can never reach a port
@@ -24,13 +36,13 @@ PortIo* InstallPortIo(PortIo* io);
 
 // Installs a backend for the lifetime of a scope, then restores the previous one.
 class ScopedPortIo {
-public:
+  public:
     explicit ScopedPortIo(PortIo& io) : previous_(InstallPortIo(&io)) {}
     ~ScopedPortIo() { InstallPortIo(previous_); }
     ScopedPortIo(const ScopedPortIo&) = delete;
     ScopedPortIo& operator=(const ScopedPortIo&) = delete;
 
-private:
+  private:
     PortIo* previous_;
 };
 

@@ -30,9 +30,10 @@ inline PortAccess InAccess(std::uint16_t port, std::uint8_t value) {
 }
 
 class RecordingPortIo final : public PortIo {
-public:
+  public:
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
+    std::string Label(std::int32_t base) const override { return PortLabel(base, "recorded"); }
 
     // What a read of `port` returns; unset ports read 0xFF.
     void SetReadValue(std::uint16_t port, std::uint8_t value) { readValues_[port] = value; }
@@ -40,7 +41,7 @@ public:
     const std::vector<PortAccess>& Accesses() const { return accesses_; }
     void Clear() { accesses_.clear(); }
 
-private:
+  private:
     std::vector<PortAccess> accesses_;
     std::map<std::uint16_t, std::uint8_t> readValues_;
 };

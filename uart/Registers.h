@@ -8,21 +8,21 @@ namespace uart {
 
 // Register offsets. With LCR.DLAB set, +0 and +1 are the divisor latch instead of
 // data and interrupt enable.
-inline constexpr std::uint16_t kRxTx = 0;  // RBR (read) / THR (write)
-inline constexpr std::uint16_t kDivisorLow = 0;  // DLL, while DLAB is set
+inline constexpr std::uint16_t kRxTx = 0;             // RBR (read) / THR (write)
+inline constexpr std::uint16_t kDivisorLow = 0;       // DLL, while DLAB is set
 inline constexpr std::uint16_t kInterruptEnable = 1;  // IER
-inline constexpr std::uint16_t kDivisorHigh = 1;  // DLM, while DLAB is set
-inline constexpr std::uint16_t kInterruptId = 2;  // IIR (read) / FCR (write)
-inline constexpr std::uint16_t kLineControl = 3;  // LCR
-inline constexpr std::uint16_t kModemControl = 4;  // MCR
-inline constexpr std::uint16_t kLineStatus = 5;  // LSR
-inline constexpr std::uint16_t kModemStatus = 6;  // MSR
-inline constexpr std::uint16_t kScratch = 7;  // SCR
+inline constexpr std::uint16_t kDivisorHigh = 1;      // DLM, while DLAB is set
+inline constexpr std::uint16_t kInterruptId = 2;      // IIR (read) / FCR (write)
+inline constexpr std::uint16_t kLineControl = 3;      // LCR
+inline constexpr std::uint16_t kModemControl = 4;     // MCR
+inline constexpr std::uint16_t kLineStatus = 5;       // LSR
+inline constexpr std::uint16_t kModemStatus = 6;      // MSR
+inline constexpr std::uint16_t kScratch = 7;          // SCR
 inline constexpr std::uint16_t kRegisterCount = 8;
 
 // Line control register.
 inline constexpr std::uint8_t kLcrWordLengthMask = 0x03;  // 0..3 = 5..8 data bits
-inline constexpr std::uint8_t kLcrStop = 0x04;  // 1.5 (5-bit words) or 2 stop bits
+inline constexpr std::uint8_t kLcrStop = 0x04;            // 1.5 (5-bit words) or 2 stop bits
 inline constexpr std::uint8_t kLcrParityEnable = 0x08;
 inline constexpr std::uint8_t kLcrParityMask = 0x38;  // enable, even, stick
 inline constexpr std::uint8_t kLcrEvenParity = 0x10;

@@ -8,11 +8,16 @@ namespace uart {
 
 const char* ParityName(Parity parity) {
     switch (parity) {
-        case Parity::None: return "none";
-        case Parity::Odd: return "odd";
-        case Parity::Even: return "even";
-        case Parity::Mark: return "mark";
-        case Parity::Space: return "space";
+        case Parity::None:
+            return "none";
+        case Parity::Odd:
+            return "odd";
+        case Parity::Even:
+            return "even";
+        case Parity::Mark:
+            return "mark";
+        case Parity::Space:
+            return "space";
     }
     return "?";
 }
@@ -30,10 +35,13 @@ std::string Describe(const UartView& view) {
 
 SimulatedUart::SimulatedUart(std::uint16_t base) : base_(base) {}
 
-bool SimulatedUart::LatchOpen() const { return (lcr_ & kLcrDlab) != 0; }
+bool SimulatedUart::LatchOpen() const {
+    return (lcr_ & kLcrDlab) != 0;
+}
 
 void SimulatedUart::Out(std::uint16_t port, std::uint8_t value) {
-    if (port < base_ || port >= base_ + kRegisterCount) return;  // not this UART
+    if (port < base_ || port >= base_ + kRegisterCount)
+        return;  // not this UART
     switch (port - base_) {
         case kRxTx:
             if (LatchOpen()) {
@@ -49,35 +57,58 @@ void SimulatedUart::Out(std::uint16_t port, std::uint8_t value) {
                 ier_ = value & 0x0F;
             }
             break;
-        case kInterruptId: fcr_ = value; break;
-        case kLineControl: lcr_ = value; break;
-        case kModemControl: mcr_ = value; break;
-        case kScratch: scratch_ = value; break;
-        default: break;  // line and modem status are read-only
+        case kInterruptId:
+            fcr_ = value;
+            break;
+        case kLineControl:
+            lcr_ = value;
+            break;
+        case kModemControl:
+            mcr_ = value;
+            break;
+        case kScratch:
+            scratch_ = value;
+            break;
+        default:
+            break;  // line and modem status are read-only
     }
 }
 
 std::uint8_t SimulatedUart::In(std::uint16_t port) {
-    if (port < base_ || port >= base_ + kRegisterCount) return 0xFF;  // nothing answers
+    if (port < base_ || port >= base_ + kRegisterCount)
+        return 0xFF;  // nothing answers
     switch (port - base_) {
-        case kRxTx: return LatchOpen() ? dll_ : 0x00;
-        case kInterruptEnable: return LatchOpen() ? dlm_ : ier_;
-        case kInterruptId: return (fcr_ & 0x01) != 0 ? 0xC1 : 0x01;  // no interrupt pending
-        case kLineControl: return lcr_;
-        case kModemControl: return mcr_;
-        case kLineStatus: return kLsrIdle;
+        case kRxTx:
+            return LatchOpen() ? dll_ : 0x00;
+        case kInterruptEnable:
+            return LatchOpen() ? dlm_ : ier_;
+        case kInterruptId:
+            return (fcr_ & 0x01) != 0 ? 0xC1 : 0x01;  // no interrupt pending
+        case kLineControl:
+            return lcr_;
+        case kModemControl:
+            return mcr_;
+        case kLineStatus:
+            return kLsrIdle;
         case kModemStatus: {
-            if ((mcr_ & kMcrLoop) == 0) return kMsrCts | kMsrDsr | kMsrDcd;
+            if ((mcr_ & kMcrLoop) == 0)
+                return kMsrCts | kMsrDsr | kMsrDcd;
             // Loop-back wires the modem outputs to the inputs.
             std::uint8_t msr = 0;
-            if (mcr_ & kMcrRts) msr |= kMsrCts;
-            if (mcr_ & kMcrDtr) msr |= kMsrDsr;
-            if (mcr_ & kMcrOut1) msr |= kMsrRi;
-            if (mcr_ & kMcrOut2) msr |= kMsrDcd;
+            if (mcr_ & kMcrRts)
+                msr |= kMsrCts;
+            if (mcr_ & kMcrDtr)
+                msr |= kMsrDsr;
+            if (mcr_ & kMcrOut1)
+                msr |= kMsrRi;
+            if (mcr_ & kMcrOut2)
+                msr |= kMsrDcd;
             return msr;
         }
-        case kScratch: return scratch_;
-        default: return 0xFF;
+        case kScratch:
+            return scratch_;
+        default:
+            return 0xFF;
     }
 }
 
@@ -87,11 +118,21 @@ UartView SimulatedUart::View() const {
     view.rate = view.divisor != 0 ? kDivisorBase / view.divisor : 0.0;
     view.dataBits = 5 + (lcr_ & kLcrWordLengthMask);
     switch (lcr_ & kLcrParityMask) {
-        case kParityOdd: view.parity = Parity::Odd; break;
-        case kParityEven: view.parity = Parity::Even; break;
-        case kParityMark: view.parity = Parity::Mark; break;
-        case kParitySpace: view.parity = Parity::Space; break;
-        default: view.parity = Parity::None; break;  // parity enable clear
+        case kParityOdd:
+            view.parity = Parity::Odd;
+            break;
+        case kParityEven:
+            view.parity = Parity::Even;
+            break;
+        case kParityMark:
+            view.parity = Parity::Mark;
+            break;
+        case kParitySpace:
+            view.parity = Parity::Space;
+            break;
+        default:
+            view.parity = Parity::None;
+            break;  // parity enable clear
     }
     view.stopBits = (lcr_ & kLcrStop) == 0 ? 1.0 : (view.dataBits == 5 ? 1.5 : 2.0);
     view.breakOn = (lcr_ & kLcrBreak) != 0;

@@ -30,11 +30,12 @@ struct UartView {
 std::string Describe(const UartView& view);
 
 class SimulatedUart final : public PortIo {
-public:
+  public:
     explicit SimulatedUart(std::uint16_t base);
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
+    std::string Label(std::int32_t base) const override { return PortLabel(base, "simulated"); }
 
     UartView View() const;
     std::uint16_t Base() const { return base_; }
@@ -44,7 +45,7 @@ public:
     // Bytes written to the transmitter; this program never writes any.
     unsigned TransmittedBytes() const { return transmitted_; }
 
-private:
+  private:
     bool LatchOpen() const;
 
     std::uint16_t base_;

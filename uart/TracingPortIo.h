@@ -8,13 +8,16 @@
 namespace uart {
 
 class TracingPortIo final : public PortIo {
-public:
+  public:
     TracingPortIo(PortIo& inner, std::FILE* out) : inner_(inner), out_(out) {}
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
+    std::string Label(std::int32_t base) const override { return inner_.Label(base); }
+    std::string TakeNotice() override { return inner_.TakeNotice(); }
+    bool TakeFailure() override { return inner_.TakeFailure(); }
 
-private:
+  private:
     PortIo& inner_;
     std::FILE* out_;
 };

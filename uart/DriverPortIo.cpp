@@ -1,0 +1,309 @@
+#include "uart/DriverPortIo.h"
+
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "uart/Registers.h"
+
+namespace uart {
+namespace {
+
+// Modem-line bits of TIOCMGET beyond DTR and RTS, as <asm/termios.h> numbers them.
+constexpr int kTiocmOut1 = 0x2000;
+constexpr int kTiocmOut2 = 0x4000;
+constexpr int kTiocmLoop = 0x8000;
+
+constexpr struct {
+    std::uint8_t mcr;
+    int tiocm;
+} kModemBits[] = {
+    {kMcrDtr, TIOCM_DTR},   {kMcrRts, TIOCM_RTS},   {kMcrOut1, kTiocmOut1},
+    {kMcrOut2, kTiocmOut2}, {kMcrLoop, kTiocmLoop},
+};
+
+constexpr struct {
+    int tiocm;
+    std::uint8_t msr;
+} kStatusBits[] = {
+    {TIOCM_CTS, kMsrCts},
+    {TIOCM_DSR, kMsrDsr},
+    {TIOCM_RNG, kMsrRi},
+    {TIOCM_CAR, kMsrDcd},
+};
+
+constexpr tcflag_t kFramingFlags = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
+
+// The termios control flags that a line control byte stands for.
+tcflag_t FramingFlags(std::uint8_t lcr) {
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    tcflag_t flags = kSizes[lcr & kLcrWordLengthMask];
+    if (lcr & kLcrStop)
+        flags |= CSTOPB;
+    switch (lcr & kLcrParityMask) {
+        case kParityOdd:
+            flags |= PARENB | PARODD;
+            break;
+        case kParityEven:
+            flags |= PARENB;
+            break;
+        case kParityMark:
+            flags |= PARENB | PARODD | CMSPAR;
+            break;
+        case kParitySpace:
+            flags |= PARENB | CMSPAR;
+            break;
+        default:
+            break;  // parity enable clear
+    }
+    return flags;
+}
+
+std::string Error(int error) {
+    return std::strerror(error);
+}
+
+bool MeansGone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+}  // namespace
+
+DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
+                           std::unique_ptr<SerialDriver> driver)
+    : base_(base), device_(std::move(device)), driver_(std::move(driver)) {}
+
+std::string DriverPortIo::Label(std::int32_t) const {
+    return device_ + " \u00B7 driver";
+}
+
+std::string DriverPortIo::TakeNotice() {
+    std::string notice;
+    notice.swap(notice_);
+    return notice;
+}
+
+bool DriverPortIo::TakeFailure() {
+    const bool failed = failed_;
+    failed_ = false;
+    return failed;
+}
+
+void DriverPortIo::Say(std::string text, bool failure) {
+    failed_ |= failure;
+    if (!notice_.empty())
+        notice_ += "; ";
+    notice_ += text;
+}
+
+void DriverPortIo::CheckGone(int error) {
+    if (MeansGone(error))
+        gone_ = true;
+}
+
+void DriverPortIo::Out(std::uint16_t port, std::uint8_t value) {
+    if (port < base_ || port >= base_ + kRegisterCount)
+        return;
+    const bool latchOpen = (lcr_ & kLcrDlab) != 0;
+    switch (port - base_) {
+        case kRxTx:
+            if (latchOpen) {
+                dll_ = value;
+                divisorWritten_ = true;
+            }
+            break;  // data is the terminal program's: never sent from here
+        case kInterruptEnable:
+            if (latchOpen) {
+                dlm_ = value;
+                divisorWritten_ = true;
+            } else {
+                ier_ = value;
+            }
+            break;
+        case kLineControl:
+            lcr_ = value;
+            if ((value & kLcrDlab) == 0) {
+                // Closing the latch completes the change: rate and framing go to the driver.
+                ApplyLine(divisorWritten_);
+                divisorWritten_ = false;
+            }
+            break;
+        case kModemControl: {
+            if (gone_) {
+                Say(device_ + " is gone: the modem lines were not set", true);
+                break;
+            }
+            const std::uint8_t changed = value ^ mcr_;
+            int raise = 0, drop = 0;
+            for (const auto& bit : kModemBits) {
+                if ((changed & bit.mcr) == 0)
+                    continue;
+                if (bit.mcr != kMcrDtr && bit.mcr != kMcrRts) {
+                    Say("OUT1, OUT2 and loop-back belong to the driver: left as they are");
+                    continue;
+                }
+                ((value & bit.mcr) ? raise : drop) |= bit.tiocm;
+            }
+            int error = raise != 0 ? driver_->RaiseModemLines(raise) : 0;
+            if (error == 0 && drop != 0)
+                error = driver_->DropModemLines(drop);
+            if (error != 0) {
+                CheckGone(error);
+                Say("the driver refused the modem lines (" + Error(error) + ")", true);
+                break;
+            }
+            mcr_ = value;
+            break;
+        }
+        case kScratch:
+            scratch_ = value;
+            break;
+        default:
+            break;
+    }
+}
+
+std::uint8_t DriverPortIo::In(std::uint16_t port) {
+    if (port < base_ || port >= base_ + kRegisterCount)
+        return 0xFF;
+    const bool latchOpen = (lcr_ & kLcrDlab) != 0;
+    switch (port - base_) {
+        case kRxTx:
+            return latchOpen ? dll_ : 0x00;
+        case kInterruptEnable:
+            return latchOpen ? dlm_ : ier_;
+        case kInterruptId:
+            return 0x01;
+        case kLineControl:
+            return lcr_;
+        case kLineStatus:
+            return kLsrIdle;
+        case kModemControl:
+        case kModemStatus: {
+            int lines = 0;
+            const int error = gone_ ? ENODEV : driver_->GetModemLines(lines);
+            if (error != 0) {
+                CheckGone(error);
+                Say(gone_ ? device_ + " is gone (unplugged?)"
+                          : "the driver does not report the modem lines (" + Error(error) + ")",
+                    true);
+                return port - base_ == kModemControl ? mcr_ : 0x00;
+            }
+            if (port - base_ == kModemStatus) {
+                std::uint8_t msr = 0;
+                for (const auto& bit : kStatusBits) {
+                    if (lines & bit.tiocm)
+                        msr |= bit.msr;
+                }
+                return msr;
+            }
+            mcr_ = 0;
+            for (const auto& bit : kModemBits) {
+                if (lines & bit.tiocm)
+                    mcr_ |= bit.mcr;
+            }
+            return mcr_;
+        }
+        case kScratch:
+            return scratch_;
+        default:
+            return 0xFF;
+    }
+}
+
+bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
+    serial_struct serial{};
+    if (const int error = driver_->GetSerial(serial); error != 0) {
+        CheckGone(error);
+        why = "it has no serial settings: " + Error(error);
+        return false;
+    }
+    if (serial.baud_base <= 0) {
+        why = "it reports no base rate";
+        return false;
+    }
+    // The driver's divisor counts in its own base rate; this program's in 115200.
+    const long custom = std::lround(divisor * static_cast<double>(serial.baud_base) / kDivisorBase);
+    if (custom < 1 || custom > 0xFFFF) {
+        why = "the divisor is out of its range";
+        return false;
+    }
+    serial_struct wanted = serial;
+    wanted.flags = (serial.flags & ~ASYNC_SPD_MASK) | ASYNC_SPD_CUST;
+    wanted.custom_divisor = static_cast<int>(custom);
+    if (const int error = driver_->SetSerial(wanted); error != 0) {
+        CheckGone(error);
+        why = "it refused a custom divisor: " + Error(error);
+        return false;
+    }
+    serial_struct kept{};
+    if (driver_->GetSerial(kept) != 0 || kept.custom_divisor != custom ||
+        (kept.flags & ASYNC_SPD_MASK) != ASYNC_SPD_CUST) {
+        why = "it ignored the custom divisor";
+        return false;
+    }
+    producedRate_ = static_cast<double>(kept.baud_base) / kept.custom_divisor;
+    return true;
+}
+
+void DriverPortIo::ApplyLine(bool divisorChanged) {
+    if (gone_) {
+        Say(device_ + " is gone (unplugged?): nothing was set", true);
+        return;
+    }
+    termios2 termios{};
+    if (const int error = driver_->GetTermios(termios); error != 0) {
+        CheckGone(error);
+        Say(gone_ ? device_ + " is gone (unplugged?): nothing was set"
+                  : "could not read the line settings (" + Error(error) + ")",
+            true);
+        return;
+    }
+    termios2 wanted = termios;
+    wanted.c_cflag = (wanted.c_cflag & ~kFramingFlags) | FramingFlags(lcr_);
+    bool wholeRate = false;
+    if (divisorChanged) {
+        const std::uint16_t divisor = static_cast<std::uint16_t>(dlm_ << 8 | dll_);
+        std::string why;
+        if (divisor == 0) {
+            Say("divisor 0 has no defined rate: the driver's rate is left as it was");
+        } else if (ApplyCustomDivisor(divisor, why)) {
+            // A custom divisor takes effect while the termios rate is 38400.
+            wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
+        } else {
+            const auto rate = static_cast<speed_t>(std::lround(kDivisorBase / divisor));
+            wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
+            wanted.c_ispeed = wanted.c_ospeed = rate;
+            wholeRate = true;
+            Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
+                " Bd set instead");
+        }
+    }
+    if (const int error = driver_->SetTermios(wanted); error != 0) {
+        CheckGone(error);
+        Say("the driver refused the line settings (" + Error(error) + ")", true);
+        return;
+    }
+    termios2 kept{};
+    if (driver_->GetTermios(kept) != 0)
+        return;
+    if ((kept.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE))
+        Say("the driver ignored the word length", true);
+    if ((kept.c_cflag & CSTOPB) != (wanted.c_cflag & CSTOPB))
+        Say("the driver ignored the stop bits", true);
+    if ((kept.c_cflag & (PARENB | PARODD)) != (wanted.c_cflag & (PARENB | PARODD))) {
+        Say("the driver ignored the parity", true);
+    } else if ((kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR)) {
+        Say("the driver ignored mark/space parity", true);
+    }
+    if (wholeRate) {
+        producedRate_ = kept.c_ospeed;
+        if (kept.c_ospeed != wanted.c_ospeed) {
+            Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
+        }
+    }
+}
+
+}  // namespace uart

@@ -1,0 +1,50 @@
+// A UART reached through the Linux serial driver instead of its I/O ports. It keeps the image of
+// a 16550's registers and turns each completed change into the driver's own terms: a closed
+// divisor latch into a custom divisor (or the nearest whole rate), the line control byte into
+// termios, the modem control register into the modem-line calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "uart/PortIo.h"
+#include "uart/SerialDriver.h"
+
+namespace uart {
+
+class DriverPortIo final : public PortIo {
+  public:
+    // `base` is the address the program's writes name; `device` names the port in messages.
+    DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver);
+
+    void Out(std::uint16_t port, std::uint8_t value) override;
+    std::uint8_t In(std::uint16_t port) override;
+    std::string Label(std::int32_t base) const override;
+    std::string TakeNotice() override;
+    bool TakeFailure() override;
+
+    // What the driver was last told and confirmed, for the status line and scripted mode.
+    double ProducedRate() const { return producedRate_; }
+
+  private:
+    void ApplyLine(bool divisorChanged);
+    bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
+    void Say(std::string text, bool failure = false);
+    void CheckGone(int error);
+
+    std::uint16_t base_;
+    std::string device_;
+    std::unique_ptr<SerialDriver> driver_;
+    std::uint8_t lcr_ = 0x00;
+    std::uint8_t dll_ = 0, dlm_ = 0;
+    bool divisorWritten_ = false;
+    std::uint8_t mcr_ = 0x00;  // as last read or written
+    std::uint8_t ier_ = 0x00, scratch_ = 0x00;
+    double producedRate_ = 0.0;
+    bool gone_ = false;
+    bool failed_ = false;
+    std::string notice_;
+};
+
+}  // namespace uart

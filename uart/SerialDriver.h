@@ -1,0 +1,51 @@
+// The Linux serial driver's calls that the driver backend needs, behind an interface so that
+// tests can stand in for the kernel. Each call returns 0 or an errno value.
+#pragma once
+
+// termios2 and BOTHER come from the kernel's own header; <termios.h> must not be mixed in.
+#include <asm/termbits.h>
+#include <linux/serial.h>
+#include <linux/tty_flags.h>
+
+#include <memory>
+#include <string>
+
+namespace uart {
+
+class SerialDriver {
+  public:
+    virtual ~SerialDriver() = default;
+    virtual int GetTermios(termios2& termios) = 0;           // TCGETS2
+    virtual int SetTermios(const termios2& termios) = 0;     // TCSETS2, at once
+    virtual int GetSerial(serial_struct& serial) = 0;        // TIOCGSERIAL
+    virtual int SetSerial(const serial_struct& serial) = 0;  // TIOCSSERIAL
+    virtual int GetModemLines(int& lines) = 0;               // TIOCMGET
+    virtual int RaiseModemLines(int lines) = 0;              // TIOCMBIS
+    virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
+};
+
+// A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
+// never locked exclusively, kept open for the program's life.
+class DeviceSerialDriver final : public SerialDriver {
+  public:
+    // Null with `error` set (a message for the user) when the device cannot be used.
+    static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error);
+    ~DeviceSerialDriver() override;
+
+    int GetTermios(termios2& termios) override;
+    int SetTermios(const termios2& termios) override;
+    int GetSerial(serial_struct& serial) override;
+    int SetSerial(const serial_struct& serial) override;
+    int GetModemLines(int& lines) override;
+    int RaiseModemLines(int lines) override;
+    int DropModemLines(int lines) override;
+
+  private:
+    explicit DeviceSerialDriver(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// The message for a failed open of `path` with `error`.
+std::string DeviceOpenMessage(const std::string& path, int error);
+
+}  // namespace uart
