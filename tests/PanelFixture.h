@@ -16,7 +16,7 @@
 #include "uart/RecordingPortIo.h"
 
 class PanelFixture {
-public:
+  public:
     explicit PanelFixture(const char* commandLine = "quorlix 2") : installed_(io) {
         uart::LineSettings = uart::LineSettingsData{};
         uart::SetProcessCommandLine(commandLine);
@@ -30,7 +30,9 @@ public:
         return panel->GetItem<T>(id);
     }
     QLineEdit* Display() const { return Item<QLineEdit>(res::IDC_RATE_DISPLAY); }
-    panel::TrackbarSlider* Slider() const { return Item<panel::TrackbarSlider>(res::IDC_RATE_SLIDER); }
+    panel::TrackbarSlider* Slider() const {
+        return Item<panel::TrackbarSlider>(res::IDC_RATE_SLIDER);
+    }
 
     // A left click where a user clicks a button: on a radio or check box's indicator, in the
     // middle of a push button.
@@ -55,7 +57,8 @@ public:
     QList<int> Checked(int first, int last) const {
         QList<int> ids;
         for (int id = first; id <= last; ++id) {
-            if (Item(id)->isChecked()) ids << id;
+            if (Item(id)->isChecked())
+                ids << id;
         }
         return ids;
     }
@@ -64,7 +67,8 @@ public:
     QList<int> Highlighted() const {
         QList<int> ids;
         for (int id : {res::IDC_STOP_1, res::IDC_STOP_1_5, res::IDC_STOP_2}) {
-            if (Item(id)->property("highlighted").toBool()) ids << id;
+            if (Item(id)->property("highlighted").toBool())
+                ids << id;
         }
         return ids;
     }
@@ -72,6 +76,6 @@ public:
     uart::RecordingPortIo io;
     std::unique_ptr<panel::CPortSetDlg> panel;
 
-private:
+  private:
     uart::ScopedPortIo installed_;
 };

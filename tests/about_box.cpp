@@ -27,7 +27,8 @@ void WhenModalIsUp(std::function<void(QDialog*)> check, Qt::Key key = Qt::Key_Es
 QStringList ListLines(QDialog* dialog) {
     QStringList lines;
     const auto* list = dialog->findChild<QListWidget*>(QStringLiteral("IDC_ABOUT_LIST"));
-    for (int row = 0; row < list->count(); ++row) lines << list->item(row)->text();
+    for (int row = 0; row < list->count(); ++row)
+        lines << list->item(row)->text();
     return lines;
 }
 
@@ -36,7 +37,7 @@ QStringList ListLines(QDialog* dialog) {
 class AboutBox : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void aboutListHoldsTheLinesOnceInOrder() {
         about::CAboutDlg dialog;
         QStringList lines;
@@ -44,9 +45,11 @@ private slots:
         dialog.DoModal();
         QCOMPARE(lines.size(), 22);
         for (int i = 0; i < 22; ++i) {
-            QCOMPARE(lines[i], QString::fromUtf8(kAboutLines[i].data(), int(kAboutLines[i].size())));
+            QCOMPARE(lines[i],
+                     QString::fromUtf8(kAboutLines[i].data(), int(kAboutLines[i].size())));
         }
-        QCOMPARE(lines[4], QStringLiteral(" to control the RS-232 port parameters while using your "));
+        QCOMPARE(lines[4],
+                 QStringLiteral(" to control the RS-232 port parameters while using your "));
         QCOMPARE(lines[16], QStringLiteral("   4 = 0x3E0"));
         QCOMPARE(lines[0], QString(34, '-'));
     }
@@ -180,10 +183,11 @@ private slots:
         QTest::addColumn<QSize>("client");
         QTest::addColumn<QSize>("icon");
         QTest::addColumn<QPoint>("origin");
-        QTest::newRow("36 x 36 client, 32 x 32 icon") << QSize(36, 36) << QSize(32, 32) << QPoint(2, 2);
+        QTest::newRow("36 x 36 client, 32 x 32 icon")
+            << QSize(36, 36) << QSize(32, 32) << QPoint(2, 2);
         QTest::newRow("odd slack rounds up") << QSize(37, 35) << QSize(32, 32) << QPoint(3, 2);
-        QTest::newRow("icon larger than the client") << QSize(16, 16) << QSize(32, 32)
-                                                     << QPoint(-7, -7);
+        QTest::newRow("icon larger than the client")
+            << QSize(16, 16) << QSize(32, 32) << QPoint(-7, -7);
     }
     void minimisedIconIsCentred() {
         QFETCH(QSize, client);

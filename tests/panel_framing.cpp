@@ -10,7 +10,7 @@ using namespace res;
 class PanelFraming : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void startsWithBaudotFramingAndWritesNothing() {
         PanelFixture f;
         QCOMPARE(f.panel->windowTitle(), QStringLiteral("Quorlix"));
@@ -56,10 +56,10 @@ private slots:
             << QList<int>{IDC_PARITY_SPACE, IDC_BITS_8}
             << QStringList{"out 0x2FB 0x3C", "out 0x2FB 0x07"} << none << QList<int>{IDC_BITS_8}
             << two << oneHalf;
-        QTest::newRow("7 keeps parity") << QList<int>{IDC_PARITY_EVEN, IDC_BITS_7}
-                                        << QStringList{"out 0x2FB 0x1C", "out 0x2FB 0x1E"}
-                                        << QList<int>{IDC_PARITY_EVEN} << QList<int>{IDC_BITS_7}
-                                        << two << oneHalf;
+        QTest::newRow("7 keeps parity")
+            << QList<int>{IDC_PARITY_EVEN, IDC_BITS_7}
+            << QStringList{"out 0x2FB 0x1C", "out 0x2FB 0x1E"} << QList<int>{IDC_PARITY_EVEN}
+            << QList<int>{IDC_BITS_7} << two << oneHalf;
         QTest::newRow("1.5 with seven-bit words selects 2")
             << QList<int>{IDC_BITS_7, IDC_STOP_1_5}
             << QStringList{"out 0x2FB 0x06", "out 0x2FB 0x06"} << none << QList<int>{IDC_BITS_7}
@@ -68,12 +68,11 @@ private slots:
             << QList<int>{IDC_STOP_2} << QStringList{"out 0x2FB 0x04"} << none << five << oneHalf
             << two;
         QTest::newRow("6 while 1 is selected moves only the highlight")
-            << QList<int>{IDC_STOP_1, IDC_BITS_6}
-            << QStringList{"out 0x2FB 0x00", "out 0x2FB 0x01"} << none << QList<int>{IDC_BITS_6}
-            << QList<int>{IDC_STOP_1} << oneHalf;
+            << QList<int>{IDC_STOP_1, IDC_BITS_6} << QStringList{"out 0x2FB 0x00", "out 0x2FB 0x01"}
+            << none << QList<int>{IDC_BITS_6} << QList<int>{IDC_STOP_1} << oneHalf;
         QTest::newRow("back to 5 bits moves the highlight to 2")
-            << QList<int>{IDC_BITS_8, IDC_BITS_5}
-            << QStringList{"out 0x2FB 0x07", "out 0x2FB 0x04"} << none << five << oneHalf << two;
+            << QList<int>{IDC_BITS_8, IDC_BITS_5} << QStringList{"out 0x2FB 0x07", "out 0x2FB 0x04"}
+            << none << five << oneHalf << two;
         QTest::newRow("re-clicking a selected button writes again")
             << QList<int>{IDC_PARITY_NONE, IDC_PARITY_NONE}
             << QStringList{"out 0x2FB 0x04", "out 0x2FB 0x04"} << none << five << oneHalf << two;
@@ -86,7 +85,8 @@ private slots:
         QFETCH(QList<int>, stop);
         QFETCH(QList<int>, highlighted);
         PanelFixture f;
-        for (int id : clicks) f.Click(id);
+        for (int id : clicks)
+            f.Click(id);
         QCOMPARE(f.TakeAccesses(), writes);
         QCOMPARE(f.Checked(IDC_PARITY_NONE, IDC_PARITY_SPACE), parity);
         QCOMPARE(f.Checked(IDC_BITS_5, IDC_BITS_8), bits);
@@ -121,7 +121,8 @@ private slots:
         QFETCH(QList<int>, clicks);
         QFETCH(QStringList, accesses);
         PanelFixture f;
-        for (int id : clicks) f.Click(id);
+        for (int id : clicks)
+            f.Click(id);
         QCOMPARE(f.TakeAccesses(), accesses);
         QCOMPARE(f.Checked(IDC_PARITY_NONE, IDC_PARITY_SPACE), QList<int>{IDC_PARITY_NONE});
     }
@@ -129,7 +130,7 @@ private slots:
     void modemBoxesNeverFollowTheHardware() {
         PanelFixture f;
         f.io.SetReadValue(0x2FC, 0x0B);  // DTR and RTS already up
-        f.Click(IDC_RTS);  // the box says on: RTS stays on
+        f.Click(IDC_RTS);                // the box says on: RTS stays on
         QCOMPARE(f.TakeAccesses(), (QStringList{"in 0x2FC 0x0B", "out 0x2FC 0x0B"}));
         QVERIFY(!f.Item(IDC_DTR)->isChecked());
     }
@@ -137,11 +138,12 @@ private slots:
     void tabChainFollowsTheTemplate() {
         PanelFixture f;
         QVERIFY(QTest::qWaitForWindowExposed(f.panel.get()));
-        const QList<int> chain{IDC_RATE_SLIDER, IDC_STEP_DOWN, IDC_STEP_UP, IDC_DTR, IDC_RTS,
-                               IDC_RATE_DISPLAY};
+        const QList<int> chain{IDC_RATE_SLIDER, IDC_STEP_DOWN, IDC_STEP_UP,
+                               IDC_DTR,         IDC_RTS,       IDC_RATE_DISPLAY};
         for (int id : chain) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget()->objectName(), f.panel->GetDlgItem(id)->objectName());
+            QCOMPARE(QApplication::focusWidget()->objectName(),
+                     f.panel->GetDlgItem(id)->objectName());
         }
         QCOMPARE(f.TakeAccesses(), QStringList{});
     }
@@ -178,14 +180,18 @@ private slots:
         QFETCH(int, result);
         PanelFixture f;
         QVERIFY(QTest::qWaitForWindowExposed(f.panel.get()));
-        if (how == "esc") QTest::keyClick(f.Display(), Qt::Key_Escape);
-        if (how == "close") f.panel->close();
-        if (how == "enter") QTest::keyClick(f.Display(), Qt::Key_Return);
+        if (how == "esc")
+            QTest::keyClick(f.Display(), Qt::Key_Escape);
+        if (how == "close")
+            f.panel->close();
+        if (how == "enter")
+            QTest::keyClick(f.Display(), Qt::Key_Return);
         if (how == "enter-radio") {
             f.Item(IDC_BITS_6)->setFocus();
             QTest::keyClick(f.Item(IDC_BITS_6), Qt::Key_Enter);
         }
-        if (how == "sc-close") f.panel->OnSysCommand(res::SC_CLOSE);
+        if (how == "sc-close")
+            f.panel->OnSysCommand(res::SC_CLOSE);
         QVERIFY(!f.panel->isVisible());
         QCOMPARE(f.panel->result(), result);
         QCOMPARE(f.TakeAccesses(), QStringList{});  // nothing restored on the way out
@@ -213,7 +219,7 @@ private slots:
         const panel::DialogUnits units{6, 13};  // an 8-point MS Sans Serif on a 96-dpi screen
         QCOMPARE(units.ToPixels(78, 311), QSize(117, 505));
         QCOMPARE(units.ToPixels({58, 17, 13, 273}), QRect(87, 28, 20, 444));  // the slider
-        QCOMPARE(units.ToPixels({13, 31, 42, 11}), QRect(20, 50, 63, 18));  // "45.45"
+        QCOMPARE(units.ToPixels({13, 31, 42, 11}), QRect(20, 50, 63, 18));    // "45.45"
 
         PanelFixture f;
         const panel::DialogUnits& own = f.panel->Units();
@@ -241,7 +247,8 @@ private slots:
         PanelFixture f;
         QCOMPARE(f.panel->objectName(), QStringLiteral("IDD_PORTSET_DIALOG"));
         for (const res::ControlTemplate& row : res::kPortSetDialog.controls) {
-            if (row.id == res::IDC_STATIC) continue;
+            if (row.id == res::IDC_STATIC)
+                continue;
             QCOMPARE(f.panel->GetDlgItem(row.id)->objectName(), QString::fromLatin1(row.name));
         }
     }

@@ -3,11 +3,13 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 
-#include "PanelFixture.h"
-#include "panel/RateText.h"
-#include "uart/LineSettings.h"
 #include <climits>
 #include <clocale>
+#include "FakeSerialDriver.h"
+#include "PanelFixture.h"
+#include "panel/RateText.h"
+#include "uart/DriverPortIo.h"
+#include "uart/LineSettings.h"
 
 using namespace res;
 
@@ -35,14 +37,16 @@ QPoint HandleCentre(QSlider* slider) {
 }
 
 // A queued event bound for the slider that changes nothing: the pointer resting on it.
-void Hover(QWidget* slider) { QTest::mouseMove(slider, QPoint(2, 2)); }
+void Hover(QWidget* slider) {
+    QTest::mouseMove(slider, QPoint(2, 2));
+}
 
 }  // namespace
 
 class PanelRate : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void presetProgramsAndPlacesTheSlider_data() {
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("divisor");
@@ -50,13 +54,20 @@ private slots:
         QTest::addColumn<int>("minimum");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("position");
-        QTest::newRow("45.45 programs divisor 2534") << IDC_RATE_45_45 << 2534 << " 45.45" << 4000 << 5000 << 4545;
-        QTest::newRow("50.0 programs divisor 2304") << IDC_RATE_50_0 << 2304 << " 50.00" << 4545 << 5690 << 5000;
-        QTest::newRow("56.9 programs divisor 2024") << IDC_RATE_56_9 << 2024 << " 56.90" << 4545 << 7420 << 5690;
-        QTest::newRow("74.2 programs divisor 1552") << IDC_RATE_74_2 << 1552 << " 74.20" << 5690 << 10000 << 7420;
-        QTest::newRow("100.0 programs divisor 1152") << IDC_RATE_100_0 << 1152 << "100.00" << 7420 << 11000 << 10000;
-        QTest::newRow("110.0 programs divisor 1047") << IDC_RATE_110_0 << 1047 << "110.00" << 10000 << 13000 << 11000;
-        QTest::newRow("300.0 programs divisor 384") << IDC_RATE_300_0 << 384 << "300.00" << 28000 << 32000 << 30000;
+        QTest::newRow("45.45 programs divisor 2534")
+            << IDC_RATE_45_45 << 2534 << " 45.45" << 4000 << 5000 << 4545;
+        QTest::newRow("50.0 programs divisor 2304")
+            << IDC_RATE_50_0 << 2304 << " 50.00" << 4545 << 5690 << 5000;
+        QTest::newRow("56.9 programs divisor 2024")
+            << IDC_RATE_56_9 << 2024 << " 56.90" << 4545 << 7420 << 5690;
+        QTest::newRow("74.2 programs divisor 1552")
+            << IDC_RATE_74_2 << 1552 << " 74.20" << 5690 << 10000 << 7420;
+        QTest::newRow("100.0 programs divisor 1152")
+            << IDC_RATE_100_0 << 1152 << "100.00" << 7420 << 11000 << 10000;
+        QTest::newRow("110.0 programs divisor 1047")
+            << IDC_RATE_110_0 << 1047 << "110.00" << 10000 << 13000 << 11000;
+        QTest::newRow("300.0 programs divisor 384")
+            << IDC_RATE_300_0 << 384 << "300.00" << 28000 << 32000 << 30000;
     }
     void presetProgramsAndPlacesTheSlider() {
         QFETCH(int, id);
@@ -85,8 +96,8 @@ private slots:
         f.Click(IDC_STOP_1);
         f.TakeAccesses();
         f.Click(IDC_RATE_110_0);
-        QCOMPARE(f.TakeAccesses(), (QStringList{"out 0x2FB 0x80", "out 0x2F9 0x04", "out 0x2F8 0x17",
-                                                "out 0x2FB 0x1B"}));
+        QCOMPARE(f.TakeAccesses(), (QStringList{"out 0x2FB 0x80", "out 0x2F9 0x04",
+                                                "out 0x2F8 0x17", "out 0x2FB 0x1B"}));
     }
 
     void stepButtons_data() {
@@ -111,9 +122,9 @@ private slots:
         QTest::newRow("+ at the top of 300.0 shows 320.10 and stays")
             << IDC_RATE_300_0 << 32000 << QList<int>{IDC_STEP_UP} << "320.10" << 32000
             << RateWrites(359);
-        QTest::newRow("- then + returns") << IDC_RATE_50_0 << 5000
-                                          << QList<int>{IDC_STEP_DOWN, IDC_STEP_UP} << " 50.00"
-                                          << 5000 << RateWrites(2308) + RateWrites(2304);
+        QTest::newRow("- then + returns")
+            << IDC_RATE_50_0 << 5000 << QList<int>{IDC_STEP_DOWN, IDC_STEP_UP} << " 50.00" << 5000
+            << RateWrites(2308) + RateWrites(2304);
         QTest::newRow("- before any preset: only the framing")
             << 0 << 0 << QList<int>{IDC_STEP_DOWN} << " -0.10" << 0
             << QStringList{"out 0x2FB 0x04"};
@@ -128,10 +139,12 @@ private slots:
         QFETCH(int, position);
         QFETCH(QStringList, writes);
         PanelFixture f;
-        if (preset != 0) f.Click(preset);
+        if (preset != 0)
+            f.Click(preset);
         f.Slider()->setValue(start);
         f.TakeAccesses();
-        for (int id : steps) f.Click(id);
+        for (int id : steps)
+            f.Click(id);
         QCOMPARE(f.Display()->text(), display);
         QCOMPARE(f.Slider()->value(), position);
         QCOMPARE(f.TakeAccesses(), writes);
@@ -154,7 +167,8 @@ private slots:
         QTest::addColumn<int>("position");
         QTest::newRow(" 74.20 programs 1552, slider to 7419")
             << IDC_RATE_74_2 << " 74.20" << RateWrites(1552) << 7419;
-        QTest::newRow(" 76.80 programs 1500") << IDC_RATE_74_2 << " 76.80" << RateWrites(1500) << 7680;
+        QTest::newRow(" 76.80 programs 1500")
+            << IDC_RATE_74_2 << " 76.80" << RateWrites(1500) << 7680;
         QTest::newRow(" 45.45 puts the slider at 4545")
             << IDC_RATE_45_45 << " 45.45" << RateWrites(2534) << 4545;
         QTest::newRow(" 57.30 puts the slider at 5729, not 5730")
@@ -172,7 +186,8 @@ private slots:
         QFETCH(QStringList, writes);
         QFETCH(int, position);
         PanelFixture f;
-        if (preset != 0) f.Click(preset);
+        if (preset != 0)
+            f.Click(preset);
         f.Display()->setText(display);
         f.TakeAccesses();
         QTest::mouseRelease(f.Slider(), Qt::LeftButton, {}, QPoint(2, 2));
@@ -241,8 +256,9 @@ private slots:
         const int lastMove = slider->value();
         QTest::mouseRelease(slider, Qt::LeftButton, {}, at + QPoint(0, 45));
         const int divisor = static_cast<int>(115200.0 / (lastMove / 100.0));
-        QCOMPARE(f.TakeAccesses(), RateWrites(uart::DivisorForRate(panel::ReadRate(
-                                       panel::FormatRate(lastMove / 100.0)))));
+        QCOMPARE(
+            f.TakeAccesses(),
+            RateWrites(uart::DivisorForRate(panel::ReadRate(panel::FormatRate(lastMove / 100.0)))));
         QVERIFY(qAbs(uart::DivisorForRate(lastMove / 100.0) - divisor) <= 1);
         QVERIFY(qAbs(slider->value() - lastMove) <= 1);  // put back where the display said
         QVERIFY(!slider->isSliderDown());
@@ -259,7 +275,8 @@ private slots:
     void formatAndReadIgnoreTheUsersLocale() {
         const char* previous = setlocale(LC_ALL, nullptr);
         const QByteArray saved(previous != nullptr ? previous : "C");
-        if (setlocale(LC_ALL, "de_DE.UTF-8") == nullptr && setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
+        if (setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+            setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
             setlocale(LC_ALL, saved.constData());
             QSKIP("no locale with a decimal comma is installed");
         }
@@ -268,6 +285,40 @@ private slots:
         setlocale(LC_ALL, saved.constData());
         QCOMPARE(shown, QStringLiteral(" 74.20"));
         QCOMPARE(read, 74.2);
+    }
+
+    void statusLineTellsWhatTheRateGives() {
+        PanelFixture f;
+        QCOMPARE(f.panel->StatusText(), QStringLiteral("0x2F8 · recorded"));
+        f.Click(IDC_RATE_45_45);
+        QCOMPARE(f.panel->StatusText(),
+                 QStringLiteral("0x2F8 · recorded\n2534 → 45.46 Bd +0.03 %"));
+        f.Click(IDC_BITS_8);  // a framing change keeps the last rate's line
+        QCOMPARE(f.panel->StatusText(),
+                 QStringLiteral("0x2F8 · recorded\n2534 → 45.46 Bd +0.03 %"));
+        f.Click(IDC_RATE_300_0);
+        f.Click(IDC_STEP_UP);
+        QCOMPARE(f.panel->StatusText(),
+                 QStringLiteral("0x2F8 · recorded\n383 → 300.78 Bd +0.23 %"));
+        QCOMPARE(f.Display()->text(), QStringLiteral("300.10"));  // the display is untouched
+    }
+
+    void statusLineShowsWhatTheDriverSaid() {
+        PanelFixture f;
+        auto* driver = new FakeSerialDriver;
+        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver));
+        const uart::ScopedPortIo installed(io);
+        driver->refusesCustom = true;
+        f.Click(IDC_RATE_45_45);
+        QVERIFY(
+            f.panel->StatusText().startsWith("/dev/ttyUSB0 · driver\n2534 → 45.46 Bd +0.03 %\n"
+                                             "no exact divisor"));
+        driver->gone = true;  // unplugged while the panel is open
+        f.Click(IDC_DTR);
+        QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
+        f.Click(IDC_RATE_50_0);
+        QVERIFY(f.panel->isVisible());
+        QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
     }
 
     void rateArithmetic_data() {

@@ -10,7 +10,7 @@ using namespace uart;
 class PortSelection : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void scanPicksTheTableEntry_data() {
         QTest::addColumn<QString>("commandLine");
         QTest::addColumn<int>("base");
@@ -52,11 +52,14 @@ private slots:
         QTest::addColumn<QByteArray>("commandLine");
         QTest::addColumn<int>("base");
         const QByteArray longPath(300, 'a');
-        QTest::newRow("255-character program name still scans") << QByteArray(255, 'p') + " 1" << 0x3F8;
+        QTest::newRow("255-character program name still scans")
+            << QByteArray(255, 'p') + " 1" << 0x3F8;
         QTest::newRow("a longer program name fails the scan, its tail is no argument")
             << longPath + "3 1" << 0x2F8;
-        QTest::newRow("a longer argument fails the scan") << "quorlix 3" + QByteArray(400, '0') << 0x2F8;
-        QTest::newRow("a 255-character argument is read") << "quorlix 8" + QByteArray(254, 'z') << 0x260;
+        QTest::newRow("a longer argument fails the scan")
+            << "quorlix 3" + QByteArray(400, '0') << 0x2F8;
+        QTest::newRow("a 255-character argument is read")
+            << "quorlix 8" + QByteArray(254, 'z') << 0x260;
     }
     void overlongTokensNeverOverflowTheBuffers() {
         QFETCH(QByteArray, commandLine);
@@ -85,9 +88,8 @@ private slots:
         QTest::addColumn<bool>("simulate");
         QTest::addColumn<bool>("trace");
         QTest::newRow("nothing") << QStringList{} << "quorlix" << QStringList{} << false << false;
-        QTest::newRow("our options are taken out")
-            << QStringList{"--simulate", "--trace", "2"} << "quorlix 2" << QStringList{} << true
-            << true;
+        QTest::newRow("our options are taken out") << QStringList{"--simulate", "--trace", "2"}
+                                                   << "quorlix 2" << QStringList{} << true << true;
         QTest::newRow("Qt's options and their values are taken out")
             << QStringList{"-platform", "offscreen", "3", "-style=Fusion", "--reverse"}
             << "quorlix 3" << QStringList{"-platform", "offscreen", "-style=Fusion", "--reverse"}
@@ -104,12 +106,14 @@ private slots:
         QFETCH(bool, simulate);
         QFETCH(bool, trace);
         std::vector<std::string> argv;
-        for (const QString& argument : arguments) argv.push_back(argument.toStdString());
+        for (const QString& argument : arguments)
+            argv.push_back(argument.toStdString());
         const app::Options options = app::ParseOptions(argv);
         QVERIFY(options.error.empty());
         QCOMPARE(QString::fromStdString(app::FormCommandLine(options)), line);
         QStringList gotToolkit;
-        for (const std::string& option : options.toolkit) gotToolkit << QString::fromStdString(option);
+        for (const std::string& option : options.toolkit)
+            gotToolkit << QString::fromStdString(option);
         QCOMPARE(gotToolkit, toolkit);
         QCOMPARE(options.simulate, simulate);
         QCOMPARE(options.trace, trace);

@@ -34,8 +34,10 @@ Run RunMain(QStringList arguments, uart::IopermFunction ioperm = &RefusingIoperm
     arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
     std::vector<QByteArray> storage;
     std::vector<char*> argv;
-    for (const QString& argument : arguments) storage.push_back(argument.toLocal8Bit());
-    for (QByteArray& argument : storage) argv.push_back(argument.data());
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
 
     char* outText = nullptr;
@@ -59,11 +61,12 @@ Run RunMain(QStringList arguments, uart::IopermFunction ioperm = &RefusingIoperm
 class Startup : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void helpAndVersionNeedNoPort() {
         const Run help = RunMain({"--help"});
         QCOMPARE(help.status, 0);
-        QVERIFY(help.out.startsWith("Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]"));
+        QVERIFY(
+            help.out.startsWith("Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]"));
         QVERIFY(help.out.contains("4 = 0x3E0"));
         const Run version = RunMain({"--version"});
         QCOMPARE(version.status, 0);
@@ -84,10 +87,12 @@ private slots:
         QTest::addColumn<QString>("range");
         QTest::addColumn<QString>("remedy");
         QTest::newRow("EPERM names the capability, root and lockdown")
-            << "2" << EPERM << 0x2F8u << "0x2F8-0x2FF" << "setcap cap_sys_rawio+ep";
-        QTest::newRow("ENOSYS says no privilege helps")
-            << "1" << ENOSYS << 0x3F8u << "0x3F8-0x3FF" << "Neither root nor a capability";
-        QTest::newRow("EINVAL at 0x260") << "8" << EINVAL << 0x260u << "0x260-0x267" << "setcap";
+            << "2" << EPERM << 0x2F8u << "0x2F8-0x2FF"
+            << "setcap cap_sys_rawio+ep";
+        QTest::newRow("ENOSYS says no privilege helps") << "1" << ENOSYS << 0x3F8u << "0x3F8-0x3FF"
+                                                        << "Neither root nor a capability";
+        QTest::newRow("EINVAL at 0x260") << "8" << EINVAL << 0x260u << "0x260-0x267"
+                                         << "setcap";
     }
     void refusedPermissionExplainsAndWritesNothing() {
         QFETCH(QString, digit);
@@ -122,8 +127,8 @@ private slots:
         const QString picture = dir.filePath("panel.png");
         uart::LineSettings = {};
         lastIoperm = {};
-        const Run run = RunMain({"--simulate", "--trace", "-platform", "offscreen", "--screenshot",
-                                 picture, "2"});
+        const Run run = RunMain(
+            {"--simulate", "--trace", "-platform", "offscreen", "--screenshot", picture, "2"});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.err, QString());  // --trace printed nothing
         QCOMPARE(run.out, QStringLiteral("simulated UART at 0x2F8: 12 (9600.00 Bd) 5N1 DTR- RTS- "

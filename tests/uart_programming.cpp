@@ -18,7 +18,8 @@ namespace {
 
 QString Show(const Accesses& accesses) {
     QStringList lines;
-    for (const PortAccess& access : accesses) lines << QString::fromStdString(FormatAccess(access));
+    for (const PortAccess& access : accesses)
+        lines << QString::fromStdString(FormatAccess(access));
     return lines.join(QStringLiteral(", "));
 }
 
@@ -27,7 +28,7 @@ QString Show(const Accesses& accesses) {
 class UartProgramming : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { LineSettings = LineSettingsData{}; }
 
     void programUartWritesInDataSheetOrder_data() {
@@ -39,24 +40,33 @@ private slots:
             return Accesses{OutAccess(base + 3, 0x80), OutAccess(base + 1, high),
                             OutAccess(base + 0, low), OutAccess(base + 3, 0x04)};
         };
-        QTest::newRow("rate 0 rewrites only the framing") << 0x2F8 << 0.0
-                                                           << Accesses{OutAccess(0x2FB, 0x04)};
-        QTest::newRow("35.0 is not above the floor") << 0x2F8 << 35.0
-                                                      << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("rate 0 rewrites only the framing")
+            << 0x2F8 << 0.0 << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("35.0 is not above the floor")
+            << 0x2F8 << 35.0 << Accesses{OutAccess(0x2FB, 0x04)};
         QTest::newRow("NaN leaves the divisor alone")
-            << 0x2F8 << std::numeric_limits<double>::quiet_NaN() << Accesses{OutAccess(0x2FB, 0x04)};
-        QTest::newRow("negative rate leaves the divisor alone") << 0x2F8 << -45.45
-                                                                 << Accesses{OutAccess(0x2FB, 0x04)};
-        QTest::newRow("35.01 programs divisor 3290") << 0x2F8 << 35.01 << rateWrites(0x2F8, 0x0C, 0xDA);
-        QTest::newRow("45.45 preset, divisor 2534") << 0x2F8 << 45.45 << rateWrites(0x2F8, 0x09, 0xE6);
-        QTest::newRow("50.0 preset, divisor 2304") << 0x2F8 << 50.0 << rateWrites(0x2F8, 0x09, 0x00);
-        QTest::newRow("56.9 preset, divisor 2024") << 0x2F8 << 56.9 << rateWrites(0x2F8, 0x07, 0xE8);
-        QTest::newRow("74.2 preset, divisor 1552") << 0x2F8 << 74.2 << rateWrites(0x2F8, 0x06, 0x10);
-        QTest::newRow("100.0 preset, divisor 1152") << 0x2F8 << 100.0 << rateWrites(0x2F8, 0x04, 0x80);
-        QTest::newRow("110.0 preset, divisor 1047") << 0x2F8 << 110.0 << rateWrites(0x2F8, 0x04, 0x17);
-        QTest::newRow("300.0 preset, divisor 384") << 0x2F8 << 300.0 << rateWrites(0x2F8, 0x01, 0x80);
-        QTest::newRow("truncates, never rounds: 76.8 gives 1500") << 0x2F8 << 76.8
-                                                                   << rateWrites(0x2F8, 0x05, 0xDC);
+            << 0x2F8 << std::numeric_limits<double>::quiet_NaN()
+            << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("negative rate leaves the divisor alone")
+            << 0x2F8 << -45.45 << Accesses{OutAccess(0x2FB, 0x04)};
+        QTest::newRow("35.01 programs divisor 3290")
+            << 0x2F8 << 35.01 << rateWrites(0x2F8, 0x0C, 0xDA);
+        QTest::newRow("45.45 preset, divisor 2534")
+            << 0x2F8 << 45.45 << rateWrites(0x2F8, 0x09, 0xE6);
+        QTest::newRow("50.0 preset, divisor 2304")
+            << 0x2F8 << 50.0 << rateWrites(0x2F8, 0x09, 0x00);
+        QTest::newRow("56.9 preset, divisor 2024")
+            << 0x2F8 << 56.9 << rateWrites(0x2F8, 0x07, 0xE8);
+        QTest::newRow("74.2 preset, divisor 1552")
+            << 0x2F8 << 74.2 << rateWrites(0x2F8, 0x06, 0x10);
+        QTest::newRow("100.0 preset, divisor 1152")
+            << 0x2F8 << 100.0 << rateWrites(0x2F8, 0x04, 0x80);
+        QTest::newRow("110.0 preset, divisor 1047")
+            << 0x2F8 << 110.0 << rateWrites(0x2F8, 0x04, 0x17);
+        QTest::newRow("300.0 preset, divisor 384")
+            << 0x2F8 << 300.0 << rateWrites(0x2F8, 0x01, 0x80);
+        QTest::newRow("truncates, never rounds: 76.8 gives 1500")
+            << 0x2F8 << 76.8 << rateWrites(0x2F8, 0x05, 0xDC);
         QTest::newRow("above 115200 writes divisor 0 unchanged")
             << 0x2F8 << 230400.0 << rateWrites(0x2F8, 0x00, 0x00);
         QTest::newRow("base 0x3F8") << 0x3F8 << 300.0 << rateWrites(0x3F8, 0x01, 0x80);
@@ -95,7 +105,8 @@ private slots:
         RecordingPortIo io;
         const ScopedPortIo installed(io);
         ProgramUart(0x2F8, 0);
-        QCOMPARE(Show(io.Accesses()), Show({OutAccess(0x2FB, static_cast<std::uint8_t>(expected))}));
+        QCOMPARE(Show(io.Accesses()),
+                 Show({OutAccess(0x2FB, static_cast<std::uint8_t>(expected))}));
     }
 
     void setModemLineKeepsTheOtherBits_data() {
@@ -126,9 +137,7 @@ private slots:
     void noBackendMeansNoAccess() {
         // Until start-up installs a backend, the inert one swallows everything.
         RecordingPortIo io;
-        {
-            const ScopedPortIo installed(io);
-        }
+        { const ScopedPortIo installed(io); }
         ProgramUart(0x2F8, 45.45);
         QVERIFY(io.Accesses().empty());
     }
@@ -152,12 +161,14 @@ private slots:
         QTest::addColumn<int>("dataBits");
         QTest::addColumn<int>("parityKind");
         QTest::addColumn<double>("stopBits");
-        QTest::newRow("Baudot 45.45 5N1.5") << 45.45 << 0x00 << 0 << 4 << 2534 << 5
-                                           << int(Parity::None) << 1.5;
+        QTest::newRow("Baudot 45.45 5N1.5")
+            << 45.45 << 0x00 << 0 << 4 << 2534 << 5 << int(Parity::None) << 1.5;
         QTest::newRow("300 8E1") << 300.0 << 0x18 << 3 << 0 << 384 << 8 << int(Parity::Even) << 1.0;
         QTest::newRow("110 7O2") << 110.0 << 0x08 << 2 << 4 << 1047 << 7 << int(Parity::Odd) << 2.0;
-        QTest::newRow("74.2 6M1") << 74.2 << 0x28 << 1 << 0 << 1552 << 6 << int(Parity::Mark) << 1.0;
-        QTest::newRow("50 5S1.5") << 50.0 << 0x38 << 0 << 4 << 2304 << 5 << int(Parity::Space) << 1.5;
+        QTest::newRow("74.2 6M1") << 74.2 << 0x28 << 1 << 0 << 1552 << 6 << int(Parity::Mark)
+                                  << 1.0;
+        QTest::newRow("50 5S1.5") << 50.0 << 0x38 << 0 << 4 << 2304 << 5 << int(Parity::Space)
+                                  << 1.5;
         QTest::newRow("framing only keeps power-up divisor")
             << 0.0 << 0x00 << 3 << 0 << 12 << 8 << int(Parity::None) << 1.0;
     }
@@ -182,7 +193,7 @@ private slots:
         QCOMPARE(view.stopBits, stopBits);
         QVERIFY(!view.breakOn);
         QVERIFY((uart.LineControl() & 0x80) == 0);  // the latch is closed again
-        QCOMPARE(uart.TransmittedBytes(), 0u);  // the latch writes never leaked into data
+        QCOMPARE(uart.TransmittedBytes(), 0u);      // the latch writes never leaked into data
     }
 
     void simulatorLatchSwitchesTheLowRegisters() {

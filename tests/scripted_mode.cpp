@@ -1,0 +1,196 @@
+// quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
+// statuses it ends with.
+#include <QTest>
+
+#include "app/Options.h"
+#include "app/PortSetApp.h"
+#include "app/ScriptedMode.h"
+#include "uart/LineSettings.h"
+#include "uart/RecordingPortIo.h"
+
+namespace {
+
+QString Capture(const std::function<void(std::FILE*)>& write) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    write(out);
+    std::fclose(out);
+    const QString result = QString::fromUtf8(text);
+    std::free(text);
+    return result;
+}
+
+QStringList Lines(const uart::RecordingPortIo& io) {
+    QStringList lines;
+    for (const uart::PortAccess& access : io.Accesses()) {
+        lines << QString::fromStdString(uart::FormatAccess(access));
+    }
+    return lines;
+}
+
+int RunMain(QStringList arguments, QString* out = nullptr, QString* err = nullptr) {
+    arguments.prepend(QStringLiteral("quorlix"));
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv;
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toUtf8());
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int status = -1;
+    QString errText;
+    const QString outText = Capture([&](std::FILE* o) {
+        errText = Capture([&](std::FILE* e) {
+            status = app::Main(int(arguments.size()), argv.data(), {nullptr, o, e});
+        });
+    });
+    if (out)
+        *out = outText;
+    if (err)
+        *err = errText;
+    return status;
+}
+
+}  // namespace
+
+class ScriptedMode : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() { uart::LineSettings = uart::LineSettingsData{}; }
+
+    void applyTextIsReadStrictly_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<double>("rate");  // 0: none
+        QTest::addColumn<int>("framing");  // the line control byte, -1: none
+        QTest::newRow("rate and framing") << "45.45,5N1.5" << true << 45.45 << 0x04;
+        QTest::newRow("rate alone") << "74.2" << true << 74.2 << -1;
+        QTest::newRow("framing alone") << "8E1" << true << 0.0 << 0x1B;
+        QTest::newRow("framing after a comma") << ",7M2" << true << 0.0 << 0x2E;
+        QTest::newRow("lower-case parity") << "110,8n1" << true << 110.0 << 0x03;
+        QTest::newRow("space parity, 1.5 stop with 6 bits means 2")
+            << "300,6S1.5" << true << 300.0 << 0x3D;
+        QTest::newRow("35 is not above the floor") << "35" << false << 0.0 << -1;
+        QTest::newRow("above 115200") << "200000" << false << 0.0 << -1;
+        QTest::newRow("not a number") << "fast" << false << 0.0 << -1;
+        QTest::newRow("trailing junk") << "45.45x" << false << 0.0 << -1;
+        QTest::newRow("nan") << "nan" << false << 0.0 << -1;
+        QTest::newRow("4 data bits") << "45.45,4N1" << false << 0.0 << -1;
+        QTest::newRow("parity X") << "45.45,8X1" << false << 0.0 << -1;
+        QTest::newRow("3 stop bits") << "45.45,8N3" << false << 0.0 << -1;
+        QTest::newRow("empty") << "" << false << 0.0 << -1;
+        QTest::newRow("dangling comma") << "45.45," << false << 0.0 << -1;
+    }
+    void applyTextIsReadStrictly() {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(double, rate);
+        QFETCH(int, framing);
+        app::ApplyRequest request;
+        std::string error;
+        QCOMPARE(app::ParseApply(text.toStdString(), request, error), ok);
+        QCOMPARE(error.empty(), ok);
+        if (!ok)
+            return;
+        QCOMPARE(request.rate.value_or(0.0), rate);
+        QCOMPARE(request.framing.has_value(), framing >= 0);
+        if (request.framing) {
+            const uart::LineSettingsData settings{0, request.framing->parityBits,
+                                                  request.framing->wordLengthBits,
+                                                  request.framing->stopBits};
+            QCOMPARE(int(uart::FramingByte(settings)), framing);
+        }
+    }
+
+    void scriptCostsThePanelsAccesses_data() {
+        QTest::addColumn<QString>("apply");
+        QTest::addColumn<QString>("dtr");
+        QTest::addColumn<QString>("rts");
+        QTest::addColumn<QStringList>("accesses");
+        QTest::newRow("rate with framing: four writes")
+            << "45.45,5N1.5"
+            << ""
+            << ""
+            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04"};
+        QTest::newRow("framing alone: one write") << "8E1"
+                                                  << ""
+                                                  << "" << QStringList{"out 0x2FB 0x1B"};
+        QTest::newRow("DTR then RTS, each read-modify-write")
+            << ""
+            << "on"
+            << "off"
+            << QStringList{"in 0x2FC 0x08", "out 0x2FC 0x09", "in 0x2FC 0x08", "out 0x2FC 0x08"};
+        QTest::newRow("everything, in the panel's order")
+            << "300,8N1"
+            << "off"
+            << "on"
+            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x01", "out 0x2F8 0x80", "out 0x2FB 0x03",
+                           "in 0x2FC 0x08",  "out 0x2FC 0x08", "in 0x2FC 0x08",  "out 0x2FC 0x0A"};
+    }
+    void scriptCostsThePanelsAccesses() {
+        QFETCH(QString, apply);
+        QFETCH(QString, dtr);
+        QFETCH(QString, rts);
+        QFETCH(QStringList, accesses);
+        app::ApplyRequest request;
+        std::string error;
+        if (!apply.isEmpty())
+            QVERIFY(app::ParseApply(apply.toStdString(), request, error));
+        if (!dtr.isEmpty())
+            QVERIFY(app::ParseSwitch(dtr.toStdString(), request.dtr));
+        if (!rts.isEmpty())
+            QVERIFY(app::ParseSwitch(rts.toStdString(), request.rts));
+        uart::RecordingPortIo io;
+        io.SetReadValue(0x2FC, 0x08);
+        const uart::ScopedPortIo installed(io);
+        int status = -1;
+        Capture([&](std::FILE* out) { status = app::RunScripted(request, io, 0x2F8, out, out); });
+        QCOMPARE(status, 0);
+        QCOMPARE(Lines(io), accesses);
+    }
+
+    void reportSaysWhatTheHardwareDoes() {
+        QString out;
+        QCOMPARE(RunMain({"--simulate", "--apply", "45.45,5N2", "--dtr", "on", "1"}, &out), 0);
+        QCOMPARE(out, QStringLiteral("0x3F8 · simulated\n"
+                                     "rate: 45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)\n"
+                                     "framing: 5 data bits, no parity, 1.5 stop bits\n"
+                                     "DTR on\n"
+                                     "simulated UART at 0x3F8: 2534 (45.46 Bd) 5N1.5 DTR+ RTS- "
+                                     "OUT1- OUT2+ LOOP-\n"));
+    }
+
+    void exitStatuses_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("bad rate") << QStringList{"--simulate", "--apply", "12"} << 2
+                                  << "outside 35";
+        QTest::newRow("bad framing")
+            << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
+        QTest::newRow("bad switch")
+            << QStringList{"--simulate", "--dtr", "yes"} << 2 << "on or off";
+        QTest::newRow("two backends")
+            << QStringList{"--simulate", "--device", "/dev/ttyS1", "--dtr", "on"} << 2
+            << "exclude each other";
+        QTest::newRow("no such device")
+            << QStringList{"--device", "/nonexistent/ttyS1", "--apply", "50"} << 1
+            << "no such device";
+        QTest::newRow("not a serial port")
+            << QStringList{"--device", "/dev/null", "--apply", "50"} << 1 << "not a serial port";
+        QTest::newRow("works") << QStringList{"--simulate", "--rts", "on"} << 0 << "";
+    }
+    void exitStatuses() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QString err;
+        QCOMPARE(RunMain(arguments, nullptr, &err), status);
+        QVERIFY2(err.contains(message), qPrintable(err));
+    }
+};
+
+QTEST_APPLESS_MAIN(ScriptedMode)
+#include "scripted_mode.moc"
