@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -80,16 +81,17 @@ bool IsQueuedMessage(QEvent::Type type) {
 // The pressed look of a stop button that the current word length cannot produce: a fill in
 // the palette's highlight colour that no focus change takes away.
 constexpr char kHighlightProperty[] = "highlighted";
-constexpr char kHighlightStyle[] =
-    "QRadioButton[highlighted=\"true\"] {"
-    " background-color: palette(highlight); color: palette(highlighted-text); }";
 
 void SetHighlight(QRadioButton* button, bool on) {
-    if (button->property(kHighlightProperty).toBool() == on)
-        return;
+    if (button->property(kHighlightProperty).toBool() == on) return;
     button->setProperty(kHighlightProperty, on);
-    button->style()->unpolish(button);
-    button->style()->polish(button);
+    QPalette palette = button->parentWidget()->palette();
+    if (on) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+    }
+    button->setPalette(palette);
+    button->setAutoFillBackground(on);
     button->update();
 }
 
@@ -110,7 +112,6 @@ QString RateStatus(double rate) {
 
 CPortSetDlg::CPortSetDlg(QWidget* parent)
     : TemplateDialog(res::kPortSetDialog, parent), icon_(res::LoadAppIcon()) {
-    setStyleSheet(QString::fromLatin1(kHighlightStyle));
     // The status line sits below the template's controls, across the panel.
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("IDC_STATUS"));
@@ -254,7 +255,8 @@ bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
             ApplyLineSettings(rate);
             slider_->setValue(PositionForRate(rate));
         } else {
-            display_->setText(FormatRate(RateForPosition(slider_->value())));
+            const QString text = FormatRate(RateForPosition(slider_->value()));
+            if (display_->text() != text) display_->setText(text);
         }
     }
     return false;
