@@ -87,8 +87,8 @@ void SetHighlight(QRadioButton* button, bool on) {
     button->setProperty(kHighlightProperty, on);
     QPalette palette = button->parentWidget()->palette();
     if (on) {
-        palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+        palette.setColor(button->backgroundRole(), palette.color(QPalette::Highlight));
+        palette.setColor(button->foregroundRole(), palette.color(QPalette::HighlightedText));
     }
     button->setPalette(palette);
     button->setAutoFillBackground(on);

@@ -100,10 +100,13 @@ class PanelFraming : public QObject {
         two->setFocus();
         f.Item(IDC_DTR)->setFocus();
         QCOMPARE(f.Highlighted(), QList<int>{IDC_STOP_2});
-        // And it is drawn: the highlighted button does not look like its neighbour.
-        const QImage marked = two->grab().toImage();
-        const QImage plain = f.Item(IDC_STOP_1)->grab().toImage();
-        QVERIFY(marked.pixelColor(2, 2) != plain.pixelColor(2, 2));
+        // And it is drawn: filled with the highlight colour, where its neighbour is not.
+        const QColor highlight = f.panel->palette().color(QPalette::Highlight);
+        QCOMPARE(two->grab().toImage().pixelColor(1, 1), highlight);
+        QVERIFY(f.Item(IDC_STOP_1)->grab().toImage().pixelColor(1, 1) != highlight);
+        f.Click(IDC_BITS_6);  // the mark moves to 1.5 and leaves 2 plain
+        QCOMPARE(f.Item(IDC_STOP_1_5)->grab().toImage().pixelColor(1, 1), highlight);
+        QVERIFY(two->grab().toImage().pixelColor(1, 1) != highlight);
     }
 
     void modemLinesReadModifyWrite_data() {
