@@ -12,6 +12,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QWindow>
 
@@ -49,6 +50,30 @@ constexpr FramingChoice kFramingChoices[] = {
     {res::IDC_STOP_2, &LineSettingsData::stopBits, uart::kLcrStop, false},
 };
 
+// Names for the controls whose text does not say what they are.
+constexpr struct {
+    int id;
+    const char* name;
+} kAccessibleNames[] = {
+    {res::IDC_RATE_DISPLAY, "Rate"},
+    {res::IDC_RATE_SLIDER, "Rate slider"},
+    {res::IDC_STEP_DOWN, "Rate down 0.10"},
+    {res::IDC_STEP_UP, "Rate up 0.10"},
+};
+
+// Keys that take the focus into a group the tab chain does not reach: to its selected button,
+// from where the arrow keys choose.
+constexpr struct {
+    const char* keys;
+    int first;
+    int last;
+} kGroupShortcuts[] = {
+    {"Alt+R", res::IDC_RATE_45_45, res::IDC_RATE_300_0},
+    {"Alt+P", res::IDC_PARITY_NONE, res::IDC_PARITY_SPACE},
+    {"Alt+B", res::IDC_BITS_5, res::IDC_BITS_8},
+    {"Alt+S", res::IDC_STOP_1, res::IDC_STOP_2},
+};
+
 // The button each parity code selects.
 constexpr struct {
     std::int32_t code;
@@ -83,7 +108,8 @@ bool IsQueuedMessage(QEvent::Type type) {
 constexpr char kHighlightProperty[] = "highlighted";
 
 void SetHighlight(QRadioButton* button, bool on) {
-    if (button->property(kHighlightProperty).toBool() == on) return;
+    if (button->property(kHighlightProperty).toBool() == on)
+        return;
     button->setProperty(kHighlightProperty, on);
     QPalette palette = button->parentWidget()->palette();
     if (on) {
@@ -121,6 +147,21 @@ CPortSetDlg::CPortSetDlg(QWidget* parent)
     status_->setFocusPolicy(Qt::NoFocus);
     const QRect area = Units().ToPixels({3, 311, 72, kStatusHeight});
     status_->setGeometry(area);
+    status_->setAccessibleName(tr("Status"));
+    for (const auto& entry : kAccessibleNames) {
+        GetDlgItem(entry.id)->setAccessibleName(tr(entry.name));
+    }
+    for (const auto& shortcut : kGroupShortcuts) {
+        auto* keys = new QShortcut(QKeySequence(QString::fromLatin1(shortcut.keys)), this);
+        connect(keys, &QShortcut::activated, this, [this, &shortcut] {
+            QWidget* target = GetDlgItem(shortcut.first);
+            for (int id = shortcut.first; id <= shortcut.last; ++id) {
+                if (GetItem<QAbstractButton>(id)->isChecked())
+                    target = GetDlgItem(id);
+            }
+            target->setFocus(Qt::ShortcutFocusReason);
+        });
+    }
     setFixedSize(width(), area.bottom() + 1 + Units().Y(3));
     RouteEvents();
 }
@@ -256,7 +297,8 @@ bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
             slider_->setValue(PositionForRate(rate));
         } else {
             const QString text = FormatRate(RateForPosition(slider_->value()));
-            if (display_->text() != text) display_->setText(text);
+            if (display_->text() != text)
+                display_->setText(text);
         }
     }
     return false;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "panel/AccessibleButton.h"
 #include "panel/TrackbarSlider.h"
 #include "res/ResourceIds.h"
 
@@ -66,6 +67,7 @@ TemplateDialog::TemplateDialog(const res::DialogTemplate& dialogTemplate, QWidge
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(units_.ToPixels(dialogTemplate.width, dialogTemplate.height));
+    AccessibleButton::Install();
     BuildControls();
 }
 
@@ -142,6 +144,9 @@ QWidget* TemplateDialog::CreateControl(const res::ControlTemplate& row) {
         }
     }
     widget->setObjectName(QString::fromLatin1(row.name));
+    // Screen readers and automation tools find a control by what it says.
+    if (!text.isEmpty())
+        widget->setAccessibleName(text);
     widget->setGeometry(units_.ToPixels(row.rect));
     return widget;
 }
