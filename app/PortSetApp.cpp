@@ -1,6 +1,8 @@
 #include "app/PortSetApp.h"
 
+#include <unistd.h>
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
 #include <vector>
@@ -34,6 +36,17 @@ constexpr char kNoDisplayMessage[] =
     "quorlix: there is no display to show the panel on (DISPLAY and WAYLAND_DISPLAY are not "
     "set).\n"
     "Start it from a desktop session, or on a virtual X server: xvfb-run -a quorlix --simulate\n";
+
+// The failure's message in a window of its own: no panel opens without the port.
+void ShowFailure(char* program, const std::string& message) {
+    int argc = 1;
+    char* argv[] = {program, nullptr};
+    QApplication application(argc, argv);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorlix"),
+                    QString::fromLocal8Bit(message.c_str()).trimmed(), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("IDD_FAILURE"));
+    box.exec();
+}
 
 }  // namespace
 
@@ -114,6 +127,10 @@ int Main(int argc, char** argv, const Environment& environment) {
         Backend::Open(options, base, error, environment.ioperm, environment.err);
     if (!backend) {
         std::fputs(error.c_str(), environment.err);
+        if (environment.showFailuresInWindow && !IsScripted(options) && HasDisplay(options) &&
+            isatty(STDERR_FILENO) == 0) {
+            ShowFailure(argv[0], error);
+        }
         return 1;
     }
     if (const std::string dropped = GiveBackRoot(); !dropped.empty()) {

@@ -60,6 +60,8 @@ struct Environment {
     uart::IopermFunction ioperm = nullptr;
     std::FILE* out = stdout;
     std::FILE* err = stderr;
+    // Started from a desktop menu, nobody reads standard error: say why in a window too.
+    bool showFailuresInWindow = false;
 };
 
 // The whole program: options, port, permission, the panel. Returns the exit status.

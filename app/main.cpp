@@ -1,5 +1,7 @@
 #include "app/PortSetApp.h"
 
 int main(int argc, char** argv) {
-    return app::Main(argc, argv);
+    app::Environment environment;
+    environment.showFailuresInWindow = true;
+    return app::Main(argc, argv, environment);
 }

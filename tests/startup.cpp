@@ -1,5 +1,7 @@
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
+#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
@@ -72,6 +74,25 @@ class Startup : public QObject {
         QCOMPARE(version.status, 0);
         QCOMPARE(version.out, QStringLiteral("quorlix 1.0.0.1\n"));
         QCOMPARE(lastIoperm.calls, 0);
+    }
+
+    void helpAndManPageNameTheSameOptions() {
+        QFile page(QStringLiteral(QUORLIX_SOURCE_DIR "/res/linux/quorlix.1"));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString man = QString::fromUtf8(page.readAll()).remove(QStringLiteral("\\"));
+        const QString help = QString::fromStdString(app::UsageText());
+        static const QRegularExpression option(QStringLiteral("--[a-z]+"));
+        QStringList inHelp;
+        for (const auto& match : option.globalMatch(help))
+            inHelp << match.captured();
+        inHelp.removeDuplicates();
+        QVERIFY(inHelp.size() >= 9);
+        for (const QString& name : inHelp)
+            QVERIFY2(man.contains(name), qPrintable(name));
+        for (const char* digit :
+             {"0x3F8", "0x2F8", "0x3E8", "0x3E0", "0x2F0", "0x2E8", "0x2E0", "0x260"}) {
+            QVERIFY(man.contains(QLatin1String(digit)) && help.contains(QLatin1String(digit)));
+        }
     }
 
     void unknownOptionIsAnError() {

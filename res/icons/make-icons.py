@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's icon, a strip of punched Baudot tape reading RYRY (the classic
-teleprinter test), as 16-colour XPM images at 32 x 32 and 16 x 16. Run it from this folder
-after changing the drawing; the XPM files are committed."""
+teleprinter test), as 16-colour XPM images at 32 x 32 and 16 x 16 and as a scalable SVG of the
+32 x 32 drawing. Run it from this folder after changing the drawing; the files are committed."""
 
 COLOURS = {
     " ": "None",      # transparent
@@ -47,3 +47,52 @@ with open("quorlix-32.xpm", "w") as out:
     out.write(xpm("quorlix_32", big))
 with open("quorlix-16.xpm", "w") as out:
     out.write(xpm("quorlix_16", small))
+
+
+def svg(rows, scale=8):
+    size = len(rows)
+    parts = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{size * scale}" '
+             f'height="{size * scale}" viewBox="0 0 {size} {size}" shape-rendering="crispEdges">']
+    for y, row in enumerate(rows):
+        x = 0
+        while x < size:
+            key, run = row[x], 1
+            while x + run < size and row[x + run] == key:
+                run += 1
+            if key != " ":
+                parts.append(f'<rect x="{x}" y="{y}" width="{run}" height="1" '
+                             f'fill="{COLOURS[key]}"/>')
+            x += run
+    parts.append("</svg>\n")
+    return "\n".join(parts)
+
+
+with open("quorlix.svg", "w") as out:
+    out.write(svg(big))
+
+
+def png(rows):
+    """A true-colour PNG with transparency, written without any imaging library."""
+    import struct
+    import zlib
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    size = len(rows)
+    raw = b""
+    for row in rows:
+        raw += b"\0"
+        for key in row:
+            colour = COLOURS[key]
+            raw += b"\0\0\0\0" if colour == "None" else bytes.fromhex(colour[1:]) + b"\xff"
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+with open("quorlix-32.png", "wb") as out:
+    out.write(png(big))
+with open("quorlix-16.png", "wb") as out:
+    out.write(png(small))
