@@ -231,6 +231,27 @@ class DriverBackend : public QObject {
         QVERIFY2(text.contains(advice), qPrintable(text));
     }
 
+    void linesBeforeOpenFromTheDriversStatus_data() {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<int>("bits");
+        QTest::newRow("both up") << 0 << int(TIOCM_DTR | TIOCM_RTS);
+        QTest::newRow("RTS only") << 1 << int(TIOCM_RTS);
+        QTest::newRow("none") << 2 << 0;
+        QTest::newRow("no UART there") << 3 << -1;
+        QTest::newRow("not listed") << 12 << -1;
+    }
+    void linesBeforeOpenFromTheDriversStatus() {
+        QFETCH(int, line);
+        QFETCH(int, bits);
+        const std::string status =
+            "serinfo:1.0 driver revision:\n"
+            "0: uart:16550A port:000003F8 irq:4 tx:0 rx:0 RTS|CTS|DTR|DSR|CD\n"
+            "1: uart:16550A port:000002F8 irq:3 tx:12 rx:0 RTS|CTS|DSR\n"
+            "2: uart:16550A port:000003E8 irq:4 tx:0 rx:0\n"
+            "3: uart:unknown port:000002E8 irq:3\n";
+        QCOMPARE(ModemLinesFromStatus(status, line), bits);
+    }
+
     void realOpenRefusesWhatIsNoSerialPort() {
         std::string error;
         QVERIFY(!DeviceSerialDriver::Open("/dev/null", error));

@@ -72,8 +72,11 @@ bool MeansGone(int error) {
 }  // namespace
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
-                           std::unique_ptr<SerialDriver> driver)
-    : base_(base), device_(std::move(device)), driver_(std::move(driver)) {}
+                           std::unique_ptr<SerialDriver> driver, std::string openNotice)
+    : base_(base),
+      device_(std::move(device)),
+      driver_(std::move(driver)),
+      notice_(std::move(openNotice)) {}
 
 std::string DriverPortIo::Label(std::int32_t) const {
     return device_ + " \u00B7 driver";

@@ -16,7 +16,9 @@ namespace uart {
 class DriverPortIo final : public PortIo {
   public:
     // `base` is the address the program's writes name; `device` names the port in messages.
-    DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver);
+    // `openNotice` is what opening the device had to say, shown with the first change.
+    DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
+                 std::string openNotice = {});
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;

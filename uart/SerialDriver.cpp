@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace uart {
 namespace {
@@ -52,8 +57,57 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
     return text;
 }
 
+int ModemLinesFromStatus(const std::string& statusText, int line) {
+    std::istringstream lines(statusText);
+    const std::string prefix = std::to_string(line) + ":";
+    for (std::string entry; std::getline(lines, entry);) {
+        if (entry.rfind(prefix, 0) != 0)
+            continue;
+        if (entry.find("uart:unknown") != std::string::npos)
+            return -1;
+        const auto flags = entry.substr(entry.rfind(' ') + 1);
+        int bits = 0;
+        std::istringstream names(flags);
+        for (std::string name; std::getline(names, name, '|');) {
+            if (name == "DTR")
+                bits |= TIOCM_DTR;
+            if (name == "RTS")
+                bits |= TIOCM_RTS;
+        }
+        return bits;
+    }
+    return -1;
+}
+
+namespace {
+
+// How DTR and RTS stand on `path` without opening it: only the 8250 driver's status says so,
+// and only to root.
+int ModemLinesBeforeOpen(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr)
+        return -1;
+    const std::string device = resolved;
+    const std::string stem = "/dev/ttyS";
+    if (device.rfind(stem, 0) != 0 || device.size() == stem.size())
+        return -1;
+    const std::string number = device.substr(stem.size());
+    if (number.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    std::ifstream status("/proc/tty/driver/serial");
+    if (!status)
+        return -1;
+    const std::string text((std::istreambuf_iterator<char>(status)),
+                           std::istreambuf_iterator<char>());
+    return ModemLinesFromStatus(text, std::stoi(number));
+}
+
+}  // namespace
+
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
-                                                             std::string& error) {
+                                                             std::string& error,
+                                                             std::string* notice) {
+    const int before = ModemLinesBeforeOpen(path);
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = DeviceOpenMessage(path, errno);
@@ -64,6 +118,18 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
     if (const int failure = driver->GetTermios(termios); failure != 0) {
         error = DeviceOpenMessage(path, failure == EINVAL ? ENOTTY : failure);
         return nullptr;
+    }
+    // The open raised DTR and RTS: put back what the open, not the user, changed.
+    int now = 0;
+    if (driver->GetModemLines(now) == 0) {
+        const int raised = before >= 0 ? now & ~before & (TIOCM_DTR | TIOCM_RTS) : 0;
+        if (raised != 0)
+            driver->DropModemLines(raised);
+        if (before < 0 && notice != nullptr && (now & (TIOCM_DTR | TIOCM_RTS)) != 0) {
+            *notice = "opening " + path +
+                      " may have raised DTR and RTS (the kernel does so on "
+                      "every open)";
+        }
     }
     return driver;
 }

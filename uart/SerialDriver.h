@@ -24,12 +24,19 @@ class SerialDriver {
     virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
 };
 
+// DTR and RTS (as TIOCM_ bits) of serial line `line` in the 8250 driver's status text
+// (/proc/tty/driver/serial), or -1 when the line is not listed.
+int ModemLinesFromStatus(const std::string& statusText, int line);
+
 // A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
-// never locked exclusively, kept open for the program's life.
+// never locked exclusively, kept open for the program's life. Every open makes the kernel raise
+// DTR and RTS; where the driver's status shows how they stood before (root, /dev/ttyS*), Open
+// puts them back, and otherwise says in `notice` that they may have been raised.
 class DeviceSerialDriver final : public SerialDriver {
   public:
     // Null with `error` set (a message for the user) when the device cannot be used.
-    static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error);
+    static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error,
+                                                    std::string* notice = nullptr);
     ~DeviceSerialDriver() override;
 
     int GetTermios(termios2& termios) override;

@@ -1,0 +1,245 @@
+// Boots a small Linux guest on QEMU's PC model and runs the program in it with real port
+// instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
+// program must produce: the scripted cases at several bases, the panel driven by clicks and a
+// drag, the serial-driver backend through the guest kernel's 8250 driver, and a start without
+// port permission.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+#include <map>
+
+#include "Scenarios.h"
+
+namespace {
+
+struct Access {
+    bool write;
+    int port;
+    int value;
+};
+using Case = QList<Access>;
+using Run = QList<Case>;
+
+QString Show(const Access& a) {
+    return QString::asprintf("%s 0x%03X 0x%02X", a.write ? "out" : "in", a.port, a.value);
+}
+
+bool Same(const Case& expected, const Case& observed) {
+    if (expected.size() != observed.size())
+        return false;
+    for (int i = 0; i < expected.size(); ++i) {
+        const Access& e = expected[i];
+        const Access& o = observed[i];
+        // A read's value is whatever the UART holds; -1 in the expectation takes any.
+        if (e.write != o.write || e.port != o.port || (e.value >= 0 && e.value != o.value))
+            return false;
+    }
+    return true;
+}
+
+// Expected beside observed, for a failure message.
+QString SideBySide(const QString& title, const Case& expected, const Case& observed) {
+    QString text =
+        title + "\n" + QStringLiteral("  %1 | %2\n").arg("expected", -16).arg("QEMU saw");
+    for (int i = 0; i < qMax(expected.size(), observed.size()); ++i) {
+        const QString e = i < expected.size() ? Show(expected[i]) : QString();
+        const QString o = i < observed.size() ? Show(observed[i]) : QString();
+        text += QStringLiteral("  %1 | %2\n").arg(e, -16).arg(o);
+    }
+    return text;
+}
+
+Case RateWrites(int base, int divisor, int framing) {
+    return {{true, base + 3, 0x80},
+            {true, base + 1, divisor >> 8},
+            {true, base, divisor & 0xFF},
+            {true, base + 3, framing}};
+}
+
+// The divisors of the preset rates: 115200 / rate, truncated.
+int PresetDivisor(double rate) {
+    static const std::map<double, int> divisors{{45.45, 2534}, {50.0, 2304},  {56.9, 2024},
+                                                {74.2, 1552},  {100.0, 1152}, {110.0, 1047},
+                                                {300.0, 384}};
+    return divisors.at(rate);
+}
+
+}  // namespace
+
+class EmulatedUart : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir dir_;
+    QString console_;
+    std::map<int, QList<Run>> runs_;  // per UART base, in order
+    QStringList parameters_;          // serial_update_parameters, in order
+
+    void Parse(const QString& tracePath) {
+        QFile trace(tracePath);
+        QVERIFY(trace.open(QIODevice::ReadOnly));
+        static const QRegularExpression access(
+            QStringLiteral("^memory_region_ops_(read|write) .* addr 0x([0-9a-f]+) value "
+                           "0x([0-9a-f]+) size 1 name 'serial'"));
+        static const QRegularExpression parameters(
+            QStringLiteral("^serial_update_parameters (.*)$"));
+        std::map<int, bool> inRun;
+        while (!trace.atEnd()) {
+            const QString line = QString::fromLatin1(trace.readLine()).trimmed();
+            if (const auto match = parameters.match(line); match.hasMatch()) {
+                parameters_ << match.captured(1);
+                continue;
+            }
+            const auto match = access.match(line);
+            if (!match.hasMatch())
+                continue;
+            const Access a{match.captured(1) == "write", match.captured(2).toInt(nullptr, 16),
+                           match.captured(3).toInt(nullptr, 16)};
+            const int base = a.port & ~7;
+            if (a.write && (a.port & 7) == 7 && a.value == emulated::kCaseMarker) {
+                if (!inRun[base])
+                    runs_[base].append(Run{});
+                inRun[base] = true;
+                runs_[base].last().append(Case{});
+            } else if (a.write && (a.port & 7) == 7 && a.value == emulated::kEndMarker) {
+                inRun[base] = false;
+            } else if (inRun[base]) {
+                runs_[base].last().last().append(a);
+            }
+        }
+    }
+
+    void CompareCases(const QString& group, const QList<Case>& expected, const Run& observed) {
+        QCOMPARE(observed.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QVERIFY2(Same(expected[i], observed[i]),
+                     qPrintable(SideBySide(QStringLiteral("%1, case %2").arg(group).arg(i),
+                                           expected[i], observed[i])));
+        }
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        QProcess guest;
+        guest.setProcessChannelMode(QProcess::MergedChannels);
+        guest.start(QStringLiteral("bash"),
+                    {QStringLiteral(QUORLIX_SOURCE_DIR "/tests/emulated/boot-guest"),
+                     QStringLiteral(QUORLIX_GUEST_BINARY), dir_.path()});
+        QVERIFY(guest.waitForFinished(290000));
+        const QString said = QString::fromLocal8Bit(guest.readAll());
+        if (guest.exitCode() == 77)
+            QSKIP(qPrintable("QEMU cannot run here: " + said));
+        QVERIFY2(guest.exitCode() == 0, qPrintable(said));
+        QFile console(dir_.filePath("console.txt"));
+        QVERIFY(console.open(QIODevice::ReadOnly));
+        console_ = QString::fromUtf8(console.readAll());
+        Parse(dir_.filePath("trace.log"));
+    }
+
+    void scriptedCasesOverIoPorts_data() {
+        QTest::addColumn<int>("base");
+        for (int digit : emulated::kScriptedDigits) {
+            const int base =
+                std::array{0x3F8, 0x2F8, 0x3E8, 0x3E0, 0x2F0, 0x2E8, 0x2E0, 0x260}[digit - 1];
+            QTest::addRow("digit %d, 0x%X", digit, base) << base;
+        }
+    }
+    void scriptedCasesOverIoPorts() {
+        QFETCH(int, base);
+        QVERIFY(!runs_[base].isEmpty());
+        QList<Case> expected;
+        for (const emulated::FramingCase& c : emulated::FramingCases()) {
+            expected << RateWrites(base, PresetDivisor(c.rate), c.parity | c.wordLength | c.stop);
+        }
+        expected << Case{{true, base + 4, emulated::kModemSetup}};
+        int mcr = emulated::kModemSetup;
+        for (const emulated::ModemCase& c : emulated::kModemCases) {
+            const int after = c.on ? (mcr | c.mask) : (mcr & ~c.mask);
+            expected << Case{{false, base + 4, mcr}, {true, base + 4, after}};
+            mcr = after;
+        }
+        QCOMPARE(expected.size(), 285);
+        CompareCases(QStringLiteral("scripted at 0x%1").arg(base, 0, 16), expected,
+                     runs_[base].first());
+    }
+
+    void panelClicksAndDrag() {
+        const int b = emulated::kGuestUarts[1];  // digit 3
+        QVERIFY(!runs_[b].isEmpty());
+        static const QRegularExpression drag(QStringLiteral("panel drag display: (.*)"));
+        const auto shown = drag.match(console_);
+        QVERIFY2(shown.hasMatch(), qPrintable(console_));
+        const int dragDivisor =
+            static_cast<int>(115200.0 / std::atof(shown.captured(1).toLatin1()));
+        const QList<Case> expected{
+            RateWrites(b, 1552, 0x04),                // 74.2
+            {{true, b + 3, 0x0C}},                    // Odd
+            {{true, b + 3, 0x07}},                    // 8: parity off
+            {{true, b + 3, 0x03}},                    // 1 stop bit
+            RateWrites(b, 1550, 0x03),                // + : 74.30 in single precision
+            RateWrites(b, 1552, 0x03),                // - : back to 74.20
+            RateWrites(b, 384, 0x03),                 // 300.0
+            {{false, b + 4, -1}, {true, b + 4, -1}},  // DTR, checked below
+            RateWrites(b, 2534, 0x03),                // 45.45
+            RateWrites(b, dragDivisor, 0x03),         // the release of the drag
+        };
+        const Run& observed = runs_[b].first();
+        CompareCases(QStringLiteral("panel at 0x%1").arg(b, 0, 16), expected, observed);
+        const Case& dtr = observed[7];
+        QCOMPARE(dtr[1].value, dtr[0].value | 0x01);  // DTR up, the other bits as read
+    }
+
+    void driverBackendThroughTheGuestKernel() {
+        const int b = 0x2F8;
+        QVERIFY2(runs_[b].size() == 3, "scripted, no-permission and driver runs at 0x2F8");
+        QVERIFY2(console_.contains("/dev/ttyS1 · driver"), qPrintable(console_));
+        QVERIFY(console_.section("== driver", 1).contains("status: 0"));
+        // Replay what the 8250 driver wrote into a 16550 and look at the result.
+        int lcr = 0, dll = 0, dlm = 0, divisor = -1;
+        bool dtrWithoutRts = false;
+        for (const Case& c : runs_[b][2]) {
+            for (const Access& a : c) {
+                if (!a.write)
+                    continue;
+                const int offset = a.port - b;
+                if (offset == 3) {
+                    lcr = a.value;
+                    if (!(lcr & 0x80))
+                        divisor = dlm << 8 | dll;
+                }
+                if (offset == 0 && (lcr & 0x80))
+                    dll = a.value;
+                if (offset == 1 && (lcr & 0x80))
+                    dlm = a.value;
+                if (offset == 4 && (a.value & 0x03) == 0x01)
+                    dtrWithoutRts = true;
+            }
+        }
+        QCOMPARE(divisor, 2534);     // the exact divisor, through the custom divisor
+        QCOMPARE(lcr & 0x0F, 0x04);  // five bits, no parity, 1.5 stop bits
+        QVERIFY(dtrWithoutRts);      // DTR raised as asked; RTS, raised by the open, put back
+        QVERIFY(!parameters_.isEmpty());
+        QCOMPARE(parameters_.last(), QStringLiteral("baudrate=45 parity='N' data=5 stop=2"));
+    }
+
+    void noPermissionMeansNoAccess() {
+        const int b = 0x2F8;
+        QVERIFY(runs_[b].size() >= 2);
+        const Run& refused = runs_[b][1];
+        QCOMPARE(refused.size(), 1);
+        QVERIFY2(refused.first().isEmpty(),
+                 qPrintable(SideBySide("no permission", {}, refused.first())));
+        const QString said = console_.section("== noperm", 1).section("== driver", 0, 0);
+        QVERIFY2(said.contains("no access to the I/O ports 0x2F8-0x2FF: Operation not permitted"),
+                 qPrintable(said));
+        QVERIFY(said.contains("status: 1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(EmulatedUart)
+#include "emulated_uart.moc"

@@ -1,0 +1,153 @@
+// Runs inside the emulated PC, as root with real port instructions: the scripted cases over the
+// I/O ports at several bases, the panel driven as a user would, and the program's own command
+// line for the serial-driver and no-permission cases. Cases are separated by marker writes to
+// the UART's scratch register so that the emulator's trace can be cut into them.
+//
+//   quorlix_guest scripted DIGIT      every framing case, then the modem-line cases
+//   quorlix_guest panel DIGIT         presets, framing, step buttons, DTR and a slider drag
+//   quorlix_guest run ARGS...         the program itself
+//   quorlix_guest noperm ARGS...      the program itself, as nobody without CAP_SYS_RAWIO
+#include <grp.h>
+#include <unistd.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <cstdio>
+#include <cstring>
+
+#include "Scenarios.h"
+#include "app/PortSetApp.h"
+#include "panel/PortSetDlg.h"
+#include "panel/TrackbarSlider.h"
+#include "res/ResourceIds.h"
+#include "uart/DirectPortIo.h"
+#include "uart/LineSettings.h"
+#include "uart/PortSelection.h"
+
+namespace {
+
+std::uint16_t BaseOf(const char* digit) {
+    const std::string line = std::string("quorlix ") + digit;
+    return static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(line.c_str()));
+}
+
+void Mark(std::uint16_t base, std::uint8_t marker) {
+    uart::ThePortIo().Out(base + 7, marker);
+}
+
+int Scripted(std::uint16_t base) {
+    std::string error;
+    auto io = uart::DirectPortIo::Acquire(base, error);
+    if (!io) {
+        std::fputs(error.c_str(), stdout);
+        return 1;
+    }
+    const uart::ScopedPortIo installed(*io);
+    for (const emulated::FramingCase& c : emulated::FramingCases()) {
+        Mark(base, emulated::kCaseMarker);
+        uart::LineSettings = {base, c.parity, c.wordLength, c.stop};
+        uart::ProgramUart(base, c.rate);
+    }
+    Mark(base, emulated::kCaseMarker);
+    io->Out(base + 4, emulated::kModemSetup);
+    for (const emulated::ModemCase& c : emulated::kModemCases) {
+        Mark(base, emulated::kCaseMarker);
+        uart::SetModemLine(c.mask, c.on);
+    }
+    Mark(base, emulated::kEndMarker);
+    std::printf("scripted 0x%X: %zu cases\n", base,
+                emulated::FramingCases().size() + 1 + emulated::kModemCases.size());
+    return 0;
+}
+
+QPoint HandleCentre(QSlider* slider) {
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center();
+}
+
+int Panel(int argc, char** argv, const char* digit) {
+    const std::uint16_t base = BaseOf(digit);
+    std::string error;
+    auto io = uart::DirectPortIo::Acquire(base, error);
+    if (!io) {
+        std::fputs(error.c_str(), stdout);
+        return 1;
+    }
+    const uart::ScopedPortIo installed(*io);
+    uart::SetProcessCommandLine(std::string("quorlix ") + digit);
+    QApplication application(argc, argv);
+    panel::CPortSetDlg panel;
+    panel.show();
+    if (!QTest::qWaitForWindowExposed(&panel))
+        return 1;
+    const auto click = [&](int id) {
+        Mark(base, emulated::kCaseMarker);
+        panel.GetItem<QAbstractButton>(id)->click();
+        QCoreApplication::processEvents();
+    };
+    click(res::IDC_RATE_74_2);
+    click(res::IDC_PARITY_ODD);
+    click(res::IDC_BITS_8);
+    click(res::IDC_STOP_1);
+    click(res::IDC_STEP_UP);
+    click(res::IDC_STEP_DOWN);
+    click(res::IDC_RATE_300_0);
+    click(res::IDC_DTR);
+    click(res::IDC_RATE_45_45);
+
+    // A drag of the slider: the release programs what the display shows.
+    Mark(base, emulated::kCaseMarker);
+    auto* slider = panel.GetItem<panel::TrackbarSlider>(res::IDC_RATE_SLIDER);
+    const QPoint at = HandleCentre(slider);
+    QTest::mousePress(slider, Qt::LeftButton, {}, at);
+    for (int dy : {10, 25, 40}) {
+        QTest::mouseMove(slider, at + QPoint(0, dy));
+        QCoreApplication::processEvents();
+    }
+    const QString shown = panel.GetItem<QLineEdit>(res::IDC_RATE_DISPLAY)->text();
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, at + QPoint(0, 40));
+    Mark(base, emulated::kEndMarker);
+    std::printf("panel drag display: %s\n", shown.toLatin1().constData());
+    return 0;
+}
+
+int Run(int argc, char** argv) {
+    const int status = app::Main(argc, argv);
+    std::fflush(stderr);
+    std::printf("status: %d\n", status);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "scripted") == 0)
+        return Scripted(BaseOf(argv[2]));
+    if (argc >= 3 && std::strcmp(argv[1], "panel") == 0)
+        return Panel(argc - 2, argv + 2, argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "run") == 0)
+        return Run(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "noperm") == 0) {
+        // Nobody, with no capability left: the kernel must refuse the ports.
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0) {
+            std::perror("quorlix_guest: dropping root");
+            return 3;
+        }
+        return Run(argc - 1, argv + 1);
+    }
+    std::fputs("usage: quorlix_guest scripted|panel DIGIT | run|noperm ARGS...\n", stderr);
+    return 2;
+}
