@@ -7,6 +7,7 @@
 #include <clocale>
 #include "FakeSerialDriver.h"
 #include "PanelFixture.h"
+#include "SliderHandle.h"
 #include "panel/RateText.h"
 #include "uart/DriverPortIo.h"
 #include "uart/LineSettings.h"
@@ -19,21 +20,6 @@ namespace {
 QStringList RateWrites(int divisor) {
     return {"out 0x2FB 0x80", QString::asprintf("out 0x2F9 0x%02X", divisor >> 8),
             QString::asprintf("out 0x2F8 0x%02X", divisor & 0xFF), "out 0x2FB 0x04"};
-}
-
-QPoint HandleCentre(QSlider* slider) {
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = slider->orientation();
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
-    option.tickPosition = slider->tickPosition();
-    return slider->style()
-        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
-        .center();
 }
 
 // A queued event bound for the slider that changes nothing: the pointer resting on it.

@@ -2,6 +2,7 @@
 // statuses it ends with.
 #include <QTest>
 
+#include "MainRunner.h"
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "app/ScriptedMode.h"
@@ -9,17 +10,6 @@
 #include "uart/RecordingPortIo.h"
 
 namespace {
-
-QString Capture(const std::function<void(std::FILE*)>& write) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
-    write(out);
-    std::fclose(out);
-    const QString result = QString::fromUtf8(text);
-    std::free(text);
-    return result;
-}
 
 QStringList Lines(const uart::RecordingPortIo& io) {
     QStringList lines;
@@ -29,27 +19,13 @@ QStringList Lines(const uart::RecordingPortIo& io) {
     return lines;
 }
 
-int RunMain(QStringList arguments, QString* out = nullptr, QString* err = nullptr) {
-    arguments.prepend(QStringLiteral("quorlix"));
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv;
-    for (const QString& argument : arguments)
-        storage.push_back(argument.toUtf8());
-    for (QByteArray& argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    int status = -1;
-    QString errText;
-    const QString outText = Capture([&](std::FILE* o) {
-        errText = Capture([&](std::FILE* e) {
-            status = app::Main(int(arguments.size()), argv.data(), {nullptr, o, e});
-        });
-    });
+int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
+    const ProgramRun run = RunProgram(arguments);
     if (out)
-        *out = outText;
+        *out = run.out;
     if (err)
-        *err = errText;
-    return status;
+        *err = run.err;
+    return run.status;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <cerrno>
 
+#include "MainRunner.h"
 #include "app/PortSetApp.h"
 #include "uart/LineSettings.h"
 #include "uart/PortIo.h"
@@ -27,35 +28,8 @@ int RefusingIoperm(unsigned long from, unsigned long num, int turnOn) {
     return -1;
 }
 
-// Runs the program's Main with `arguments`, capturing what it prints.
-struct Run {
-    int status = -1;
-    QString out, err;
-};
-Run RunMain(QStringList arguments, uart::IopermFunction ioperm = &RefusingIoperm) {
-    arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv;
-    for (const QString& argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
-    for (QByteArray& argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    char* outText = nullptr;
-    char* errText = nullptr;
-    std::size_t outSize = 0, errSize = 0;
-    std::FILE* out = open_memstream(&outText, &outSize);
-    std::FILE* err = open_memstream(&errText, &errSize);
-    Run run;
-    run.status = app::Main(static_cast<int>(arguments.size()), argv.data(), {ioperm, out, err});
-    std::fclose(out);
-    std::fclose(err);
-    run.out = QString::fromLocal8Bit(outText);
-    run.err = QString::fromLocal8Bit(errText);
-    std::free(outText);
-    std::free(errText);
-    return run;
+ProgramRun RunMain(const QStringList& arguments) {
+    return RunProgram(arguments, &RefusingIoperm);
 }
 
 }  // namespace
@@ -65,12 +39,12 @@ class Startup : public QObject {
 
   private slots:
     void helpAndVersionNeedNoPort() {
-        const Run help = RunMain({"--help"});
+        const ProgramRun help = RunMain({"--help"});
         QCOMPARE(help.status, 0);
         QVERIFY(
             help.out.startsWith("Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]"));
         QVERIFY(help.out.contains("4 = 0x3E0"));
-        const Run version = RunMain({"--version"});
+        const ProgramRun version = RunMain({"--version"});
         QCOMPARE(version.status, 0);
         QCOMPARE(version.out, QStringLiteral("quorlix 1.0.0.1\n"));
         QCOMPARE(lastIoperm.calls, 0);
@@ -96,7 +70,7 @@ class Startup : public QObject {
     }
 
     void unknownOptionIsAnError() {
-        const Run run = RunMain({"--simulat"});
+        const ProgramRun run = RunMain({"--simulat"});
         QCOMPARE(run.status, 2);
         QVERIFY(run.err.contains("unknown option --simulat"));
     }
@@ -125,7 +99,7 @@ class Startup : public QObject {
         const uart::ScopedPortIo installed(io);
         refusalErrno = error;
         lastIoperm = {};
-        const Run run = RunMain({"--trace", digit});
+        const ProgramRun run = RunMain({"--trace", digit});
         QCOMPARE(run.status, 1);
         // Exactly the UART's eight addresses were asked for, once.
         QCOMPARE(lastIoperm.calls, 1);
@@ -148,7 +122,7 @@ class Startup : public QObject {
         const QString picture = dir.filePath("panel.png");
         uart::LineSettings = {};
         lastIoperm = {};
-        const Run run = RunMain(
+        const ProgramRun run = RunMain(
             {"--simulate", "--trace", "-platform", "offscreen", "--screenshot", picture, "2"});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.err, QString());  // --trace printed nothing

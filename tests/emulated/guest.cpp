@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../SliderHandle.h"
 #include "Scenarios.h"
 #include "app/PortSetApp.h"
 #include "panel/PortSetDlg.h"
@@ -38,13 +39,19 @@ void Mark(std::uint16_t base, std::uint8_t marker) {
     uart::ThePortIo().Out(base + 7, marker);
 }
 
-int Scripted(std::uint16_t base) {
+// The UART's ports for this process, or null after saying why.
+std::unique_ptr<uart::DirectPortIo> Ports(std::uint16_t base) {
     std::string error;
     auto io = uart::DirectPortIo::Acquire(base, error);
-    if (!io) {
+    if (!io)
         std::fputs(error.c_str(), stdout);
+    return io;
+}
+
+int Scripted(std::uint16_t base) {
+    auto io = Ports(base);
+    if (!io)
         return 1;
-    }
     const uart::ScopedPortIo installed(*io);
     for (const emulated::FramingCase& c : emulated::FramingCases()) {
         Mark(base, emulated::kCaseMarker);
@@ -63,28 +70,11 @@ int Scripted(std::uint16_t base) {
     return 0;
 }
 
-QPoint HandleCentre(QSlider* slider) {
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = slider->orientation();
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
-    return slider->style()
-        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
-        .center();
-}
-
 int Panel(int argc, char** argv, const char* digit) {
     const std::uint16_t base = BaseOf(digit);
-    std::string error;
-    auto io = uart::DirectPortIo::Acquire(base, error);
-    if (!io) {
-        std::fputs(error.c_str(), stdout);
+    auto io = Ports(base);
+    if (!io)
         return 1;
-    }
     const uart::ScopedPortIo installed(*io);
     uart::SetProcessCommandLine(std::string("quorlix ") + digit);
     QApplication application(argc, argv);

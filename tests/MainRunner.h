@@ -1,0 +1,47 @@
+// Runs the program's Main in this process, as a shell would run it, and captures what it prints.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "app/PortSetApp.h"
+
+// What `write` writes to a stream, as text.
+inline QString Capture(const std::function<void(std::FILE*)>& write) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = open_memstream(&text, &size);
+    write(stream);
+    std::fclose(stream);
+    const QString result = QString::fromLocal8Bit(text);
+    std::free(text);
+    return result;
+}
+
+struct ProgramRun {
+    int status = -1;
+    QString out, err;
+};
+
+inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm = nullptr) {
+    arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
+    std::vector<QByteArray> storage;
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    ProgramRun run;
+    run.out = Capture([&](std::FILE* out) {
+        run.err = Capture([&](std::FILE* err) {
+            run.status =
+                app::Main(static_cast<int>(arguments.size()), argv.data(), {ioperm, out, err});
+        });
+    });
+    return run;
+}

@@ -1,0 +1,21 @@
+// Where a slider's handle is drawn, for pressing it as a user does.
+#pragma once
+
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+inline QPoint HandleCentre(QSlider* slider) {
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
+    option.tickPosition = slider->tickPosition();
+    return slider->style()
+        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
+        .center();
+}
