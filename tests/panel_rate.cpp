@@ -1,6 +1,5 @@
 // The rate controls: presets, the step buttons, and the look-ahead that makes the display follow
 // the slider one event behind and programs the rate it shows when a drag ends.
-#include <QStyleOptionSlider>
 #include <QTest>
 
 #include <climits>

@@ -12,8 +12,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <cstdio>
 #include <cstring>
