@@ -231,7 +231,11 @@ void CPortSetDlg::UpdateStatus(double rate) {
         lines << QString::fromStdString(notice);
     status_->setText(lines.join(QLatin1Char('\n')));
     status_->setToolTip(status_->text());
-    status_->setProperty("failed", failed);
+    // A change that did not reach the hardware is said in a colour of warning.
+    QPalette palette = this->palette();
+    if (failed)
+        palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
+    status_->setPalette(palette);
 }
 
 void CPortSetDlg::RefreshFormatButtons() {

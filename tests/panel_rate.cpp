@@ -1,5 +1,6 @@
 // The rate controls: presets, the step buttons, and the look-ahead that makes the display follow
 // the slider one event behind and programs the rate it shows when a drag ends.
+#include <QLabel>
 #include <QTest>
 
 #include <climits>
@@ -301,6 +302,9 @@ class PanelRate : public QObject {
         driver->gone = true;  // unplugged while the panel is open
         f.Click(IDC_DTR);
         QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
+        const auto* status = f.panel->findChild<QLabel*>(QStringLiteral("IDC_STATUS"));
+        QVERIFY(status->palette().color(QPalette::WindowText) !=
+                f.panel->palette().color(QPalette::WindowText));  // said as a warning
         f.Click(IDC_RATE_50_0);
         QVERIFY(f.panel->isVisible());
         QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
