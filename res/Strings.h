@@ -10,7 +10,7 @@ namespace res {
 inline constexpr std::string_view kAboutMenuText = "&About Tembrisk...";  // IDS_ABOUTBOX
 
 // The notice line of the About box and of the version record.
-inline constexpr const char* kNoticeLine = "Copyright (C) 2026 The Quorlix project";
+inline constexpr const char* kNoticeLine = "\u00A9 2026 The Quorlix project";
 
 // The About box's list, one entry a line, blanks included.
 inline constexpr std::array<std::string_view, 22> kAboutLines{
