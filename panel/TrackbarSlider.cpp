@@ -11,6 +11,7 @@ TrackbarSlider::TrackbarSlider(Qt::Orientation orientation, QWidget* parent)
         setInvertedControls(true);
     }
     setSingleStep(1);
+    setMouseTracking(true);  // the pointer moving over it reaches it, buttons up or down
     SetTrackbarRange(0, 100);
     setValue(0);
 }

@@ -211,6 +211,15 @@ class PanelRate : public QObject {
         QCOMPARE(f.TakeAccesses(), QStringList{});
     }
 
+    void hoverReachesTheLookAhead() {
+        PanelFixture f;
+        QVERIFY(QTest::qWaitForWindowExposed(f.panel.get()));
+        f.Click(IDC_RATE_74_2);
+        f.Slider()->setValue(8000);                   // moved without a message of its own
+        QTest::mouseMove(f.Slider(), QPoint(3, 40));  // no button held
+        QCOMPARE(f.Display()->text(), QStringLiteral(" 80.00"));
+    }
+
     void firstSliderEventReplacesTheAnnouncement() {
         PanelFixture f;
         QCOMPARE(f.Display()->text(), QStringLiteral("Port - 0x2F8"));
