@@ -1,5 +1,6 @@
 // The panel's start, its framing and modem-line controls, its keyboard and its close paths.
 #include <QCheckBox>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -242,6 +243,9 @@ class PanelFraming : public QObject {
         }
         QCOMPARE(f.panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(),
                  29 + 1);
+        // Centred on the screen when it opens.
+        const QPoint centre = f.panel->screen()->availableGeometry().center();
+        QVERIFY((f.panel->frameGeometry().center() - centre).manhattanLength() <= 2);
         const auto flags = f.panel->windowFlags();
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint) && !(flags & Qt::WindowMaximizeButtonHint));
     }

@@ -1,5 +1,7 @@
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -8,6 +10,7 @@
 
 #include "MainRunner.h"
 #include "app/PortSetApp.h"
+#include "app/Privileges.h"
 #include "uart/LineSettings.h"
 #include "uart/PortIo.h"
 #include "uart/RecordingPortIo.h"
@@ -114,6 +117,27 @@ class Startup : public QObject {
         QVERIFY(!run.err.contains("out 0x") && !run.err.contains("in 0x"));
         QVERIFY(io.Accesses().empty());
         QCOMPARE(&uart::ThePortIo(), &io);  // the refused backend was never installed
+    }
+
+    void sudoRootIsGivenBack() {
+        if (geteuid() != 0)
+            QSKIP("needs root, as sudo would start it");
+        // In a child, which cannot come back from it.
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("SUDO_UID", "65534", 1);
+            setenv("SUDO_GID", "65534", 1);
+            const bool given = app::GiveBackRoot().empty();
+            gid_t groups[4];
+            const bool dropped = getuid() == 65534 && geteuid() == 65534 && getgid() == 65534 &&
+                                 getegid() == 65534 && setuid(0) != 0 &&
+                                 (getgroups(4, groups) == 0 || groups[0] != 0);
+            _exit(given && dropped ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     void simulatedStartTouchesNoRegister() {
