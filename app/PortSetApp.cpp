@@ -21,7 +21,8 @@ namespace {
 
 bool HasDisplay(const Options& options) {
     for (const std::string& option : options.toolkit) {
-        if (option.find("platform") != std::string::npos)
+        if (option == "-platform" || option == "--platform" || option.starts_with("-platform=") ||
+            option.starts_with("--platform="))
             return true;
     }
     for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -48,11 +49,18 @@ void ShowFailure(char* program, const std::string& message) {
     box.exec();
 }
 
+// After a run on the simulated UART, what it ended up with.
+void ReportSimulated(const Backend& backend, std::FILE* out) {
+    if (const uart::SimulatedUart* simulated = backend.Simulated()) {
+        std::fprintf(out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
+                     uart::Describe(simulated->View()).c_str());
+    }
+}
+
 }  // namespace
 
 bool CPortSetApp::InitInstance() {
     panel::CPortSetDlg dialog;
-    mainWindow_ = &dialog;
     if (!screenshotPath_.isEmpty()) {
         // Once the panel is up, keep a picture of it and close it.
         QTimer::singleShot(500, &dialog, [this, &dialog] {
@@ -61,7 +69,6 @@ bool CPortSetApp::InitInstance() {
         });
     }
     dialog.DoModal();  // OK or Cancel: either way the program ends
-    mainWindow_ = nullptr;
     return false;
 }
 
@@ -76,11 +83,12 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
         backend->simulated_ = simulated.get();
         backend->device_ = std::move(simulated);
     } else if (!options.device.empty()) {
-        auto driver = uart::DeviceSerialDriver::Open(options.device, error);
+        std::string notice;  // what opening did to the modem lines
+        auto driver = uart::DeviceSerialDriver::Open(options.device, error, &notice);
         if (!driver)
             return nullptr;
         backend->device_ =
-            std::make_unique<uart::DriverPortIo>(base, options.device, std::move(driver));
+            std::make_unique<uart::DriverPortIo>(base, options.device, std::move(driver), notice);
     } else {
         backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
         if (!backend->device_)
@@ -141,10 +149,7 @@ int Main(int argc, char** argv, const Environment& environment) {
     if (IsScripted(options)) {
         const int status =
             RunScripted(request, backend->Io(), base, environment.out, environment.err);
-        if (const uart::SimulatedUart* simulated = backend->Simulated()) {
-            std::fprintf(environment.out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
-                         uart::Describe(simulated->View()).c_str());
-        }
+        ReportSimulated(*backend, environment.out);
         return status;
     }
     if (!HasDisplay(options)) {
@@ -166,10 +171,7 @@ int Main(int argc, char** argv, const Environment& environment) {
 
     CPortSetApp app(QString::fromStdString(options.screenshot));
     app.InitInstance();
-    if (const uart::SimulatedUart* simulated = backend->Simulated()) {
-        std::fprintf(environment.out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
-                     uart::Describe(simulated->View()).c_str());
-    }
+    ReportSimulated(*backend, environment.out);
     return 0;
 }
 

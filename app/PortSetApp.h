@@ -10,8 +10,6 @@
 #include "uart/DirectPortIo.h"
 #include "uart/PortIo.h"
 
-class QWidget;
-
 namespace uart {
 class SimulatedUart;
 }
@@ -27,11 +25,8 @@ class CPortSetApp {
     // Builds the panel, runs it until it closes, and returns false: the program then ends.
     bool InitInstance();
 
-    QWidget* MainWindow() const { return mainWindow_; }
-
   private:
     QString screenshotPath_;
-    QWidget* mainWindow_ = nullptr;
 };
 
 // The backend the options ask for, at `base`, wrapped for --trace. Null with `error` set when the

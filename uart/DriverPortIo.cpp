@@ -247,7 +247,6 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
         why = "it ignored the custom divisor";
         return false;
     }
-    producedRate_ = static_cast<double>(kept.baud_base) / kept.custom_divisor;
     return true;
 }
 
@@ -301,11 +300,8 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     } else if ((kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR)) {
         Say("the driver ignored mark/space parity", true);
     }
-    if (wholeRate) {
-        producedRate_ = kept.c_ospeed;
-        if (kept.c_ospeed != wanted.c_ospeed) {
-            Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
-        }
+    if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
+        Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
     }
 }
 

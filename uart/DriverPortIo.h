@@ -26,9 +26,6 @@ class DriverPortIo final : public PortIo {
     std::string TakeNotice() override;
     bool TakeFailure() override;
 
-    // What the driver was last told and confirmed, for the status line and scripted mode.
-    double ProducedRate() const { return producedRate_; }
-
   private:
     void ApplyLine(bool divisorChanged);
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
@@ -43,7 +40,6 @@ class DriverPortIo final : public PortIo {
     bool divisorWritten_ = false;
     std::uint8_t mcr_ = 0x00;  // as last read or written
     std::uint8_t ier_ = 0x00, scratch_ = 0x00;
-    double producedRate_ = 0.0;
     bool gone_ = false;
     bool failed_ = false;
     std::string notice_;
