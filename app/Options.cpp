@@ -1,5 +1,6 @@
 #include "app/Options.h"
 
+#include <cctype>
 #include <string_view>
 
 #include "app/ScriptedMode.h"
@@ -7,39 +8,54 @@
 namespace app {
 namespace {
 
-// Options that Qt takes for itself, and whether each is followed by a value.
+// Qt's documented options, and whether each is followed by a value. Qt reads each with one
+// dash or two; only those it documents with '=' may carry their value that way.
 struct ToolkitOption {
     std::string_view name;
     bool takesValue;
+    bool valueAfterEquals;
 };
+// clang-format off
 constexpr ToolkitOption kToolkitOptions[] = {
-    {"platform", true},        {"platformpluginpath", true},
-    {"platformtheme", true},   {"plugin", true},
-    {"qwindowgeometry", true}, {"qwindowicon", true},
-    {"qwindowtitle", true},    {"session", true},
-    {"display", true},         {"geometry", true},
-    {"style", true},           {"stylesheet", true},
-    {"qmljsdebugger", false},  {"reverse", false},
-    {"widgetcount", false},    {"nograb", false},
-    {"dograb", false},         {"sync", false},
+    {"platform", true, false},        {"platformpluginpath", true, false},
+    {"platformtheme", true, false},   {"plugin", true, false},
+    {"qwindowgeometry", true, false}, {"qwindowicon", true, false},
+    {"qwindowtitle", true, false},    {"session", true, false},
+    {"display", true, false},         {"geometry", true, false},
+    {"style", true, true},            {"stylesheet", true, true},
+    {"qmljsdebugger", false, true},   {"reverse", false, false},
+    {"widgetcount", false, false},    {"nograb", false, false},
+    {"dograb", false, false},         {"sync", false, false},
 };
+// clang-format on
 
-const ToolkitOption* FindToolkitOption(std::string_view argument) {
+// The option `argument` names, and whether it carries its value after '='.
+const ToolkitOption* FindToolkitOption(std::string_view argument, bool& valueAttached) {
     if (argument.size() < 2 || argument[0] != '-')
         return nullptr;
     std::string_view name = argument.substr(argument.starts_with("--") ? 2 : 1);
-    name = name.substr(0, name.find('='));
+    const auto equals = name.find('=');
+    valueAttached = equals != std::string_view::npos;
+    name = name.substr(0, equals);
     for (const ToolkitOption& option : kToolkitOptions) {
-        if (option.name == name)
+        if (option.name == name && (!valueAttached || option.valueAfterEquals))
             return &option;
     }
     return nullptr;
+}
+
+// A word that starts with '-' but is a number ("-1"): the port argument, which the scan reads
+// as atoi does.
+bool IsNegativeNumber(std::string_view argument) {
+    return argument.size() >= 2 && argument[0] == '-' &&
+           std::isdigit(static_cast<unsigned char>(argument[1])) != 0;
 }
 
 }  // namespace
 
 Options ParseOptions(const std::vector<std::string>& arguments) {
     Options options;
+    bool valueAttached = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--simulate") {
@@ -68,13 +84,17 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
                 options.error = argument + " takes on or off, not " + value;
                 break;
             }
-        } else if (const ToolkitOption* toolkit = FindToolkitOption(argument)) {
+        } else if (const ToolkitOption* toolkit = FindToolkitOption(argument, valueAttached)) {
             options.toolkit.push_back(argument);
-            const bool valueFollows =
-                toolkit->takesValue && argument.find('=') == std::string::npos;
-            if (valueFollows && i + 1 < arguments.size())
+            if (toolkit->takesValue && !valueAttached) {
+                // A value that looks like an option would be read as one by Qt.
+                if (i + 1 == arguments.size() || arguments[i + 1].starts_with("-")) {
+                    options.error = argument + " needs a value";
+                    break;
+                }
                 options.toolkit.push_back(arguments[++i]);
-        } else if (argument.starts_with("--")) {
+            }
+        } else if (argument.starts_with("-") && !IsNegativeNumber(argument)) {
             options.error = "unknown option " + argument;
             break;
         } else {
@@ -82,10 +102,35 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.arguments.push_back(argument);
         }
     }
-    if (options.error.empty() && options.simulate && !options.device.empty()) {
+    if (!options.error.empty())
+        return options;
+    if (options.device && options.device->empty()) {
+        options.error = "--device needs the path of a serial device, not an empty word";
+    } else if (options.simulate && options.device) {
         options.error = "--simulate and --device exclude each other";
     }
     return options;
+}
+
+std::vector<std::string> RemoveCodeLoadingOptions(Options& options) {
+    std::vector<std::string> removed;
+    std::vector<std::string> kept;
+    bool valueAttached = false;
+    for (std::size_t i = 0; i < options.toolkit.size(); ++i) {
+        const std::string& argument = options.toolkit[i];
+        const ToolkitOption* option = FindToolkitOption(argument, valueAttached);
+        const bool valueFollows = option != nullptr && option->takesValue && !valueAttached;
+        if (option != nullptr && option->name == "platformpluginpath") {
+            removed.push_back(argument);
+            i += valueFollows ? 1 : 0;
+            continue;
+        }
+        kept.push_back(argument);
+        if (valueFollows && i + 1 < options.toolkit.size())
+            kept.push_back(options.toolkit[++i]);
+    }
+    options.toolkit = std::move(kept);
+    return removed;
 }
 
 std::string FormCommandLine(const Options& options) {

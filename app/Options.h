@@ -14,7 +14,7 @@ struct Options {
     bool help = false;
     bool version = false;
     std::string screenshot;              // save a picture of the panel there, then close it
-    std::string device;                  // reach the UART through this serial device's driver
+    std::optional<std::string> device;   // reach the UART through this serial device's driver
     std::optional<std::string> apply;    // scripted mode: RATE[,FRAMING]
     std::optional<bool> dtr;             // scripted mode
     std::optional<bool> rts;             // scripted mode
@@ -31,6 +31,10 @@ Options ParseOptions(const std::vector<std::string>& arguments);
 std::string FormCommandLine(const Options& options);
 
 std::string UsageText();
+
+// Takes out of `options.toolkit` the options that make Qt load code from a folder the user
+// names (-platformpluginpath). Returns the names of those it took out.
+std::vector<std::string> RemoveCodeLoadingOptions(Options& options);
 
 // Whether the options ask for the scripted mode rather than the panel.
 inline bool IsScripted(const Options& options) {

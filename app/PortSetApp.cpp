@@ -4,28 +4,99 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <memory>
+#include <string_view>
+#include <utility>
 
-#include "app/Privileges.h"
-#include "app/ScriptedMode.h"
 #include "panel/PortSetDlg.h"
 #include "res/Strings.h"
-#include "uart/DriverPortIo.h"
-#include "uart/PortSelection.h"
-#include "uart/SimulatedUart.h"
-#include "uart/TracingPortIo.h"
 
 namespace app {
 namespace {
 
-bool HasDisplay(const Options& options) {
-    for (const std::string& option : options.toolkit) {
-        if (option == "-platform" || option == "--platform" || option.starts_with("-platform=") ||
-            option.starts_with("--platform="))
-            return true;
+// The platform that -platform (the last one given) or QT_QPA_PLATFORM names, or empty.
+std::string NamedPlatform(const std::vector<std::string>& toolkit) {
+    std::string named;
+    for (std::size_t i = 0; i + 1 < toolkit.size(); ++i) {
+        if (toolkit[i] == "-platform" || toolkit[i] == "--platform")
+            named = toolkit[i + 1];
     }
-    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (named.empty()) {
+        if (const char* variable = std::getenv("QT_QPA_PLATFORM"))
+            named = variable;
+    }
+    return named;
+}
+
+// Qt's argument vector: the program name and the toolkit's options, alive as long as Qt is.
+class ToolkitArguments {
+  public:
+    ToolkitArguments(const std::string& program, const std::vector<std::string>& toolkit)
+        : strings_{program} {
+        strings_.insert(strings_.end(), toolkit.begin(), toolkit.end());
+        for (std::string& argument : strings_)
+            pointers_.push_back(argument.data());
+        pointers_.push_back(nullptr);
+        argc_ = static_cast<int>(strings_.size());
+    }
+    int& argc() { return argc_; }
+    char** argv() { return pointers_.data(); }
+
+  private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+    int argc_;
+};
+
+// While Qt starts its platform, its messages are held back: Qt ends the process with abort()
+// when the platform cannot start, after a few lines of its own. Instead the process ends with
+// status 1, with one line that names the first cause Qt gave ("could not connect to display
+// :99"), or none when the caller has said everything already. A start that succeeds passes the
+// held messages on.
+struct PlatformStart {
+    struct Held {
+        QtMsgType type;
+        QString text;
+    };
+    static inline bool quiet = false;
+    static inline QList<Held> held;
+    static inline QtMessageHandler previous = nullptr;
+
+    static void Handle(QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type != QtFatalMsg) {
+            held.append({type, text});
+            return;
+        }
+        if (!quiet) {
+            std::fprintf(stderr, "quorlix: the panel cannot open on this display: %s\n",
+                         qPrintable(held.isEmpty() ? text : held.first().text));
+        }
+        std::fflush(nullptr);
+        _exit(1);
+    }
+};
+
+std::unique_ptr<QApplication> StartToolkit(ToolkitArguments& arguments, bool quiet) {
+    PlatformStart::quiet = quiet;
+    PlatformStart::held.clear();
+    PlatformStart::previous = qInstallMessageHandler(&PlatformStart::Handle);
+    auto application = std::make_unique<QApplication>(arguments.argc(), arguments.argv());
+    qInstallMessageHandler(PlatformStart::previous);
+    for (const PlatformStart::Held& message : std::exchange(PlatformStart::held, {})) {
+        if (PlatformStart::previous != nullptr)
+            PlatformStart::previous(message.type, QMessageLogContext(), message.text);
+    }
+    return application;
+}
+
+}  // namespace
+
+bool HasPlatform(const std::vector<std::string>& toolkit) {
+    if (!NamedPlatform(toolkit).empty())
+        return true;
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0')
             return true;
@@ -33,31 +104,14 @@ bool HasDisplay(const Options& options) {
     return false;
 }
 
-constexpr char kNoDisplayMessage[] =
-    "quorlix: there is no display to show the panel on (DISPLAY and WAYLAND_DISPLAY are not "
-    "set).\n"
-    "Start it from a desktop session, or on a virtual X server: xvfb-run -a quorlix --simulate\n";
-
-// The failure's message in a window of its own: no panel opens without the port.
-void ShowFailure(char* program, const std::string& message) {
-    int argc = 1;
-    char* argv[] = {program, nullptr};
-    QApplication application(argc, argv);
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorlix"),
-                    QString::fromLocal8Bit(message.c_str()).trimmed(), QMessageBox::Ok);
-    box.setObjectName(QStringLiteral("IDD_FAILURE"));
-    box.exec();
+bool HasVisiblePlatform(const std::vector<std::string>& toolkit) {
+    if (!HasPlatform(toolkit))
+        return false;
+    // "offscreen", "minimal:..." or a list "offscreen;xcb": the first one is tried first.
+    const std::string named = NamedPlatform(toolkit);
+    const std::string_view first = std::string_view(named).substr(0, named.find_first_of(":;"));
+    return first != "offscreen" && first != "minimal" && first != "minimalegl";
 }
-
-// After a run on the simulated UART, what it ended up with.
-void ReportSimulated(const Backend& backend, std::FILE* out) {
-    if (const uart::SimulatedUart* simulated = backend.Simulated()) {
-        std::fprintf(out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
-                     uart::Describe(simulated->View()).c_str());
-    }
-}
-
-}  // namespace
 
 bool CPortSetApp::InitInstance() {
     panel::CPortSetDlg dialog;
@@ -72,107 +126,26 @@ bool CPortSetApp::InitInstance() {
     return false;
 }
 
-Backend::~Backend() = default;
-
-std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t base,
-                                       std::string& error, uart::IopermFunction ioperm,
-                                       std::FILE* traceOut) {
-    std::unique_ptr<Backend> backend(new Backend());
-    if (options.simulate) {
-        auto simulated = std::make_unique<uart::SimulatedUart>(base);
-        backend->simulated_ = simulated.get();
-        backend->device_ = std::move(simulated);
-    } else if (!options.device.empty()) {
-        std::string notice;  // what opening did to the modem lines
-        auto driver = uart::DeviceSerialDriver::Open(options.device, error, &notice);
-        if (!driver)
-            return nullptr;
-        backend->device_ =
-            std::make_unique<uart::DriverPortIo>(base, options.device, std::move(driver), notice);
-    } else {
-        backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
-        if (!backend->device_)
-            return nullptr;
-    }
-    if (options.trace) {
-        backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut);
-    }
-    return backend;
-}
-
-int Main(int argc, char** argv, const Environment& environment) {
-    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const Options options = ParseOptions(arguments);
-    std::string error;
-    if (!options.error.empty()) {
-        std::fprintf(environment.err, "quorlix: %s\nTry 'quorlix --help'.\n",
-                     options.error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(UsageText().c_str(), environment.out);
-        return 0;
-    }
-    ApplyRequest request;
-    if (options.apply && !ParseApply(*options.apply, request, error)) {
-        std::fprintf(environment.err, "quorlix: %s\nTry 'quorlix --help'.\n", error.c_str());
-        return 2;
-    }
-    request.dtr = options.dtr;
-    request.rts = options.rts;
-    if (options.version) {
-        std::fprintf(environment.out, "quorlix %.*s\n",
-                     static_cast<int>(res::kVersionDotted.size()), res::kVersionDotted.data());
-        return 0;
-    }
-
-    // The port is known before any window opens, so that the permission for it is settled first.
-    const std::string commandLine = FormCommandLine(options);
-    uart::SetProcessCommandLine(commandLine);
-    const auto base =
-        static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
-    std::unique_ptr<Backend> backend =
-        Backend::Open(options, base, error, environment.ioperm, environment.err);
-    if (!backend) {
-        std::fputs(error.c_str(), environment.err);
-        if (environment.showFailuresInWindow && !IsScripted(options) && HasDisplay(options) &&
-            isatty(STDERR_FILENO) == 0) {
-            ShowFailure(argv[0], error);
-        }
-        return 1;
-    }
-    if (const std::string dropped = GiveBackRoot(); !dropped.empty()) {
-        std::fputs(dropped.c_str(), environment.err);
-        return 1;
-    }
-    const uart::ScopedPortIo installed(backend->Io());
-    if (IsScripted(options)) {
-        const int status =
-            RunScripted(request, backend->Io(), base, environment.out, environment.err);
-        ReportSimulated(*backend, environment.out);
-        return status;
-    }
-    if (!HasDisplay(options)) {
-        std::fputs(kNoDisplayMessage, environment.err);
-        return 1;
-    }
-
-    std::vector<std::string> toolkitArguments{argc > 0 ? argv[0] : "quorlix"};
-    toolkitArguments.insert(toolkitArguments.end(), options.toolkit.begin(), options.toolkit.end());
-    std::vector<char*> toolkitArgv;
-    for (std::string& argument : toolkitArguments)
-        toolkitArgv.push_back(argument.data());
-    toolkitArgv.push_back(nullptr);
-    int toolkitArgc = static_cast<int>(toolkitArguments.size());
-    QApplication application(toolkitArgc, toolkitArgv.data());
+int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
+             const std::string& screenshot) {
+    ToolkitArguments arguments(program, toolkit);
+    const auto application = StartToolkit(arguments, false);
     QApplication::setApplicationName(QStringLiteral("quorlix"));
     QApplication::setApplicationVersion(QString::fromLatin1(
         res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));
-
-    CPortSetApp app(QString::fromStdString(options.screenshot));
+    CPortSetApp app(QString::fromStdString(screenshot));
     app.InitInstance();
-    ReportSimulated(*backend, environment.out);
     return 0;
+}
+
+void ShowFailureWindow(const std::string& program, const std::vector<std::string>& toolkit,
+                       const std::string& message) {
+    ToolkitArguments arguments(program, toolkit);
+    const auto application = StartToolkit(arguments, true);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorlix"),
+                    QString::fromLocal8Bit(message.c_str()).trimmed(), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("IDD_FAILURE"));
+    box.exec();
 }
 
 }  // namespace app

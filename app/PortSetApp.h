@@ -1,18 +1,10 @@
-// The application: start-up, the panel's modal run, and exit.
+// The application: Qt's start on the platform the user chose, the panel's modal run, and the
+// window that says why the panel could not open.
 #pragma once
 
 #include <QString>
-#include <cstdio>
-#include <memory>
 #include <string>
-
-#include "app/Options.h"
-#include "uart/DirectPortIo.h"
-#include "uart/PortIo.h"
-
-namespace uart {
-class SimulatedUart;
-}
+#include <vector>
 
 namespace app {
 
@@ -29,37 +21,22 @@ class CPortSetApp {
     QString screenshotPath_;
 };
 
-// The backend the options ask for, at `base`, wrapped for --trace. Null with `error` set when the
-// ports cannot be had; nothing has been accessed then.
-class Backend {
-  public:
-    static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
-                                         std::string& error, uart::IopermFunction ioperm = nullptr,
-                                         std::FILE* traceOut = stderr);
-    ~Backend();
+// Starts Qt with the program name and the toolkit's options, runs the panel, and returns the
+// exit status, 0. Where the platform cannot start (an X server that does not answer), it says so
+// and ends the process with status 1 instead of Qt's abort.
+int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
+             const std::string& screenshot);
 
-    uart::PortIo& Io() { return trace_ ? *trace_ : *device_; }
-    // The simulated UART, when that is the backend.
-    uart::SimulatedUart* Simulated() const { return simulated_; }
+// Shows `message` in a window of its own, for a program started from a desktop menu, where
+// nobody reads standard error. When the platform cannot start, the process exits with status 1
+// without a word more: the message is on standard error already.
+void ShowFailureWindow(const std::string& program, const std::vector<std::string>& toolkit,
+                       const std::string& message);
 
-  private:
-    Backend() = default;
-
-    std::unique_ptr<uart::PortIo> device_;
-    std::unique_ptr<uart::PortIo> trace_;
-    uart::SimulatedUart* simulated_ = nullptr;
-};
-
-// What the process can be given from outside, so that tests can stand in for it.
-struct Environment {
-    uart::IopermFunction ioperm = nullptr;
-    std::FILE* out = stdout;
-    std::FILE* err = stderr;
-    // Started from a desktop menu, nobody reads standard error: say why in a window too.
-    bool showFailuresInWindow = false;
-};
-
-// The whole program: options, port, permission, the panel. Returns the exit status.
-int Main(int argc, char** argv, const Environment& environment = {});
+// Whether Qt would have a platform to start on: one named by -platform or QT_QPA_PLATFORM, or a
+// display (DISPLAY, WAYLAND_DISPLAY).
+bool HasPlatform(const std::vector<std::string>& toolkit);
+// Whether a person can see what that platform shows: not the offscreen or minimal ones.
+bool HasVisiblePlatform(const std::vector<std::string>& toolkit);
 
 }  // namespace app

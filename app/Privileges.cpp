@@ -1,13 +1,18 @@
 #include "app/Privileges.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/auxv.h>
+#include <sys/capability.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+
+#include "uart/SerialDriver.h"
 
 namespace app {
 namespace {
@@ -25,39 +30,184 @@ std::optional<unsigned> ReadId(const char* name) {
 }
 
 std::string Failure(const char* step) {
-    return std::string("quorlix: could not give root back (") + step + ": " + std::strerror(errno) +
-           "); the panel does not run as root.\n";
+    return std::string("quorlix: could not give up privilege (") + step + ": " +
+           std::strerror(errno) + "); nothing more is done with it.\n";
 }
 
-}  // namespace
+// The invoking user's supplementary groups, or only its own group when it has no entry.
+std::vector<gid_t> GroupsOf(const InvokingUser& user) {
+    const passwd* entry = getpwuid(user.uid);
+    if (entry == nullptr)
+        return {user.gid};
+    int count = 16;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(entry->pw_name, user.gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        getgrouplist(entry->pw_name, user.gid, groups.data(), &count);
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    return groups;
+}
 
-std::string GiveBackRoot() {
-    if (geteuid() != 0)
-        return {};
-    const std::optional<unsigned> uid = ReadId("SUDO_UID");
-    const std::optional<unsigned> gid = ReadId("SUDO_GID");
-    if (!uid || !gid)
-        return {};  // root by login, not through sudo: nobody to give it back to
-
-    const passwd* user = getpwuid(*uid);
-    if (user != nullptr) {
-        if (initgroups(user->pw_name, *gid) != 0)
+// Switches to the invoking user for good.
+std::string GiveBackRoot(const InvokingUser& user) {
+    const passwd* entry = getpwuid(user.uid);
+    if (entry != nullptr) {
+        if (initgroups(entry->pw_name, user.gid) != 0)
             return Failure("initgroups");
-        setenv("HOME", user->pw_dir, 1);
-        setenv("USER", user->pw_name, 1);
-        setenv("LOGNAME", user->pw_name, 1);
+        setenv("HOME", entry->pw_dir, 1);
+        setenv("USER", entry->pw_name, 1);
+        setenv("LOGNAME", entry->pw_name, 1);
     } else if (setgroups(0, nullptr) != 0) {
         return Failure("setgroups");
     }
-    if (setgid(*gid) != 0)
-        return Failure("setgid");
-    if (setuid(*uid) != 0)
-        return Failure("setuid");
+    if (setresgid(user.gid, user.gid, user.gid) != 0)
+        return Failure("setresgid");
+    if (setresuid(user.uid, user.uid, user.uid) != 0)
+        return Failure("setresuid");
     if (setuid(0) == 0) {  // must be gone for good
         errno = EPERM;
         return Failure("setuid");
     }
     return {};
+}
+
+class Capabilities {
+  public:
+    explicit Capabilities(cap_t caps) : caps_(caps) {}
+    ~Capabilities() { cap_free(caps_); }
+    Capabilities(const Capabilities&) = delete;
+    Capabilities& operator=(const Capabilities&) = delete;
+    cap_t get() const { return caps_; }
+
+  private:
+    cap_t caps_;
+};
+
+bool HoldsCapabilities() {
+    const Capabilities now(cap_get_proc());
+    const Capabilities none(cap_init());
+    if (now.get() == nullptr || none.get() == nullptr)
+        return true;  // cannot tell: assume the worst
+    // The ambient set is always part of the permitted one.
+    const int differs = cap_compare(now.get(), none.get());
+    return CAP_DIFFERS(differs, CAP_EFFECTIVE) || CAP_DIFFERS(differs, CAP_PERMITTED) ||
+           CAP_DIFFERS(differs, CAP_INHERITABLE);
+}
+
+// Variables that make Qt or a library it loads take code from a place the user names. Qt's
+// own plugin paths, QML's import paths, the GTK modules and GIO extension modules that the
+// GTK platform theme pulls in, and the dynamic loader's lists (for anything started later).
+constexpr const char* kCodeLoadingVariables[] = {
+    "QT_PLUGIN_PATH",
+    "QT_QPA_PLATFORM_PLUGIN_PATH",
+    "QML_IMPORT_PATH",
+    "QML2_IMPORT_PATH",
+    "GTK_PATH",
+    "GTK_MODULES",
+    "GTK3_MODULES",
+    "GTK_IM_MODULE_FILE",
+    "GTK_EXE_PREFIX",
+    "GIO_EXTRA_MODULES",
+    "GDK_PIXBUF_MODULEDIR",
+    "GDK_PIXBUF_MODULE_FILE",
+    "LD_PRELOAD",
+    "LD_LIBRARY_PATH",
+    "LD_AUDIT",
+};
+
+}  // namespace
+
+bool StartedPrivileged() {
+    return getauxval(AT_SECURE) != 0 || geteuid() == 0 || getuid() == 0 || HoldsCapabilities();
+}
+
+std::optional<InvokingUser> SudoUser() {
+    if (geteuid() != 0)
+        return std::nullopt;
+    const std::optional<unsigned> uid = ReadId("SUDO_UID");
+    const std::optional<unsigned> gid = ReadId("SUDO_GID");
+    if (!uid || !gid)
+        return std::nullopt;  // root by login, not through sudo: nobody to give it back to
+    return InvokingUser{*uid, *gid};
+}
+
+std::string LeavePrivilege() {
+    if (const std::optional<InvokingUser> user = SudoUser()) {
+        if (std::string failed = GiveBackRoot(*user); !failed.empty())
+            return failed;
+    }
+    const Capabilities none(cap_init());
+    if (none.get() == nullptr || cap_set_proc(none.get()) != 0)
+        return Failure("cap_set_proc");
+    if (CAP_AMBIENT_SUPPORTED() && cap_reset_ambient() != 0)
+        return Failure("cap_reset_ambient");
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return Failure("no_new_privs");
+    if (HoldsCapabilities()) {
+        errno = EPERM;
+        return Failure("cap_get_proc");
+    }
+    return {};
+}
+
+int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user,
+                             std::string& error) {
+    std::vector<gid_t> rootGroups(static_cast<std::size_t>(getgroups(0, nullptr)));
+    rootGroups.resize(static_cast<std::size_t>(
+        getgroups(static_cast<int>(rootGroups.size()), rootGroups.data())));
+    const std::vector<gid_t> userGroups = GroupsOf(user);
+
+    int fd = -1;
+    int why = 0;
+    bool allowed = false;
+    if (setgroups(userGroups.size(), userGroups.data()) == 0 && setegid(user.gid) == 0 &&
+        seteuid(user.uid) == 0) {
+        fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+        why = errno;
+        if (fd >= 0) {
+            allowed = faccessat(fd, "", R_OK | W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
+            if (!allowed && errno == EINVAL) {  // a kernel without faccessat2
+                const std::string self = "/proc/self/fd/" + std::to_string(fd);
+                allowed = faccessat(AT_FDCWD, self.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+            }
+            why = errno;
+        }
+    } else {
+        why = errno;
+    }
+    // Root again, for the open itself; it is given back for good right after.
+    if (seteuid(0) != 0 || setegid(0) != 0 ||
+        setgroups(rootGroups.size(), rootGroups.data()) != 0) {
+        if (fd >= 0)
+            close(fd);
+        error = Failure("seteuid");
+        return -1;
+    }
+    if (fd < 0) {
+        error = uart::DeviceOpenMessage(path, why);
+        return -1;
+    }
+    if (!allowed) {
+        close(fd);
+        error = "quorlix: cannot use " + path + ": " + std::strerror(why) +
+                ".\nYou may not open it for reading and writing yourself, and quorlix, started "
+                "through sudo, opens only the devices that you may open. Join the group that "
+                "owns it (sudo usermod -aG dialout $USER) and log in again.\n";
+        return -1;
+    }
+    return fd;
+}
+
+std::vector<std::string> RemoveCodeLoadingVariables() {
+    std::vector<std::string> removed;
+    for (const char* name : kCodeLoadingVariables) {
+        if (std::getenv(name) != nullptr) {
+            unsetenv(name);
+            removed.emplace_back(name);
+        }
+    }
+    return removed;
 }
 
 }  // namespace app

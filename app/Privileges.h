@@ -1,13 +1,43 @@
-// Giving root back after the port permission is held: a GUI does not run as root.
+// The program's privilege is a loan for one call: CAP_SYS_RAWIO (or root) is held only until the
+// kernel has answered for the UART's eight I/O addresses. Everything that a user controls and
+// that could make the process run code (Qt's plugin paths, toolkit options, the display) is
+// looked at only after LeavePrivilege.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace app {
 
-// When the process runs as root through sudo, switches to the invoking user (SUDO_UID,
-// SUDO_GID and that user's groups) for good. The I/O port permission stays with the process.
-// Returns an empty string on success or when there is nothing to give back, else the reason.
-std::string GiveBackRoot();
+// Whether the process started with more than its user's rights: a set-id or file-capability
+// exec (AT_SECURE), any capability in its effective, permitted or ambient set, or root.
+bool StartedPrivileged();
+
+// The user who ran the program through sudo (SUDO_UID and SUDO_GID, while the process is root).
+struct InvokingUser {
+    uid_t uid;
+    gid_t gid;
+};
+std::optional<InvokingUser> SudoUser();
+
+// Gives up every privilege for good: under sudo, root goes back to the invoking user (ids,
+// groups, checked that it cannot be regained); then every capability leaves the effective,
+// permitted and inheritable sets, the ambient set is cleared, and no-new-privileges is set.
+// The I/O port permission already granted stays with the process. Returns an empty string on
+// success, else the message for the user.
+std::string LeavePrivilege();
+
+// Under sudo, whether `user` may open `path` for reading and writing by the file's own
+// permissions, looked at with the user's ids and groups. Returns a descriptor that names the
+// file the check found (O_PATH, to be opened through /proc/self/fd), or -1 with `error` set to
+// the message for the user.
+int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user, std::string& error);
+
+// Removes from the environment the variables that make Qt, or the libraries it loads, load code
+// from a folder or file the user names. Returns the names of those that were set.
+std::vector<std::string> RemoveCodeLoadingVariables();
 
 }  // namespace app

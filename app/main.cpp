@@ -1,4 +1,4 @@
-#include "app/PortSetApp.h"
+#include "app/Startup.h"
 
 int main(int argc, char** argv) {
     app::Environment environment;

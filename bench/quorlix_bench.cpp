@@ -27,7 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/PortSetApp.h"
+#include "app/Startup.h"
 #include "panel/PortSetDlg.h"
 #include "panel/TemplateDialog.h"
 #include "panel/TrackbarSlider.h"

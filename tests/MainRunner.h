@@ -1,6 +1,7 @@
 // Runs the program's Main in this process, as a shell would run it, and captures what it prints.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -8,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/PortSetApp.h"
+#include "app/Startup.h"
 
 // What `write` writes to a stream, as text.
 inline QString Capture(const std::function<void(std::FILE*)>& write) {
@@ -27,6 +28,20 @@ struct ProgramRun {
     QString out, err;
 };
 
+// The process's privilege, stood in for: the tests run in one process, often as root, which must
+// keep what it has. Main's use of the privilege is recorded instead.
+struct PrivilegeStandIn {
+    static inline bool startedPrivileged = false;
+    static inline int left = 0;                   // LeavePrivilege calls
+    static inline bool toolkitRanBefore = false;  // a Qt application existed when it was called
+    static bool Started() { return startedPrivileged; }
+    static std::string Leave() {
+        ++left;
+        toolkitRanBefore |= QCoreApplication::instance() != nullptr;
+        return {};
+    }
+};
+
 inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm = nullptr) {
     arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
     std::vector<QByteArray> storage;
@@ -39,8 +54,9 @@ inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm 
     ProgramRun run;
     run.out = Capture([&](std::FILE* out) {
         run.err = Capture([&](std::FILE* err) {
-            run.status =
-                app::Main(static_cast<int>(arguments.size()), argv.data(), {ioperm, out, err});
+            run.status = app::Main(
+                static_cast<int>(arguments.size()), argv.data(),
+                {ioperm, out, err, false, &PrivilegeStandIn::Started, &PrivilegeStandIn::Leave});
         });
     });
     return run;

@@ -4,7 +4,7 @@
 
 #include "MainRunner.h"
 #include "app/Options.h"
-#include "app/PortSetApp.h"
+#include "app/Startup.h"
 #include "app/ScriptedMode.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"

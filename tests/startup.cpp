@@ -1,16 +1,19 @@
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
 
 #include "MainRunner.h"
-#include "app/PortSetApp.h"
+#include "app/Options.h"
 #include "app/Privileges.h"
+#include "app/Startup.h"
 #include "uart/LineSettings.h"
 #include "uart/PortIo.h"
 #include "uart/RecordingPortIo.h"
@@ -21,18 +24,60 @@ struct IopermCall {
     unsigned long from = 0, num = 0;
     int turnOn = -1;
     int calls = 0;
+    int leftBefore = 0;  // LeavePrivilege calls made before this one
 };
 IopermCall lastIoperm;
 int refusalErrno = EPERM;
 
 int RefusingIoperm(unsigned long from, unsigned long num, int turnOn) {
-    lastIoperm = {from, num, turnOn, lastIoperm.calls + 1};
+    lastIoperm = {from, num, turnOn, lastIoperm.calls + 1, PrivilegeStandIn::left};
     errno = refusalErrno;
     return -1;
 }
 
 ProgramRun RunMain(const QStringList& arguments) {
+    PrivilegeStandIn::left = 0;
     return RunProgram(arguments, &RefusingIoperm);
+}
+
+// One line of /proc/self/status, e.g. "CapEff:\t0000000000000000".
+QByteArray StatusLine(const QByteArray& name) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(name + ':'))
+            return line.mid(name.size() + 1).trimmed();
+    }
+    return {};
+}
+
+// The program itself, as a desktop or a script starts it, with `environment` added.
+struct ProcessRun {
+    bool finished = false;
+    QProcess::ExitStatus how = QProcess::CrashExit;
+    int status = -1;
+    QString err;
+};
+ProcessRun RunBinary(const QStringList& arguments, const QStringList& environment) {
+    QProcess process;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        variables.remove(QLatin1String(name));
+    for (const QString& assignment : environment)
+        variables.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+    process.setProcessEnvironment(variables);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral(QUORLIX_BINARY), arguments);
+    ProcessRun run;
+    // A failure nobody can see must end at once; a hang shows as a time-out here.
+    run.finished = process.waitForFinished(15000);
+    if (!run.finished)
+        process.kill();
+    run.how = process.exitStatus();
+    run.status = process.exitCode();
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
 }
 
 }  // namespace
@@ -72,10 +117,129 @@ class Startup : public QObject {
         }
     }
 
-    void unknownOptionIsAnError() {
-        const ProgramRun run = RunMain({"--simulat"});
+    void rejectedCommandLinesTouchNothing_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("a misspelt option")
+            << QStringList{"--simulat"} << "unknown option --simulat";
+        QTest::newRow("one dash is no digit: -simulate goes nowhere")
+            << QStringList{"-simulate", "--apply", "45.45"} << "unknown option -simulate";
+        QTest::newRow("-device") << QStringList{"--trace", "-device", "/tmp/x", "--apply", "45.45"}
+                                 << "unknown option -device";
+        QTest::newRow("-apply does not leave DTR alone to be set")
+            << QStringList{"--simulate", "-apply", "45.45", "--dtr", "on"}
+            << "unknown option -apply";
+        QTest::newRow("-bogus") << QStringList{"-bogus"} << "unknown option -bogus";
+        QTest::newRow("an empty device path")
+            << QStringList{"--device", "", "--apply", "45.45"} << "--device needs the path";
+        QTest::newRow("simulated and driver at once")
+            << QStringList{"--simulate", "--device", "/dev/ttyS1"}
+            << "--simulate and --device exclude each other";
+        QTest::newRow("a Qt option without its value")
+            << QStringList{"-platform"} << "-platform needs a value";
+        QTest::newRow("an option where Qt's value belongs")
+            << QStringList{"-style", "-platformpluginpath", "/tmp"} << "-style needs a value";
+        QTest::newRow("'=' only where Qt takes it")
+            << QStringList{"-platform=offscreen"} << "unknown option -platform=offscreen";
+    }
+    void rejectedCommandLinesTouchNothing() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        uart::RecordingPortIo io;
+        const uart::ScopedPortIo installed(io);
+        lastIoperm = {};
+        const ProgramRun run = RunMain(arguments);
         QCOMPARE(run.status, 2);
-        QVERIFY(run.err.contains("unknown option --simulat"));
+        QVERIFY2(run.err.startsWith("quorlix: " + message), qPrintable(run.err));
+        QVERIFY(run.err.contains("Try 'quorlix --help'"));
+        QCOMPARE(lastIoperm.calls, 0);
+        QVERIFY(io.Accesses().empty());
+        QCOMPARE(PrivilegeStandIn::left, 1);
+    }
+
+    void privilegedStartIgnoresCodeLoadingPaths_data() {
+        QTest::addColumn<bool>("privileged");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("privileged: plugin paths go")
+            << true
+            << "quorlix: started with privilege, so these were ignored: -platformpluginpath, "
+               "QT_PLUGIN_PATH, QT_QPA_PLATFORM_PLUGIN_PATH\n";
+        QTest::newRow("unprivileged: the user's own choice") << false << "";
+    }
+    void privilegedStartIgnoresCodeLoadingPaths() {
+        QFETCH(bool, privileged);
+        QFETCH(QString, said);
+        qputenv("QT_PLUGIN_PATH", "/tmp/plugins");
+        qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/tmp/plugins/platforms");
+        PrivilegeStandIn::startedPrivileged = privileged;
+        const ProgramRun run =
+            RunMain({"--simulate", "-platformpluginpath", "/tmp/plugins", "--apply", "50"});
+        PrivilegeStandIn::startedPrivileged = false;
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, said);
+        QCOMPARE(qEnvironmentVariableIsSet("QT_PLUGIN_PATH"), !privileged);
+        QCOMPARE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM_PLUGIN_PATH"), !privileged);
+        qunsetenv("QT_PLUGIN_PATH");
+        qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+    }
+
+    void failuresNobodyCanSeeEndAtOnce_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("offscreen: no failure window")
+            << QStringList{"--device", "/nonexistent/ttyS1"}
+            << QStringList{"QT_QPA_PLATFORM=offscreen"} << "There is no such device";
+        QTest::newRow("minimal: no failure window")
+            << QStringList{"--device", "/nonexistent/ttyS1", "-platform", "minimal"}
+            << QStringList{} << "There is no such device";
+        QTest::newRow("a display that cannot be opened: the message alone")
+            << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{"DISPLAY=:7391"}
+            << "There is no such device";
+        QTest::newRow("a display that cannot be opened: the panel says so")
+            << QStringList{"--simulate"} << QStringList{"DISPLAY=:7391"}
+            << "the panel cannot open on this display";
+    }
+    void failuresNobodyCanSeeEndAtOnce() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, environment);
+        QFETCH(QString, said);
+        const ProcessRun run = RunBinary(arguments, environment);
+        QVERIFY2(run.finished, "still running: waiting on a window nobody can see");
+        QCOMPARE(run.how, QProcess::NormalExit);  // no abort
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        QVERIFY2(!run.err.contains("qt.qpa"), qPrintable(run.err));
+    }
+
+    void sudoOpensOnlyWhatTheUserMayOpen_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("root's own file is refused")
+            << 0600 << "opens only the devices that you may open";
+        QTest::newRow("a file the user may open passes, and is then no serial port")
+            << 0666 << "It is not a serial port";
+    }
+    void sudoOpensOnlyWhatTheUserMayOpen() {
+        QFETCH(int, mode);
+        QFETCH(QString, said);
+        if (geteuid() != 0)
+            QSKIP("needs root, as sudo would start it");
+        QTemporaryDir dir;
+        QVERIFY(chmod(dir.path().toLocal8Bit(), 0755) == 0);
+        const QString device = dir.filePath("ttyX");
+        QFile file(device);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(chmod(device.toLocal8Bit(), static_cast<mode_t>(mode)) == 0);
+        qputenv("SUDO_UID", "65534");
+        qputenv("SUDO_GID", "65534");
+        const ProgramRun run = RunMain({"--device", device, "--apply", "50"});
+        qunsetenv("SUDO_UID");
+        qunsetenv("SUDO_GID");
+        QCOMPARE(geteuid(), 0u);  // the look with the user's eyes was undone
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
     }
 
     void refusedPermissionExplainsAndWritesNothing_data() {
@@ -109,6 +273,9 @@ class Startup : public QObject {
         QCOMPARE(lastIoperm.from, static_cast<unsigned long>(base));
         QCOMPARE(lastIoperm.num, 8ul);
         QCOMPARE(lastIoperm.turnOn, 1);
+        // Privilege was given up after the one call that needed it, failure or not.
+        QCOMPARE(lastIoperm.leftBefore, 0);
+        QCOMPARE(PrivilegeStandIn::left, 1);
         QVERIFY2(run.err.startsWith("quorlix: no access to the I/O ports " + range + ": " +
                                     QString::fromLocal8Bit(std::strerror(error))),
                  qPrintable(run.err));
@@ -119,20 +286,37 @@ class Startup : public QObject {
         QCOMPARE(&uart::ThePortIo(), &io);  // the refused backend was never installed
     }
 
-    void sudoRootIsGivenBack() {
+    void privilegeIsGivenUpForGood_data() {
+        QTest::addColumn<bool>("throughSudo");
+        QTest::newRow("through sudo: root goes back to the user") << true;
+        QTest::newRow("root by login: every capability goes") << false;
+    }
+    void privilegeIsGivenUpForGood() {
+        QFETCH(bool, throughSudo);
         if (geteuid() != 0)
             QSKIP("needs root, as sudo would start it");
         // In a child, which cannot come back from it.
         const pid_t child = fork();
         if (child == 0) {
-            setenv("SUDO_UID", "65534", 1);
-            setenv("SUDO_GID", "65534", 1);
-            const bool given = app::GiveBackRoot().empty();
+            if (throughSudo) {
+                setenv("SUDO_UID", "65534", 1);
+                setenv("SUDO_GID", "65534", 1);
+            } else {
+                unsetenv("SUDO_UID");
+            }
+            const bool given = app::LeavePrivilege().empty();
+            const uid_t user = throughSudo ? 65534 : 0;
             gid_t groups[4];
-            const bool dropped = getuid() == 65534 && geteuid() == 65534 && getgid() == 65534 &&
-                                 getegid() == 65534 && setuid(0) != 0 &&
-                                 (getgroups(4, groups) == 0 || groups[0] != 0);
-            _exit(given && dropped ? 0 : 1);
+            const bool ids =
+                getuid() == user && geteuid() == user &&
+                (!throughSudo || (getgid() == 65534 && getegid() == 65534 && setuid(0) != 0 &&
+                                  (getgroups(4, groups) == 0 || groups[0] != 0)));
+            const QByteArray none = "0000000000000000";
+            const bool capabilities = StatusLine("CapEff") == none &&
+                                      StatusLine("CapPrm") == none &&
+                                      StatusLine("CapInh") == none && StatusLine("CapAmb") == none;
+            const bool pinned = StatusLine("NoNewPrivs") == "1";
+            _exit((given ? 0 : 1) | (ids ? 0 : 2) | (capabilities ? 0 : 4) | (pinned ? 0 : 8));
         }
         int status = -1;
         QCOMPARE(waitpid(child, &status, 0), child);
@@ -155,6 +339,8 @@ class Startup : public QObject {
         QCOMPARE(uart::LineSettings.portBase, 0x2F8);
         QVERIFY(QFileInfo(picture).size() > 0);
         QCOMPARE(lastIoperm.calls, 0);  // the simulator needs no permission
+        QCOMPARE(PrivilegeStandIn::left, 1);
+        QVERIFY(!PrivilegeStandIn::toolkitRanBefore);  // no Qt code before it was given up
     }
 };
 

@@ -106,9 +106,12 @@ int ModemLinesBeforeOpen(const std::string& path) {
 
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
                                                              std::string& error,
-                                                             std::string* notice) {
-    const int before = ModemLinesBeforeOpen(path);
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+                                                             std::string* notice,
+                                                             const char* openPath) {
+    if (openPath == nullptr)
+        openPath = path.c_str();
+    const int before = ModemLinesBeforeOpen(openPath);
+    const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = DeviceOpenMessage(path, errno);
         return nullptr;

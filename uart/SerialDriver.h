@@ -34,9 +34,12 @@ int ModemLinesFromStatus(const std::string& statusText, int line);
 // puts them back, and otherwise says in `notice` that they may have been raised.
 class DeviceSerialDriver final : public SerialDriver {
   public:
-    // Null with `error` set (a message for the user) when the device cannot be used.
+    // Null with `error` set (a message for the user) when the device cannot be used. `path`
+    // names the device in messages; `openPath`, when given, is what is opened instead (the
+    // /proc/self/fd link of a file already found).
     static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error,
-                                                    std::string* notice = nullptr);
+                                                    std::string* notice = nullptr,
+                                                    const char* openPath = nullptr);
     ~DeviceSerialDriver() override;
 
     int GetTermios(termios2& termios) override;

@@ -18,7 +18,7 @@
 
 #include "../SliderHandle.h"
 #include "Scenarios.h"
-#include "app/PortSetApp.h"
+#include "app/Startup.h"
 #include "panel/PortSetDlg.h"
 #include "panel/TrackbarSlider.h"
 #include "res/ResourceIds.h"

@@ -1,0 +1,61 @@
+#include "app/Backend.h"
+
+#include <unistd.h>
+
+#include "app/Privileges.h"
+#include "uart/DriverPortIo.h"
+#include "uart/SerialDriver.h"
+#include "uart/SimulatedUart.h"
+#include "uart/TracingPortIo.h"
+
+namespace app {
+namespace {
+
+// The serial device at `path`. Under sudo only a device that the invoking user may open by its
+// own permissions is opened; root's part is then only to pass an exclusive lock (TIOCEXCL).
+std::unique_ptr<uart::DeviceSerialDriver> OpenDevice(const std::string& path, std::string& error,
+                                                     std::string& notice) {
+    const std::optional<InvokingUser> user = SudoUser();
+    if (!user)
+        return uart::DeviceSerialDriver::Open(path, error, &notice);
+    const int checked = CheckInvokingUserMayOpen(path, *user, error);
+    if (checked < 0)
+        return nullptr;
+    // The very file the check found, not whatever the path names by now.
+    const std::string found = "/proc/self/fd/" + std::to_string(checked);
+    auto driver = uart::DeviceSerialDriver::Open(path, error, &notice, found.c_str());
+    close(checked);
+    return driver;
+}
+
+}  // namespace
+
+Backend::~Backend() = default;
+
+std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t base,
+                                       std::string& error, uart::IopermFunction ioperm,
+                                       std::FILE* traceOut) {
+    std::unique_ptr<Backend> backend(new Backend());
+    if (options.simulate) {
+        auto simulated = std::make_unique<uart::SimulatedUart>(base);
+        backend->simulated_ = simulated.get();
+        backend->device_ = std::move(simulated);
+    } else if (options.device) {
+        std::string notice;  // what opening did to the modem lines
+        auto driver = OpenDevice(*options.device, error, notice);
+        if (!driver)
+            return nullptr;
+        backend->device_ =
+            std::make_unique<uart::DriverPortIo>(base, *options.device, std::move(driver), notice);
+    } else {
+        backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
+        if (!backend->device_)
+            return nullptr;
+    }
+    if (options.trace) {
+        backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut);
+    }
+    return backend;
+}
+
+}  // namespace app

@@ -1,0 +1,42 @@
+// The one backend through which every register access of a run goes, chosen from the options:
+// the simulated UART, the serial driver, or the I/O ports themselves; wrapped for --trace.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/Options.h"
+#include "uart/DirectPortIo.h"
+#include "uart/PortIo.h"
+
+namespace uart {
+class SimulatedUart;
+}
+
+namespace app {
+
+class Backend {
+  public:
+    // The backend the options ask for, at `base`. Null with `error` set when the port cannot be
+    // had; nothing has been accessed then. This is the one step that may use the privilege the
+    // process started with: the I/O port permission, or under sudo the device's open.
+    static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
+                                         std::string& error, uart::IopermFunction ioperm = nullptr,
+                                         std::FILE* traceOut = stderr);
+    ~Backend();
+
+    uart::PortIo& Io() { return trace_ ? *trace_ : *device_; }
+    // The simulated UART, when that is the backend.
+    uart::SimulatedUart* Simulated() const { return simulated_; }
+
+  private:
+    Backend() = default;
+
+    std::unique_ptr<uart::PortIo> device_;
+    std::unique_ptr<uart::PortIo> trace_;
+    uart::SimulatedUart* simulated_ = nullptr;
+};
+
+}  // namespace app

@@ -1,0 +1,121 @@
+#include "app/Startup.h"
+
+#include <unistd.h>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "app/Backend.h"
+#include "app/Options.h"
+#include "app/PortSetApp.h"
+#include "app/ScriptedMode.h"
+#include "res/Strings.h"
+#include "uart/PortSelection.h"
+#include "uart/SimulatedUart.h"
+
+namespace app {
+namespace {
+
+constexpr char kNoDisplayMessage[] =
+    "quorlix: there is no display to show the panel on (DISPLAY and WAYLAND_DISPLAY are not "
+    "set).\n"
+    "Start it from a desktop session, or on a virtual X server: xvfb-run -a quorlix --simulate\n";
+
+// After a run on the simulated UART, what it ended up with.
+void ReportSimulated(const Backend& backend, std::FILE* out) {
+    if (const uart::SimulatedUart* simulated = backend.Simulated()) {
+        std::fprintf(out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
+                     uart::Describe(simulated->View()).c_str());
+    }
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& word : words)
+        text += (text.empty() ? "" : ", ") + word;
+    return text;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv, const Environment& environment) {
+    std::FILE* const out = environment.out;
+    std::FILE* const err = environment.err;
+    const std::string program = argc > 0 ? argv[0] : "quorlix";
+
+    // Whether the process holds more than its user's rights must be known before anything the
+    // user controls is looked at: then nothing that could make Qt load code reaches it.
+    const bool privileged = environment.startedPrivileged();
+    Options options = ParseOptions({argv + (argc > 0 ? 1 : 0), argv + argc});
+    std::vector<std::string> ignored;
+    if (privileged) {
+        ignored = RemoveCodeLoadingOptions(options);
+        for (std::string& variable : RemoveCodeLoadingVariables())
+            ignored.push_back(std::move(variable));
+    }
+    std::string usageError = options.error;
+    ApplyRequest request;
+    if (usageError.empty() && !options.help && options.apply)
+        ParseApply(*options.apply, request, usageError);
+    request.dtr = options.dtr;
+    request.rts = options.rts;
+
+    // The port, and with it the one use of the privilege: the I/O permission for the UART's
+    // eight addresses, or under sudo the open of a device the user may open.
+    const std::string commandLine = FormCommandLine(options);
+    uart::SetProcessCommandLine(commandLine);
+    const auto base =
+        static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
+    std::unique_ptr<Backend> backend;
+    std::string portError;
+    if (usageError.empty() && !options.help && !options.version)
+        backend = Backend::Open(options, base, portError, environment.ioperm, err);
+
+    // From here on the process has no privilege at all, whatever happens next.
+    if (const std::string failed = environment.leavePrivilege(); !failed.empty()) {
+        std::fputs(failed.c_str(), err);
+        return 1;
+    }
+    if (!ignored.empty()) {
+        std::fprintf(err, "quorlix: started with privilege, so these were ignored: %s\n",
+                     Joined(ignored).c_str());
+    }
+
+    if (!usageError.empty()) {
+        std::fprintf(err, "quorlix: %s\nTry 'quorlix --help'.\n", usageError.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(UsageText().c_str(), out);
+        return 0;
+    }
+    if (options.version) {
+        std::fprintf(out, "quorlix %.*s\n", static_cast<int>(res::kVersionDotted.size()),
+                     res::kVersionDotted.data());
+        return 0;
+    }
+    if (!backend) {
+        std::fputs(portError.c_str(), err);
+        if (environment.showFailuresInWindow && !IsScripted(options) &&
+            isatty(STDERR_FILENO) == 0 && HasVisiblePlatform(options.toolkit)) {
+            std::fflush(err);
+            ShowFailureWindow(program, options.toolkit, portError);
+        }
+        return 1;
+    }
+
+    const uart::ScopedPortIo installed(backend->Io());
+    int status = 0;
+    if (IsScripted(options)) {
+        status = RunScripted(request, backend->Io(), base, out, err);
+    } else if (!HasPlatform(options.toolkit)) {
+        std::fputs(kNoDisplayMessage, err);
+        return 1;
+    } else {
+        status = RunPanel(program, options.toolkit, options.screenshot);
+    }
+    ReportSimulated(*backend, out);
+    return status;
+}
+
+}  // namespace app

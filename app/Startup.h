@@ -1,0 +1,27 @@
+// The whole program, from its command line to its exit status.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "app/Privileges.h"
+#include "uart/DirectPortIo.h"
+
+namespace app {
+
+// What the process is given from outside, so that tests can stand in for it.
+struct Environment {
+    uart::IopermFunction ioperm = nullptr;
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    // Started from a desktop menu, nobody reads standard error: say why in a window too.
+    bool showFailuresInWindow = false;
+    bool (*startedPrivileged)() = &StartedPrivileged;
+    std::string (*leavePrivilege)() = &LeavePrivilege;
+};
+
+// Options, port, privilege, then the panel or the scripted mode. Returns the exit status: 0, 1
+// when the port cannot be had or set, 2 for a command line that makes no sense.
+int Main(int argc, char** argv, const Environment& environment = {});
+
+}  // namespace app
