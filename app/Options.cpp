@@ -173,8 +173,10 @@ std::string UsageText() {
            "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
            "\n"
            "I/O ports need the CAP_SYS_RAWIO capability (sudo setcap cap_sys_rawio+ep\n"
-           "$(command -v quorlix)) or root; started through sudo, the program gives root back\n"
-           "before the panel opens. A serial device needs membership of its group (dialout).\n";
+           "$(command -v quorlix)) or root; either is used only to open the UART's eight\n"
+           "addresses and given up right after. Through sudo, root goes back to you before\n"
+           "any window opens, and --device opens only a device you may open yourself.\n"
+           "A serial device needs membership of its group (dialout).\n";
 }
 
 }  // namespace app

@@ -129,7 +129,9 @@ class EmulatedUart : public QObject {
         guest.setProcessChannelMode(QProcess::MergedChannels);
         guest.start(QStringLiteral("bash"),
                     {QStringLiteral(QUORLIX_SOURCE_DIR "/tests/emulated/boot-guest"),
-                     QStringLiteral(QUORLIX_GUEST_BINARY), dir_.path()});
+                     QStringLiteral(QUORLIX_GUEST_BINARY), dir_.path(),
+                     QStringLiteral(QUORLIX_BINARY), QStringLiteral(QUORLIX_PROBE_STYLE),
+                     QStringLiteral(QUORLIX_PROBE_PLATFORM)});
         QVERIFY(guest.waitForFinished(290000));
         const QString said = QString::fromLocal8Bit(guest.readAll());
         if (guest.exitCode() == 77)
@@ -196,7 +198,8 @@ class EmulatedUart : public QObject {
 
     void driverBackendThroughTheGuestKernel() {
         const int b = 0x2F8;
-        QVERIFY2(runs_[b].size() == 3, "scripted, no-permission and driver runs at 0x2F8");
+        QVERIFY2(runs_[b].size() == 4,
+                 "scripted, no-permission, driver and capability runs at 0x2F8");
         QVERIFY2(console_.contains("/dev/ttyS1 · driver"), qPrintable(console_));
         QVERIFY(console_.section("== driver", 1).contains("status: 0"));
         // Replay what the 8250 driver wrote into a 16550 and look at the result.
@@ -238,6 +241,44 @@ class EmulatedUart : public QObject {
         QVERIFY2(said.contains("no access to the I/O ports 0x2F8-0x2FF: Operation not permitted"),
                  qPrintable(said));
         QVERIFY(said.contains("status: 1"));
+    }
+
+    void capabilityServesThePortAlone() {
+        // As a user, with cap_sys_rawio+ep on the binary: the UART is programmed...
+        const int b = 0x2F8;
+        QVERIFY(runs_[b].size() >= 4);
+        CompareCases(QStringLiteral("capability run at 0x%1").arg(b, 0, 16),
+                     {RateWrites(b, 2534, 0x04)}, runs_[b][3]);
+        const QString said = console_.section("== privilege", 1).section("== sudo", 0, 0);
+        QCOMPARE(said.count("status: 0"), 4);
+        // ...the user's plugin paths were not followed, and the code Qt did load (the style
+        // installed with it) ran with no capability left: no other port could be had.
+        QCOMPARE(said.count("started with privilege, so these were ignored: -platformpluginpath, "
+                            "QT_PLUGIN_PATH, QT_QPA_PLATFORM_PLUGIN_PATH"),
+                 3);
+        QVERIFY2(!said.contains("probe /probe/"), qPrintable(said));
+        static const QRegularExpression probe(QStringLiteral("^probe .*$"),
+                                              QRegularExpression::MultilineOption);
+        int probes = 0;
+        for (const auto& match : probe.globalMatch(said)) {
+            ++probes;
+            QCOMPARE(match.captured().section(": ", 1).trimmed(),
+                     QStringLiteral("uid 65534 euid 65534 CapEff 0000000000000000 CapPrm "
+                                    "0000000000000000 iopl refused ioperm 0x3E8 refused"));
+        }
+        QCOMPARE(probes, 3);  // direct, simulated and driver modes
+    }
+
+    void sudoFailureRunsNoQtAsRoot() {
+        const QString said = console_.section("== sudo", 1).section("== end", 0, 0);
+        QVERIFY2(said.contains("There is no such device"), qPrintable(said));
+        static const QRegularExpression probe(QStringLiteral("probe [^:]*: uid (\\d+) euid (\\d+) "
+                                                             "CapEff (\\S+)"));
+        const auto match = probe.match(said);
+        QVERIFY2(match.hasMatch(), qPrintable(said));
+        QCOMPARE(match.captured(1), QStringLiteral("65534"));
+        QCOMPARE(match.captured(2), QStringLiteral("65534"));
+        QCOMPARE(match.captured(3), QStringLiteral("0000000000000000"));
     }
 };
 

@@ -7,13 +7,17 @@
 //   quorlix_guest panel DIGIT         presets, framing, step buttons, DTR and a slider drag
 //   quorlix_guest run ARGS...         the program itself
 //   quorlix_guest noperm ARGS...      the program itself, as nobody without CAP_SYS_RAWIO
+//   quorlix_guest setcap FILE         gives FILE cap_sys_rawio+ep, as setcap(8) would
+//   quorlix_guest as UID PROGRAM ARGS...  runs PROGRAM as that user, with nothing inherited
 #include <grp.h>
+#include <sys/capability.h>
 #include <unistd.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "../SliderHandle.h"
@@ -136,6 +140,27 @@ int main(int argc, char** argv) {
         }
         return Run(argc - 1, argv + 1);
     }
-    std::fputs("usage: quorlix_guest scripted|panel DIGIT | run|noperm ARGS...\n", stderr);
+    if (argc == 3 && std::strcmp(argv[1], "setcap") == 0) {
+        cap_t caps = cap_from_text("cap_sys_rawio+ep");
+        const int status = caps != nullptr && cap_set_file(argv[2], caps) == 0 ? 0 : 1;
+        if (status != 0)
+            std::perror("quorlix_guest: setcap");
+        cap_free(caps);
+        return status;
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "as") == 0) {
+        const auto id = static_cast<unsigned>(std::atoi(argv[2]));
+        if (setgroups(0, nullptr) != 0 || setresgid(id, id, id) != 0 ||
+            setresuid(id, id, id) != 0) {
+            std::perror("quorlix_guest: as");
+            return 3;
+        }
+        execv(argv[3], argv + 3);
+        std::perror("quorlix_guest: exec");
+        return 3;
+    }
+    std::fputs("usage: quorlix_guest scripted|panel DIGIT | run|noperm ARGS... | setcap FILE | "
+               "as UID PROGRAM ARGS...\n",
+               stderr);
     return 2;
 }
