@@ -61,19 +61,27 @@ int Main(int argc, char** argv, const Environment& environment) {
     request.rts = options.rts;
 
     // The port, and with it the one use of the privilege: the I/O permission for the UART's
-    // eight addresses, or under sudo the open of a device the user may open.
+    // eight addresses, or as root (under sudo, for the user) the open of a device. The
+    // simulator, and a device opened by a user, need none: privilege goes before them.
     const std::string commandLine = FormCommandLine(options);
     uart::SetProcessCommandLine(commandLine);
     const auto base =
         static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
+    const bool openPort = usageError.empty() && !options.help && !options.version;
+    const bool portNeedsPrivilege = !options.simulate && (!options.device || geteuid() == 0);
+    std::string leaveFailure;
+    if (!openPort || !portNeedsPrivilege)
+        leaveFailure = environment.leavePrivilege();
     std::unique_ptr<Backend> backend;
     std::string portError;
-    if (usageError.empty() && !options.help && !options.version)
+    if (openPort && leaveFailure.empty())
         backend = Backend::Open(options, base, portError, environment.ioperm, err);
+    if (openPort && portNeedsPrivilege)
+        leaveFailure = environment.leavePrivilege();
 
     // From here on the process has no privilege at all, whatever happens next.
-    if (const std::string failed = environment.leavePrivilege(); !failed.empty()) {
-        std::fputs(failed.c_str(), err);
+    if (!leaveFailure.empty()) {
+        std::fputs(leaveFailure.c_str(), err);
         return 1;
     }
     if (!ignored.empty()) {
