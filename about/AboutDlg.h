@@ -2,23 +2,30 @@
 // table of command-line port digits.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "panel/TemplateDialog.h"
 
 class QListWidget;
 
 namespace about {
 
+// The list's 22 lines: a rule, the description, a rule, the port digits as the port table has
+// them ("   4 = 0x3E0"), a rule.
+std::vector<std::string> AboutLines();
+
 class CAboutDlg : public panel::TemplateDialog {
     Q_OBJECT
-public:
+  public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void DoDataExchange() override;
     // Default processing first, then the lines are appended to the list.
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     QListWidget* list_ = nullptr;
 };
 

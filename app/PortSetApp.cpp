@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "panel/PortSetDlg.h"
-#include "res/Strings.h"
+#include "res/Version.h"
 
 namespace app {
 namespace {

@@ -9,7 +9,7 @@
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "app/ScriptedMode.h"
-#include "res/Strings.h"
+#include "res/Version.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
 

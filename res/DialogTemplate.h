@@ -30,10 +30,7 @@ enum ControlStyle : unsigned {
     kVertical = 1u << 5,
     kTicksBothSides = 1u << 6,
     kVerticalScrollBar = 1u << 7,
-    kNotify = 1u << 8,
-    kNoIntegralHeight = 1u << 9,
-    kNoPrefix = 1u << 10,  // '&' is shown, not taken as a mnemonic
-    kUnsorted = 1u << 11,
+    kUnsorted = 1u << 8,
 };
 
 struct DialogRect {
@@ -41,7 +38,7 @@ struct DialogRect {
 };
 
 struct ControlTemplate {
-    int id;  // IDC_STATIC for none
+    int id;            // IDC_STATIC for none
     const char* name;  // the IDC_ name; also the widget's objectName
     ControlKind kind;
     const char* text;

@@ -1,4 +1,5 @@
-// Identifiers of the dialogs, controls, strings, icon and commands.
+// Identifiers of the dialogs, controls and commands. The string IDS_ABOUTBOX and the icon
+// IDR_MAINFRAME are reached by name (res/Strings.h, res/AppIcon.h), not by number.
 #pragma once
 
 namespace res {
@@ -6,10 +7,6 @@ namespace res {
 // Dialog templates.
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_PORTSET_DIALOG = 102;
-
-// Strings and icon.
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDR_MAINFRAME = 128;
 
 // Commands of the panel's system menu.
 inline constexpr int IDM_ABOUTBOX = 0x0010;

@@ -1,4 +1,5 @@
-// The program's own texts: the string table, the About box's lines and the version record.
+// The program's own texts: the string table and the About box's lines. The version is made
+// by the build, in res/Version.h.
 #pragma once
 
 #include <array>
@@ -9,12 +10,13 @@ namespace res {
 // String table.
 inline constexpr std::string_view kAboutMenuText = "&About Tembrisk...";  // IDS_ABOUTBOX
 
-// The notice line of the About box and of the version record.
+// The notice line of the About box.
 inline constexpr const char* kNoticeLine = "\u00A9 2026 The Quorlix project";
 
-// The About box's list, one entry a line, blanks included.
-inline constexpr std::array<std::string_view, 22> kAboutLines{
-    "----------------------------------",
+// The About box's list, one entry a line, blanks included: the description, then the table of
+// port digits (made from the port table itself), each part closed by a rule.
+inline constexpr std::string_view kAboutRule = "----------------------------------";
+inline constexpr std::array<std::string_view, 10> kAboutDescription{
     "     RS-232 Vantrel Program",
     " ",
     "This application's purpose it to provides you the capability",
@@ -25,47 +27,8 @@ inline constexpr std::array<std::string_view, 22> kAboutLines{
     "   73's",
     "   The Quorlix project",
     " ",
-    "----------------------------------",
-    "Available Ports (use command line parameter)",
-    "   1 = 0x3F8",
-    "   2 = 0x2F8",
-    "   3 = 0x3E8",
-    "   4 = 0x3E0",
-    "   5 = 0x2F0",
-    "   6 = 0x2E8",
-    "   7 = 0x2E0",
-    "   8 = 0x260",
-    "----------------------------------",
 };
-
-// The version record.
-struct VersionRecord {
-    std::array<int, 4> fileVersion;
-    std::string_view fileVersionText;
-    std::string_view language;  // U.S. English, Unicode
-    std::string_view companyName;
-    std::string_view fileDescription;
-    std::string_view internalName;
-    std::string_view legalCopyright;
-    std::string_view legalTrademarks;
-    std::string_view originalFilename;
-    std::string_view productName;
-};
-
-inline constexpr VersionRecord kVersion{
-    {1, 0, 0, 1},
-    "1, 0, 0, 1",
-    "040904B0",
-    "",
-    "Quorlix MFC Application",
-    "Quorlix",
-    kNoticeLine,
-    "",
-    "Quorlix.EXE",
-    "Quorlix Application",
-};
-
-// "1.0.0.1".
-inline constexpr std::string_view kVersionDotted = "1.0.0.1";
+inline constexpr std::string_view kAboutPortsHeading =
+    "Available Ports (use command line parameter)";
 
 }  // namespace res

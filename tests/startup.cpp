@@ -14,6 +14,7 @@
 #include "app/Options.h"
 #include "app/Privileges.h"
 #include "app/Startup.h"
+#include "res/Version.h"
 #include "uart/LineSettings.h"
 #include "uart/PortIo.h"
 #include "uart/RecordingPortIo.h"
@@ -94,7 +95,13 @@ class Startup : public QObject {
         QVERIFY(help.out.contains("4 = 0x3E0"));
         const ProgramRun version = RunMain({"--version"});
         QCOMPARE(version.status, 0);
-        QCOMPARE(version.out, QStringLiteral("quorlix 1.0.0.1\n"));
+        const QString dotted = QString::fromLatin1(
+            res::kVersionDotted.data(), static_cast<qsizetype>(res::kVersionDotted.size()));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+\\.\\d+$"))
+                     .match(dotted)
+                     .hasMatch(),
+                 qPrintable(dotted));  // made from the project's version
+        QCOMPARE(version.out, "quorlix " + dotted + "\n");
         QCOMPARE(lastIoperm.calls, 0);
     }
 
