@@ -34,11 +34,12 @@ struct PrivilegeStandIn {
     static inline bool startedPrivileged = false;
     static inline int left = 0;                   // LeavePrivilege calls
     static inline bool toolkitRanBefore = false;  // a Qt application existed when it was called
+    static inline std::string failure;            // what giving it up answers
     static bool Started() { return startedPrivileged; }
     static std::string Leave() {
         ++left;
         toolkitRanBefore |= QCoreApplication::instance() != nullptr;
-        return {};
+        return failure;
     }
 };
 

@@ -1,17 +1,23 @@
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
+#include <sys/capability.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 
 #include "MainRunner.h"
 #include "app/Options.h"
+#include "app/PortSetApp.h"
 #include "app/Privileges.h"
 #include "app/Startup.h"
 #include "res/Version.h"
@@ -203,6 +209,9 @@ class Startup : public QObject {
         QTest::newRow("a display that cannot be opened: the message alone")
             << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{"DISPLAY=:7391"}
             << "There is no such device";
+        QTest::newRow("no display at all: the panel says so")
+            << QStringList{"--simulate"} << QStringList{}
+            << "there is no display to show the panel on";
         QTest::newRow("a display that cannot be opened: the panel says so")
             << QStringList{"--simulate"} << QStringList{"DISPLAY=:7391"}
             << "the panel cannot open on this display";
@@ -295,11 +304,14 @@ class Startup : public QObject {
 
     void privilegeIsGivenUpForGood_data() {
         QTest::addColumn<bool>("throughSudo");
-        QTest::newRow("through sudo: root goes back to the user") << true;
-        QTest::newRow("root by login: every capability goes") << false;
+        QTest::addColumn<bool>("maySwitchIds");
+        QTest::newRow("through sudo: root goes back to the user") << true << true;
+        QTest::newRow("root by login: every capability goes") << false << true;
+        QTest::newRow("through sudo, ids that cannot be switched: it says so") << true << false;
     }
     void privilegeIsGivenUpForGood() {
         QFETCH(bool, throughSudo);
+        QFETCH(bool, maySwitchIds);
         if (geteuid() != 0)
             QSKIP("needs root, as sudo would start it");
         // In a child, which cannot come back from it.
@@ -311,7 +323,16 @@ class Startup : public QObject {
             } else {
                 unsetenv("SUDO_UID");
             }
-            const bool given = app::LeavePrivilege().empty();
+            if (!maySwitchIds) {
+                cap_t caps = cap_get_proc();
+                const cap_value_t setid[] = {CAP_SETUID, CAP_SETGID};
+                cap_set_flag(caps, CAP_EFFECTIVE, 2, setid, CAP_CLEAR);
+                cap_set_proc(caps);
+                cap_free(caps);
+            }
+            const std::string said = app::LeavePrivilege();
+            if (!maySwitchIds)
+                _exit(said.starts_with("quorlix: could not give up privilege (") ? 0 : 16);
             const uid_t user = throughSudo ? 65534 : 0;
             gid_t groups[4];
             const bool ids =
@@ -323,12 +344,85 @@ class Startup : public QObject {
                                       StatusLine("CapPrm") == none &&
                                       StatusLine("CapInh") == none && StatusLine("CapAmb") == none;
             const bool pinned = StatusLine("NoNewPrivs") == "1";
-            _exit((given ? 0 : 1) | (ids ? 0 : 2) | (capabilities ? 0 : 4) | (pinned ? 0 : 8));
+            _exit((said.empty() ? 0 : 1) | (ids ? 0 : 2) | (capabilities ? 0 : 4) |
+                  (pinned ? 0 : 8));
         }
         int status = -1;
         QCOMPARE(waitpid(child, &status, 0), child);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void privilegeThatCannotBeGivenUpEndsTheRun() {
+        PrivilegeStandIn::failure = "quorlix: could not give up privilege (setresuid: EAGAIN)\n";
+        const ProgramRun run = RunMain({"--simulate", "--apply", "50"});
+        PrivilegeStandIn::failure.clear();
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err,
+                 QStringLiteral("quorlix: could not give up privilege (setresuid: EAGAIN)\n"));
+        QCOMPARE(run.out, QString());  // nothing was set
+    }
+
+    void failureWindowOnlyWhereSomeoneSeesIt_data() {
+        QTest::addColumn<QStringList>("toolkit");
+        QTest::addColumn<QString>("platformVariable");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<bool>("visible");
+        QTest::newRow("an X display") << QStringList{} << ""
+                                      << ":0" << true;
+        QTest::newRow("no display at all") << QStringList{} << ""
+                                           << "" << false;
+        QTest::newRow("offscreen by variable") << QStringList{} << "offscreen"
+                                               << ":0" << false;
+        QTest::newRow("offscreen first in a list") << QStringList{} << "offscreen;xcb"
+                                                   << "" << false;
+        QTest::newRow("minimal with parameters")
+            << QStringList{"-platform", "minimal:enable_fonts"} << ""
+            << "" << false;
+        QTest::newRow("the option overrides the variable")
+            << QStringList{"-platform", "vnc"} << "offscreen"
+            << "" << true;
+    }
+    void failureWindowOnlyWhereSomeoneSeesIt() {
+        QFETCH(QStringList, toolkit);
+        QFETCH(QString, platformVariable);
+        QFETCH(QString, display);
+        QFETCH(bool, visible);
+        const QByteArray saved = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", platformVariable.toLocal8Bit());
+        if (platformVariable.isEmpty())
+            qunsetenv("QT_QPA_PLATFORM");
+        qputenv("DISPLAY", display.toLocal8Bit());
+        std::vector<std::string> options;
+        for (const QString& option : toolkit)
+            options.push_back(option.toStdString());
+        const bool shown = app::HasVisiblePlatform(options);
+        qputenv("QT_QPA_PLATFORM", saved);
+        qunsetenv("DISPLAY");
+        QCOMPARE(shown, visible);
+    }
+
+    void panelProgramsThePortItAnnounces() {
+        // The panel must reach the UART the command line chose: a preset clicked under
+        // --simulate 8 changes the simulator at 0x260.
+        static bool clicked = false;
+        clicked = false;
+        qAddPreRoutine([] {
+            QTimer::singleShot(100, [] {
+                auto* panel = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (panel == nullptr || clicked)
+                    return;
+                clicked = true;
+                if (auto* preset = panel->findChild<QAbstractButton*>("IDC_RATE_45_45"))
+                    preset->click();
+                panel->accept();
+            });
+        });
+        const ProgramRun run = RunMain({"--simulate", "-platform", "offscreen", "8"});
+        QVERIFY(clicked);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, QStringLiteral("simulated UART at 0x260: 2534 (45.46 Bd) 5N1.5 DTR- "
+                                         "RTS- OUT1- OUT2+ LOOP-\n"));
     }
 
     void simulatedStartTouchesNoRegister() {
