@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "panel/TemplateDialog.h"
+#include "dialog/TemplateDialog.h"
 
 class QListWidget;
 
@@ -15,7 +15,7 @@ namespace about {
 // them ("   4 = 0x3E0"), a rule.
 std::vector<std::string> AboutLines();
 
-class CAboutDlg : public panel::TemplateDialog {
+class CAboutDlg : public dialog::TemplateDialog {
     Q_OBJECT
   public:
     explicit CAboutDlg(QWidget* parent = nullptr);

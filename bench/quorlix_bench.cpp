@@ -29,8 +29,8 @@
 
 #include "app/Startup.h"
 #include "panel/PortSetDlg.h"
-#include "panel/TemplateDialog.h"
-#include "panel/TrackbarSlider.h"
+#include "dialog/TemplateDialog.h"
+#include "dialog/TrackbarSlider.h"
 #include "res/DialogTemplate.h"
 #include "res/ResourceIds.h"
 #include "uart/DriverPortIo.h"
@@ -110,7 +110,7 @@ int RunBareDialog(int argc, char** argv) {
     QDialog dialog;
     const QFont font(QStringLiteral("MS Sans Serif"), 8);
     dialog.setFont(font);
-    const panel::DialogUnits units = panel::DialogUnits::ForFont(font);
+    const dialog::DialogUnits units = dialog::DialogUnits::ForFont(font);
     for (const res::ControlTemplate& row : res::kPortSetDialog.controls) {
         const QString text = QString::fromUtf8(row.text);
         QWidget* widget = nullptr;
@@ -205,7 +205,7 @@ LookAheadSample MeasureLookAhead(int events) {
 
     // The same slider, set up the same way, with a filter that does nothing.
     QDialog bare;
-    auto* bareSlider = new panel::TrackbarSlider(Qt::Vertical, &bare);
+    auto* bareSlider = new dialog::TrackbarSlider(Qt::Vertical, &bare);
     bareSlider->setGeometry(slider->geometry());
     bareSlider->setTickPosition(slider->tickPosition());
     bareSlider->SetTrackbarRange(slider->minimum(), slider->maximum());

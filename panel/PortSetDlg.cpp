@@ -18,7 +18,7 @@
 
 #include "about/AboutDlg.h"
 #include "panel/RateText.h"
-#include "panel/TrackbarSlider.h"
+#include "dialog/TrackbarSlider.h"
 #include "res/AppIcon.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"

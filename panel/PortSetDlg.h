@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "panel/RatePresets.h"
-#include "panel/TemplateDialog.h"
+#include "dialog/TemplateDialog.h"
 #include "uart/LineSettings.h"
 
 class QCheckBox;
@@ -16,9 +16,14 @@ class QLineEdit;
 class QMenu;
 class QRadioButton;
 
+namespace dialog {
+class TrackbarSlider;
+}
+
 namespace panel {
 
-class TrackbarSlider;
+using dialog::TemplateDialog;
+using dialog::TrackbarSlider;
 
 // One framing button: the line-settings field it sets and the code it stores.
 struct FramingChoice {

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "panel/PortSetDlg.h"
-#include "panel/TrackbarSlider.h"
+#include "dialog/TrackbarSlider.h"
 #include "res/ResourceIds.h"
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
@@ -30,8 +30,8 @@ class PanelFixture {
         return panel->GetItem<T>(id);
     }
     QLineEdit* Display() const { return Item<QLineEdit>(res::IDC_RATE_DISPLAY); }
-    panel::TrackbarSlider* Slider() const {
-        return Item<panel::TrackbarSlider>(res::IDC_RATE_SLIDER);
+    dialog::TrackbarSlider* Slider() const {
+        return Item<dialog::TrackbarSlider>(res::IDC_RATE_SLIDER);
     }
 
     // A left click where a user clicks a button: on a radio or check box's indicator, in the

@@ -220,13 +220,13 @@ class PanelFraming : public QObject {
     }
 
     void layoutFollowsDialogUnits() {
-        const panel::DialogUnits units{6, 13};  // an 8-point MS Sans Serif on a 96-dpi screen
+        const dialog::DialogUnits units{6, 13};  // an 8-point MS Sans Serif on a 96-dpi screen
         QCOMPARE(units.ToPixels(78, 311), QSize(117, 505));
         QCOMPARE(units.ToPixels({58, 17, 13, 273}), QRect(87, 28, 20, 444));  // the slider
         QCOMPARE(units.ToPixels({13, 31, 42, 11}), QRect(20, 50, 63, 18));    // "45.45"
 
         PanelFixture f;
-        const panel::DialogUnits& own = f.panel->Units();
+        const dialog::DialogUnits& own = f.panel->Units();
         QVERIFY(own.baseX > 0 && own.baseY > 0);
         // The template's area, and the status line below it.
         QCOMPARE(f.panel->width(), own.X(78));

@@ -24,7 +24,7 @@
 #include "Scenarios.h"
 #include "app/Startup.h"
 #include "panel/PortSetDlg.h"
-#include "panel/TrackbarSlider.h"
+#include "dialog/TrackbarSlider.h"
 #include "res/ResourceIds.h"
 #include "uart/DirectPortIo.h"
 #include "uart/LineSettings.h"
@@ -101,7 +101,7 @@ int Panel(int argc, char** argv, const char* digit) {
 
     // A drag of the slider: the release programs what the display shows.
     Mark(base, emulated::kCaseMarker);
-    auto* slider = panel.GetItem<panel::TrackbarSlider>(res::IDC_RATE_SLIDER);
+    auto* slider = panel.GetItem<dialog::TrackbarSlider>(res::IDC_RATE_SLIDER);
     const QPoint at = HandleCentre(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, at);
     for (int dy : {10, 25, 40}) {

@@ -1,8 +1,8 @@
-#include "panel/TrackbarSlider.h"
+#include "dialog/TrackbarSlider.h"
 
 #include <QKeyEvent>
 
-namespace panel {
+namespace dialog {
 
 TrackbarSlider::TrackbarSlider(Qt::Orientation orientation, QWidget* parent)
     : QSlider(orientation, parent) {
@@ -52,4 +52,4 @@ void TrackbarSlider::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-}  // namespace panel
+}  // namespace dialog

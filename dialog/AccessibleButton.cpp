@@ -1,12 +1,12 @@
-#include "panel/AccessibleButton.h"
+#include "dialog/AccessibleButton.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QRadioButton>
 
-#include "panel/TemplateDialog.h"
+#include "dialog/TemplateDialog.h"
 
-namespace panel {
+namespace dialog {
 namespace {
 
 QAccessible::Role RoleOf(const QAbstractButton* button) {
@@ -75,4 +75,4 @@ void AccessibleButton::Install() {
     (void)installed;
 }
 
-}  // namespace panel
+}  // namespace dialog

@@ -6,7 +6,7 @@
 
 class QAbstractButton;
 
-namespace panel {
+namespace dialog {
 
 class AccessibleButton : public QAccessibleWidget {
   public:
@@ -24,4 +24,4 @@ class AccessibleButton : public QAccessibleWidget {
     QAbstractButton* Button() const;
 };
 
-}  // namespace panel
+}  // namespace dialog

@@ -14,7 +14,7 @@
 class QAbstractButton;
 class QButtonGroup;
 
-namespace panel {
+namespace dialog {
 
 // Dialog-unit arithmetic: a horizontal unit is a quarter of the font's average character width,
 // a vertical unit an eighth of its height; results are rounded as MulDiv rounds.
@@ -86,4 +86,4 @@ class TemplateDialog : public QDialog {
     bool initialised_ = false;
 };
 
-}  // namespace panel
+}  // namespace dialog

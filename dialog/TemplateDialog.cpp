@@ -1,4 +1,4 @@
-#include "panel/TemplateDialog.h"
+#include "dialog/TemplateDialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,11 +11,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "panel/AccessibleButton.h"
-#include "panel/TrackbarSlider.h"
+#include "dialog/AccessibleButton.h"
+#include "dialog/TrackbarSlider.h"
 #include "res/ResourceIds.h"
 
-namespace panel {
+namespace dialog {
 namespace {
 
 // MulDiv's rounding for the non-negative values of a template.
@@ -312,4 +312,4 @@ bool TemplateDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-}  // namespace panel
+}  // namespace dialog

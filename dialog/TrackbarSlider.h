@@ -5,7 +5,7 @@
 
 #include <QSlider>
 
-namespace panel {
+namespace dialog {
 
 class TrackbarSlider : public QSlider {
     Q_OBJECT
@@ -19,4 +19,4 @@ class TrackbarSlider : public QSlider {
     void keyPressEvent(QKeyEvent* event) override;
 };
 
-}  // namespace panel
+}  // namespace dialog
