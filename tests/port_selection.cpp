@@ -31,6 +31,8 @@ class PortSelection : public QObject {
         QTest::newRow("x") << "quorlix x" << 0x2F8;
         QTest::newRow("3a reads as 3") << "quorlix 3a" << 0x3E8;
         QTest::newRow("+3 reads as 3") << "quorlix +3" << 0x3E8;
+        QTest::newRow("03 reads as 3") << "quorlix 03" << 0x3E8;
+        QTest::newRow("x 1: only the first argument counts") << "quorlix x 1" << 0x2F8;
         QTest::newRow("tabs separate tokens") << "quorlix\t\t7" << 0x2E0;
         QTest::newRow("tokens after the second are ignored") << "quorlix 6 1 2" << 0x2E8;
         QTest::newRow("blank in the path: fragment 2001 is not 1..8")
