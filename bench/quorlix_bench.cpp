@@ -37,7 +37,7 @@
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
 #include "uart/RecordingPortIo.h"
-#include "../tests/FakeSerialDriver.h"
+#include "FakeSerialDriver.h"
 
 extern char** environ;
 
