@@ -300,9 +300,15 @@ bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
             ApplyLineSettings(rate);
             slider_->setValue(PositionForRate(rate));
         } else {
-            const QString text = FormatRate(RateForPosition(slider_->value()));
-            if (display_->text() != text)
-                display_->setText(text);
+            // Most events bound for the slider do not move it: format a position only once.
+            // Other paths write the display too, so it is compared every time.
+            const int position = slider_->value();
+            if (shownText_.isNull() || position != shownPosition_) {
+                shownPosition_ = position;
+                shownText_ = FormatRate(RateForPosition(position));
+            }
+            if (display_->text() != shownText_)
+                display_->setText(shownText_);
         }
     }
     return false;

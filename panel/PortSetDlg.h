@@ -95,6 +95,9 @@ class CPortSetDlg : public TemplateDialog {
     QIcon icon_;
     QLabel* status_ = nullptr;
     QString rateLine_;
+    // The look-ahead's last slider position and its text.
+    int shownPosition_ = 0;
+    QString shownText_;
 };
 
 // "2534 → 45.46 Bd +0.03 %": the divisor a rate gives, the rate that divisor produces, and its

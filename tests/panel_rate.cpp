@@ -140,6 +140,8 @@ class PanelRate : public QObject {
         PanelFixture f;
         f.Click(IDC_RATE_45_45);
         f.Slider()->setValue(4000);
+        QTest::mouseMove(f.Slider(), QPoint(3, 40));  // the look-ahead has shown 4000 already
+        QCOMPARE(f.Display()->text(), QStringLiteral(" 40.00"));
         f.Click(IDC_STEP_DOWN);
         QCOMPARE(f.Display()->text(), QStringLiteral(" 39.90"));
         Hover(f.Slider());

@@ -1,0 +1,74 @@
+#include "FakeSerialDriver.h"
+
+#include <cerrno>
+
+FakeSerialDriver::FakeSerialDriver() {
+    termios.c_iflag = IGNBRK | IXON;
+    termios.c_lflag = 0;
+    termios.c_cflag = B9600 | CS8 | CREAD | CLOCAL | HUPCL;
+    termios.c_cc[VMIN] = 1;
+    termios.c_ispeed = termios.c_ospeed = 9600;
+    serial.baud_base = 115200;
+    serial.flags = ASYNC_SKIP_TEST;
+}
+
+int FakeSerialDriver::GetTermios(termios2& out) {
+    calls << "TCGETS2";
+    if (gone)
+        return EIO;
+    out = termios;
+    return 0;
+}
+int FakeSerialDriver::SetTermios(const termios2& in) {
+    calls << "TCSETS2";
+    if (gone)
+        return EIO;
+    if (setTermiosError)
+        return setTermiosError;
+    termios = in;
+    if (dropsMarkSpace)
+        termios.c_cflag &= ~CMSPAR;
+    if ((in.c_cflag & CBAUD) == BOTHER)
+        termios.c_ospeed = termios.c_ispeed = in.c_ospeed;
+    return 0;
+}
+int FakeSerialDriver::GetSerial(serial_struct& out) {
+    calls << "TIOCGSERIAL";
+    if (gone)
+        return EIO;
+    if (noSerial)
+        return ENOTTY;
+    out = serial;
+    return 0;
+}
+int FakeSerialDriver::SetSerial(const serial_struct& in) {
+    calls << "TIOCSSERIAL";
+    if (gone)
+        return EIO;
+    if (refusesCustom)
+        return EINVAL;
+    if (!ignoresCustom)
+        serial = in;
+    return 0;
+}
+int FakeSerialDriver::GetModemLines(int& out) {
+    calls << "TIOCMGET";
+    if (gone)
+        return EIO;
+    out = lines;
+    return 0;
+}
+int FakeSerialDriver::RaiseModemLines(int bits) {
+    calls << QString::asprintf("TIOCMBIS 0x%X", bits);
+    if (gone)
+        return EIO;
+    lines |= bits;
+    return 0;
+}
+int FakeSerialDriver::DropModemLines(int bits) {
+    calls << QString::asprintf("TIOCMBIC 0x%X", bits);
+    if (gone)
+        return EIO;
+    lines &= ~bits;
+    return 0;
+}

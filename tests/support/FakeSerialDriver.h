@@ -1,0 +1,28 @@
+// A stand-in for the serial driver's ioctls, with the habits of real drivers to switch on.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "uart/SerialDriver.h"
+
+class FakeSerialDriver final : public uart::SerialDriver {
+  public:
+    FakeSerialDriver();
+
+    int GetTermios(termios2& out) override;
+    int SetTermios(const termios2& in) override;
+    int GetSerial(serial_struct& out) override;
+    int SetSerial(const serial_struct& in) override;
+    int GetModemLines(int& out) override;
+    int RaiseModemLines(int bits) override;
+    int DropModemLines(int bits) override;
+
+    termios2 termios{};
+    serial_struct serial{};
+    int lines = 0;
+    bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
+    bool dropsMarkSpace = false;
+    int setTermiosError = 0;
+    QStringList calls;
+};
