@@ -9,6 +9,7 @@
 
 #include "app/Privileges.h"
 #include "app/ScriptedMode.h"
+#include "bridge/BridgeMode.h"
 #include "panel/PortSetDlg.h"
 #include "res/Strings.h"
 #include "uart/DriverPortIo.h"
@@ -125,6 +126,8 @@ int Main(int argc, char** argv, const Environment& environment) {
                      static_cast<int>(res::kVersionDotted.size()), res::kVersionDotted.data());
         return 0;
     }
+    if (options.bridge)
+        return bridge::Main(options, environment.out, environment.err);
 
     // The port is known before any window opens, so that the permission for it is settled first.
     const std::string commandLine = FormCommandLine(options);
