@@ -20,7 +20,8 @@ namespace {
 constexpr auto kBase = static_cast<std::uint16_t>(uart::kDefaultPortBase);
 
 bool ReadCrFill(const std::string& text, int& fill) {
-    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != text.npos)
+    if (text.empty() || text.size() > std::to_string(kMaximumCrFill).size() ||
+        text.find_first_not_of("0123456789") != text.npos)
         return false;
     fill = std::stoi(text);
     return fill <= kMaximumCrFill;

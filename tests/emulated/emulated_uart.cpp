@@ -1,8 +1,8 @@
 // Boots a small Linux guest on QEMU's PC model and runs the program in it with real port
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
-// drag, the serial-driver backend through the guest kernel's 8250 driver, and a start without
-// port permission.
+// drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
+// permission, and the Baudot bridge's codes both ways.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
