@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "app/Privileges.h"
 #include "uart/DriverPortIo.h"
 #include "uart/SerialDriver.h"
@@ -9,26 +11,24 @@
 #include "uart/TracingPortIo.h"
 
 namespace app {
-namespace {
-
-// The serial device at `path`. Under sudo only a device that the invoking user may open by its
-// own permissions is opened; root's part is then only to pass an exclusive lock (TIOCEXCL).
-std::unique_ptr<uart::DeviceSerialDriver> OpenDevice(const std::string& path, std::string& error,
-                                                     std::string& notice) {
+std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
+                                                           std::string& error, std::string& notice,
+                                                           int* failure) {
     const std::optional<InvokingUser> user = SudoUser();
     if (!user)
-        return uart::DeviceSerialDriver::Open(path, error, &notice);
+        return uart::DeviceSerialDriver::Open(path, error, &notice, failure);
     const int checked = CheckInvokingUserMayOpen(path, *user, error);
-    if (checked < 0)
+    if (checked < 0) {
+        if (failure != nullptr)
+            *failure = EACCES;
         return nullptr;
+    }
     // The very file the check found, not whatever the path names by now.
     const std::string found = "/proc/self/fd/" + std::to_string(checked);
-    auto driver = uart::DeviceSerialDriver::Open(path, error, &notice, found.c_str());
+    auto driver = uart::DeviceSerialDriver::Open(path, error, &notice, failure, found.c_str());
     close(checked);
     return driver;
 }
-
-}  // namespace
 
 Backend::~Backend() = default;
 
@@ -42,7 +42,7 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
         backend->device_ = std::move(simulated);
     } else if (options.device) {
         std::string notice;  // what opening did to the modem lines
-        auto driver = OpenDevice(*options.device, error, notice);
+        auto driver = OpenSerialDevice(*options.device, error, notice);
         if (!driver)
             return nullptr;
         backend->device_ =

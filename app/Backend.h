@@ -15,7 +15,18 @@ namespace uart {
 class SimulatedUart;
 }
 
+namespace uart {
+class DeviceSerialDriver;
+}
+
 namespace app {
+
+// The serial device at `path`. Under sudo only a device that the invoking user may open by its
+// own permissions is opened; root's part is then only to pass an exclusive lock (TIOCEXCL).
+// Null with `error` set and `failure` the errno value behind it.
+std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
+                                                           std::string& error, std::string& notice,
+                                                           int* failure = nullptr);
 
 class Backend {
   public:

@@ -84,6 +84,24 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
                 options.error = argument + " takes on or off, not " + value;
                 break;
             }
+        } else if (argument == "--bridge") {
+            // The line is optional: a word that is not an option is the bridge's.
+            options.bridge.emplace();
+            if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("-"))
+                options.bridge = arguments[++i];
+        } else if (argument == "--no-usos") {
+            options.noUsos = true;
+        } else if (argument == "--code" || argument == "--link" || argument == "--cr-fill" ||
+                   argument == "--test") {
+            if (i + 1 == arguments.size()) {
+                options.error = argument + " needs a value";
+                break;
+            }
+            auto& value = argument == "--code"   ? options.code
+                          : argument == "--link" ? options.link
+                          : argument == "--test" ? options.test
+                                                 : options.crFill;
+            value = arguments[++i];
         } else if (const ToolkitOption* toolkit = FindToolkitOption(argument, valueAttached)) {
             options.toolkit.push_back(argument);
             if (toolkit->takesValue && !valueAttached) {
@@ -108,6 +126,10 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
         options.error = "--device needs the path of a serial device, not an empty word";
     } else if (options.simulate && options.device) {
         options.error = "--simulate and --device exclude each other";
+    }
+    if (options.error.empty() && !options.bridge &&
+        (options.code || options.link || options.crFill || options.test || options.noUsos)) {
+        options.error = "--code, --link, --cr-fill, --no-usos and --test go with --bridge";
     }
     return options;
 }
@@ -146,6 +168,9 @@ std::string UsageText() {
     return "Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --apply RATE[,FRAMING] [--dtr on|off] [--rts on|off]\n"
            "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
+           "       quorlix --bridge [RATE[,FRAMING]] --device PATH [--code ita2|ustty]\n"
+           "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
+           "               [--dtr on|off] [--rts on|off]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
            "serial port by writing its registers, while your terminal program keeps using it.\n"
@@ -162,6 +187,16 @@ std::string UsageText() {
            "  --apply RATE[,FRAMING]  set the port without the panel and exit; FRAMING is\n"
            "                    data bits, parity N/O/E/M/S and stop bits: 5N1.5, 8E1, 7M2\n"
            "  --dtr on|off, --rts on|off  raise or drop a modem line without the panel\n"
+           "  --bridge [RATE[,FRAMING]]  set the port (45.45,5N1.5 if not given) and run a\n"
+           "                    Baudot bridge: a terminal program types ASCII into a\n"
+           "                    pseudo-terminal, the teleprinter gets five-bit codes, its\n"
+           "                    keyboard's codes come back as ASCII; Ctrl+C ends it and\n"
+           "                    drops what the port has not sent yet\n"
+           "  --code ita2|ustty the bridge's code set (ita2 if not given)\n"
+           "  --link PATH       make PATH a symbolic link to the pseudo-terminal\n"
+           "  --cr-fill N       fill characters after a carriage return (2 if not given)\n"
+           "  --no-usos         a received space keeps figures (no unshift on space)\n"
+           "  --test ryry|fox   send RYRY... or THE QUICK BROWN FOX... lines until stopped\n"
            "  --screenshot FILE save a picture of the panel to FILE and close it\n"
            "  --help            show this text\n"
            "  --version         show the version\n"
@@ -171,6 +206,8 @@ std::string UsageText() {
            "  quorlix 1                               the panel on the port at 0x3F8\n"
            "  quorlix --apply 45.45,5N1.5 --dtr on 2  a Baudot line at 0x2F8\n"
            "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
+           "  quorlix --bridge --device /dev/ttyS0 --link ~/tty-baudot\n"
+           "                                          a teleprinter for any terminal program\n"
            "\n"
            "I/O ports need the CAP_SYS_RAWIO capability (sudo setcap cap_sys_rawio+ep\n"
            "$(command -v quorlix)) or root; either is used only to open the UART's eight\n"

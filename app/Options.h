@@ -17,7 +17,13 @@ struct Options {
     std::optional<std::string> device;   // reach the UART through this serial device's driver
     std::optional<std::string> apply;    // scripted mode: RATE[,FRAMING]
     std::optional<bool> dtr;             // scripted mode
-    std::optional<bool> rts;             // scripted mode
+    std::optional<bool> rts;             // scripted mode, or the bridge's line
+    std::optional<std::string> bridge;   // --bridge [RATE[,FRAMING]]: empty for the default line
+    std::optional<std::string> code;     // the bridge's --code ita2|ustty
+    std::optional<std::string> link;     // the bridge's --link PATH
+    std::optional<std::string> crFill;   // the bridge's --cr-fill N
+    std::optional<std::string> test;     // the bridge's --test ryry|fox
+    bool noUsos = false;                 // the bridge's --no-usos
     std::vector<std::string> arguments;  // what is left, in order: the port digit and the rest
     std::vector<std::string> toolkit;    // the toolkit's own options, handed on to it
     std::string error;                   // set when the command line makes no sense

@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <unistd.h>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "app/ScriptedMode.h"
+#include "bridge/BridgeMode.h"
 #include "res/Version.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
@@ -59,6 +61,9 @@ int Main(int argc, char** argv, const Environment& environment) {
         ParseApply(*options.apply, request, usageError);
     request.dtr = options.dtr;
     request.rts = options.rts;
+    bridge::Settings bridgeSettings;
+    if (usageError.empty() && !options.help && options.bridge)
+        bridge::ReadSettings(options, bridgeSettings, usageError);
 
     // The port, and with it the one use of the privilege: the I/O permission for the UART's
     // eight addresses, or as root (under sudo, for the user) the open of a device. The
@@ -73,9 +78,17 @@ int Main(int argc, char** argv, const Environment& environment) {
     if (!openPort || !portNeedsPrivilege)
         leaveFailure = environment.leavePrivilege();
     std::unique_ptr<Backend> backend;
-    std::string portError;
-    if (openPort && leaveFailure.empty())
-        backend = Backend::Open(options, base, portError, environment.ioperm, err);
+    std::unique_ptr<uart::DeviceSerialDriver> bridgePort;
+    std::string portError, bridgeNotice;
+    int bridgeFailure = 0;
+    if (openPort && leaveFailure.empty()) {
+        if (options.bridge) {
+            bridgePort =
+                OpenSerialDevice(bridgeSettings.device, portError, bridgeNotice, &bridgeFailure);
+        } else {
+            backend = Backend::Open(options, base, portError, environment.ioperm, err);
+        }
+    }
     if (openPort && portNeedsPrivilege)
         leaveFailure = environment.leavePrivilege();
 
@@ -101,6 +114,13 @@ int Main(int argc, char** argv, const Environment& environment) {
         std::fprintf(out, "quorlix %.*s\n", static_cast<int>(res::kVersionDotted.size()),
                      res::kVersionDotted.data());
         return 0;
+    }
+    if (options.bridge) {
+        if (!bridgePort) {
+            std::fputs(portError.c_str(), err);
+            return bridgeFailure == ENOTTY || bridgeFailure == EISDIR ? 2 : 1;
+        }
+        return bridge::Run(bridgeSettings, std::move(bridgePort), bridgeNotice, out, err);
     }
     if (!backend) {
         std::fputs(portError.c_str(), err);

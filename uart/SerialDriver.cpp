@@ -106,20 +106,24 @@ int ModemLinesBeforeOpen(const std::string& path) {
 
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
                                                              std::string& error,
-                                                             std::string* notice,
+                                                             std::string* notice, int* failure,
                                                              const char* openPath) {
+    int ignored = 0;
+    int& reason = failure != nullptr ? *failure : ignored;
     if (openPath == nullptr)
         openPath = path.c_str();
     const int before = ModemLinesBeforeOpen(openPath);
     const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = DeviceOpenMessage(path, errno);
+        reason = errno;
+        error = DeviceOpenMessage(path, reason);
         return nullptr;
     }
     std::unique_ptr<DeviceSerialDriver> driver(new DeviceSerialDriver(fd));
     termios2 termios{};
-    if (const int failure = driver->GetTermios(termios); failure != 0) {
-        error = DeviceOpenMessage(path, failure == EINVAL ? ENOTTY : failure);
+    if (const int refused = driver->GetTermios(termios); refused != 0) {
+        reason = refused == EINVAL ? ENOTTY : refused;
+        error = DeviceOpenMessage(path, reason);
         return nullptr;
     }
     // The open raised DTR and RTS: put back what the open, not the user, changed.

@@ -34,13 +34,18 @@ int ModemLinesFromStatus(const std::string& statusText, int line);
 // puts them back, and otherwise says in `notice` that they may have been raised.
 class DeviceSerialDriver final : public SerialDriver {
   public:
-    // Null with `error` set (a message for the user) when the device cannot be used. `path`
-    // names the device in messages; `openPath`, when given, is what is opened instead (the
-    // /proc/self/fd link of a file already found).
+    // Null with `error` set (a message for the user) when the device cannot be used, and
+    // `failure` (when given) the errno value behind it: ENOTTY for a device that is no serial
+    // port. `path` names the device in messages; `openPath`, when given, is what is opened
+    // instead (the /proc/self/fd link of a file already found).
     static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error,
                                                     std::string* notice = nullptr,
+                                                    int* failure = nullptr,
                                                     const char* openPath = nullptr);
     ~DeviceSerialDriver() override;
+
+    // The open device, for the data that a bridge moves through it.
+    int Descriptor() const { return fd_; }
 
     int GetTermios(termios2& termios) override;
     int SetTermios(const termios2& termios) override;

@@ -1,8 +1,8 @@
 // Boots a small Linux guest on QEMU's PC model and runs the program in it with real port
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
-// drag, the serial-driver backend through the guest kernel's 8250 driver, and a start without
-// port permission.
+// drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
+// permission, and the Baudot bridge's codes both ways.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -76,8 +76,9 @@ class EmulatedUart : public QObject {
   private:
     QTemporaryDir dir_;
     QString console_;
-    std::map<int, QList<Run>> runs_;  // per UART base, in order
-    QStringList parameters_;          // serial_update_parameters, in order
+    std::map<int, QList<Run>> runs_;        // per UART base, in order
+    std::map<int, QList<Run>> bridgeRuns_;  // the bridge's, cut by its own marker
+    QStringList parameters_;                // serial_update_parameters, in order
 
     void Parse(const QString& tracePath) {
         QFile trace(tracePath);
@@ -87,7 +88,7 @@ class EmulatedUart : public QObject {
                            "0x([0-9a-f]+) size 1 name 'serial'"));
         static const QRegularExpression parameters(
             QStringLiteral("^serial_update_parameters (.*)$"));
-        std::map<int, bool> inRun;
+        std::map<int, QList<Run>*> inRun;  // per base: the runs of the one under way, or none
         while (!trace.atEnd()) {
             const QString line = QString::fromLatin1(trace.readLine()).trimmed();
             if (const auto match = parameters.match(line); match.hasMatch()) {
@@ -100,15 +101,19 @@ class EmulatedUart : public QObject {
             const Access a{match.captured(1) == "write", match.captured(2).toInt(nullptr, 16),
                            match.captured(3).toInt(nullptr, 16)};
             const int base = a.port & ~7;
-            if (a.write && (a.port & 7) == 7 && a.value == emulated::kCaseMarker) {
-                if (!inRun[base])
-                    runs_[base].append(Run{});
-                inRun[base] = true;
-                runs_[base].last().append(Case{});
-            } else if (a.write && (a.port & 7) == 7 && a.value == emulated::kEndMarker) {
-                inRun[base] = false;
-            } else if (inRun[base]) {
-                runs_[base].last().last().append(a);
+            const bool marker = a.write && (a.port & 7) == 7;
+            if (marker &&
+                (a.value == emulated::kCaseMarker || a.value == emulated::kBridgeMarker)) {
+                QList<Run>& runs =
+                    a.value == emulated::kCaseMarker ? runs_[base] : bridgeRuns_[base];
+                if (inRun[base] != &runs)
+                    runs.append(Run{});
+                inRun[base] = &runs;
+                runs.last().append(Case{});
+            } else if (marker && a.value == emulated::kEndMarker) {
+                inRun[base] = nullptr;
+            } else if (inRun[base] != nullptr) {
+                inRun[base]->last().last().append(a);
             }
         }
     }
@@ -228,6 +233,45 @@ class EmulatedUart : public QObject {
         QVERIFY(dtrWithoutRts);      // DTR raised as asked; RTS, raised by the open, put back
         QVERIFY(!parameters_.isEmpty());
         QCOMPARE(parameters_.last(), QStringLiteral("baudrate=45 parity='N' data=5 stop=2"));
+    }
+
+    void bridgeSendsCodesAndReceivesLetters() {
+        const int b = 0x2F8;
+        QVERIFY2(bridgeRuns_[b].size() == 1, "one bridge run at 0x2F8");
+        const Run& run = bridgeRuns_[b].first();
+        QCOMPARE(run.size(), 3);  // start-up, the shell's text, the code on the receive side
+        // Replay what the 8250 driver wrote: the line it set up, the data with the latch closed.
+        int lcr = 0, dll = 0, dlm = 0, divisor = -1;
+        QList<int> sent;
+        for (int i = 0; i < 2; ++i) {
+            for (const Access& a : run[i]) {
+                const bool latch = (lcr & 0x80) != 0;
+                if (!a.write)
+                    continue;
+                if (a.port == b + 3) {
+                    lcr = a.value;
+                    if (!(lcr & 0x80))
+                        divisor = dlm << 8 | dll;
+                } else if (a.port == b && latch) {
+                    dll = a.value;
+                } else if (a.port == b + 1 && latch) {
+                    dlm = a.value;
+                } else if (a.port == b) {
+                    sent << a.value;
+                }
+            }
+        }
+        QCOMPARE(divisor, 2534);
+        QCOMPARE(lcr & 0x0F, 0x04);  // five-bit words, no parity, 1.5 stop bits
+        // R Y R Y, space, FIGS 7 3, CR, two LTRS of fill, LF.
+        const QList<int> expected{0x0A, 0x15, 0x0A, 0x15, 0x04, 0x1B,
+                                  0x07, 0x01, 0x08, 0x1F, 0x1F, 0x02};
+        QCOMPARE(sent, expected);
+        const QString said = console_.section("== bridge", 1).section("\n== ", 0, 0);
+        QVERIFY2(said.contains("bridge received: F"), qPrintable(said));
+        QVERIFY2(said.contains("bridge: 9 characters sent, 1 received, 0 not printable"),
+                 qPrintable(said));
+        QVERIFY2(said.contains("status: 0"), qPrintable(said));
     }
 
     void noPermissionMeansNoAccess() {

@@ -1,0 +1,95 @@
+#include "bridge/Baudot.h"
+
+#include <algorithm>
+
+namespace bridge {
+namespace {
+
+constexpr unsigned char kAsciiEnd = 0x80;          // bytes from here on are not ASCII
+constexpr unsigned char kUtf8Continuation = 0xC0;  // 10xxxxxx: inside a UTF-8 sequence
+
+// The code that prints `c` in `row`, or -1.
+int Find(const std::array<char, kCodeCount>& row, char c) {
+    if (c == kNone)
+        return -1;
+    const auto at = std::find(row.begin(), row.end(), c);
+    return at == row.end() ? -1 : static_cast<int>(at - row.begin());
+}
+
+const std::array<char, kCodeCount>& Row(const CodeSet& set, Shift shift) {
+    return shift == Shift::Letters ? set.letters : set.figures;
+}
+
+char UpperCase(unsigned char c) {
+    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+}
+
+}  // namespace
+
+bool Encoder::Send(char c, std::vector<Code>& codes) {
+    int code = Find(Row(set_, shift_), c);
+    if (code < 0) {
+        const Shift other = shift_ == Shift::Letters ? Shift::Figures : Shift::Letters;
+        code = Find(Row(set_, other), c);
+        if (code < 0)
+            return false;
+        codes.push_back(other == Shift::Letters ? kLetters : kFigures);
+        shift_ = other;
+    }
+    codes.push_back(static_cast<Code>(code));
+    return true;
+}
+
+void Encoder::Put(unsigned char byte, std::vector<Code>& codes) {
+    if (byte >= kAsciiEnd && byte < kUtf8Continuation)
+        return;  // the rest of a character already counted
+    ++characters_;
+    if (byte == '\0') {
+        codes.push_back(kBlank);
+        return;
+    }
+    if (byte >= kAsciiEnd || !Send(UpperCase(byte), codes)) {
+        ++unprintable_;
+        Send(kStandIn, codes);
+        return;
+    }
+    if (byte == '\r' && crFill_ > 0) {
+        codes.insert(codes.end(), static_cast<std::size_t>(crFill_), kFill);
+        shift_ = Shift::Letters;
+    }
+}
+
+void Encoder::Put(std::string_view text, std::vector<Code>& codes) {
+    for (const char c : text)
+        Put(static_cast<unsigned char>(c), codes);
+}
+
+void Decoder::Put(Code code, std::string& text) {
+    code &= kCodeMask;
+    if (code == kLetters || code == kFigures) {
+        shift_ = code == kLetters ? Shift::Letters : Shift::Figures;
+        return;
+    }
+    if (code == kBlank)
+        return;
+    const char c = Row(set_, shift_)[code];
+    if (code == kSpace && unshiftOnSpace_)
+        shift_ = Shift::Letters;
+    ++characters_;
+    if (c == kNone) {
+        ++unprintable_;
+        text += kStandIn;
+        return;
+    }
+    text += c;
+}
+
+const TestPattern* FindTestPattern(std::string_view name) {
+    for (const TestPattern& pattern : kTestPatterns) {
+        if (pattern.name == name)
+            return &pattern;
+    }
+    return nullptr;
+}
+
+}  // namespace bridge

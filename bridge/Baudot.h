@@ -1,0 +1,78 @@
+// Turning a terminal's ASCII into five-bit codes and back, with the shift state each direction
+// keeps. Both are plain state machines over a code set: no I/O.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/CodeSets.h"
+
+namespace bridge {
+
+enum class Shift { Letters, Figures };
+
+// ASCII to codes. Letters go upper-case; a LTRS or FIGS goes out only when the row changes (a
+// space, CR and LF are in both rows and change nothing); after CR, `crFill` fill codes, which
+// leave the machine in letters. A character the code set cannot print goes as the figures
+// row's "?" where it has one, and is counted; a UTF-8 sequence counts as one character. NUL
+// goes as the blank code. The machine is taken to start in letters.
+class Encoder {
+  public:
+    Encoder(const CodeSet& codeSet, int crFill) : set_(codeSet), crFill_(crFill) {}
+
+    // Appends the codes that send one byte of the terminal's text.
+    void Put(unsigned char byte, std::vector<Code>& codes);
+    void Put(std::string_view text, std::vector<Code>& codes);
+
+    std::size_t Characters() const { return characters_; }
+    std::size_t Unprintable() const { return unprintable_; }
+
+  private:
+    // Sends `c` from whichever row has it, shifting first if that is not the current row.
+    bool Send(char c, std::vector<Code>& codes);
+
+    const CodeSet& set_;
+    int crFill_;
+    Shift shift_ = Shift::Letters;
+    std::size_t characters_ = 0;
+    std::size_t unprintable_ = 0;
+};
+
+// Codes to ASCII. LTRS and FIGS switch the row and print nothing, nor does the blank; with
+// unshift-on-space a space returns to letters, as many machines do. A code with no character
+// in the current row comes out as "?" and is counted. Bits above the five are ignored.
+class Decoder {
+  public:
+    Decoder(const CodeSet& codeSet, bool unshiftOnSpace)
+        : set_(codeSet), unshiftOnSpace_(unshiftOnSpace) {}
+
+    // Appends what one received code prints.
+    void Put(Code code, std::string& text);
+
+    std::size_t Characters() const { return characters_; }
+    std::size_t Unprintable() const { return unprintable_; }
+
+  private:
+    const CodeSet& set_;
+    bool unshiftOnSpace_;
+    Shift shift_ = Shift::Letters;
+    std::size_t characters_ = 0;
+    std::size_t unprintable_ = 0;
+};
+
+// The lines --test sends over and over, for setting a machine's range finder.
+struct TestPattern {
+    std::string_view name;
+    std::string_view line;
+};
+inline constexpr TestPattern kTestPatterns[] = {
+    {"ryry", "RYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRY\r\n"},
+    {"fox", "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 1234567890\r\n"},
+};
+
+// The pattern --test names, or null.
+const TestPattern* FindTestPattern(std::string_view name);
+
+}  // namespace bridge

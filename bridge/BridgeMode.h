@@ -1,0 +1,41 @@
+// quorlix --bridge: the serial port set for a teleprinter on one side, a pseudo-terminal that
+// any terminal program can open on the other, ASCII turned into five-bit codes and back between
+// them, until SIGINT or SIGTERM.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/Options.h"
+#include "app/ScriptedMode.h"
+#include "bridge/Baudot.h"
+#include "uart/SerialDriver.h"
+
+namespace bridge {
+
+// The line when --bridge names none, or names only one half of it.
+inline constexpr char kDefaultLine[] = "45.45,5N1.5";
+inline constexpr int kDefaultCrFill = 2;
+inline constexpr int kMaximumCrFill = 16;
+
+struct Settings {
+    std::string device;
+    app::ApplyRequest line;  // rate, framing, DTR and RTS, as --apply would set them
+    const CodeSet* codeSet = &kIta2;
+    std::string link;
+    int crFill = kDefaultCrFill;
+    bool unshiftOnSpace = true;
+    const TestPattern* pattern = nullptr;
+    bool trace = false;
+};
+
+// Reads the bridge's options. False with `error` set when they make no sense.
+bool ReadSettings(const app::Options& options, Settings& settings, std::string& error);
+
+// Sets the line, makes the pseudo-terminal and runs the bridge until a signal or the port ends
+// it. Returns the exit status: 0 after a signal, 1 when something failed or the port went away.
+int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
+        const std::string& openNotice, std::FILE* out, std::FILE* err);
+
+}  // namespace bridge

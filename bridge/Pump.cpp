@@ -1,0 +1,216 @@
+#include "bridge/Pump.h"
+
+#include <asm/ioctls.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "bridge/Baudot.h"
+
+namespace bridge {
+
+void MakeRaw(termios2& termios) {
+    termios.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                              ICRNL | IUCLC | IXON | IXANY | IXOFF | IMAXBEL);
+    termios.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    termios.c_lflag &=
+        ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    termios.c_cflag |= CREAD | CLOCAL;
+    termios.c_cc[VMIN] = 1;
+    termios.c_cc[VTIME] = 0;
+}
+
+std::unique_ptr<PseudoTerminal> PseudoTerminal::Open(std::string& error) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        error = std::string("no pseudo-terminal to be had: ") + std::strerror(errno);
+        return nullptr;
+    }
+    std::unique_ptr<PseudoTerminal> pty(new PseudoTerminal(master));
+    const auto fail = [&](const char* step, int number) {
+        error =
+            std::string("the pseudo-terminal failed (") + step + ": " + std::strerror(number) + ")";
+        return nullptr;
+    };
+    if (grantpt(master) != 0 || unlockpt(master) != 0)
+        return fail("unlock", errno);
+    char path[PATH_MAX];
+    if (const int failure = ptsname_r(master, path, sizeof path); failure != 0)
+        return fail("name", failure);
+    pty->path_ = path;
+    pty->slave_ = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pty->slave_ < 0)
+        return fail("open", errno);
+    termios2 termios{};
+    if (ioctl(pty->slave_, TCGETS2, &termios) != 0)
+        return fail("settings", errno);
+    MakeRaw(termios);
+    if (ioctl(pty->slave_, TCSETS2, &termios) != 0)
+        return fail("raw mode", errno);
+    if (fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0)
+        return fail("non-blocking", errno);
+    return pty;
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    ::close(master_);
+}
+
+namespace {
+
+constexpr std::array kStopSignals{SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, kStopSignals.size()> previousActions;
+int stopPipe = -1;  // the writing end, for the handler
+
+void OnStopSignal(int signal) {
+    const int saved = errno;
+    const auto number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe, &number, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return;
+    }
+    stopPipe = pipe_[1];
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+        sigaction(kStopSignals[i], &action, &previousActions[i]);
+}
+
+StopSignals::~StopSignals() {
+    if (pipe_[0] < 0)
+        return;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+        sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    stopPipe = -1;
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+}
+
+namespace {
+
+constexpr std::size_t kChunk = 256;  // bytes taken from either side at a time
+
+// Bytes that a descriptor has not taken yet.
+class Pending {
+  public:
+    bool Empty() const { return done_ == bytes_.size(); }
+    void Add(const char* data, std::size_t size) { bytes_.append(data, size); }
+    void Clear() {
+        bytes_.clear();
+        done_ = 0;
+    }
+    // Writes what `fd` takes now. Returns 0, or the errno of a failure other than a full queue.
+    int WriteTo(int fd) {
+        while (!Empty()) {
+            const ssize_t written = ::write(fd, bytes_.data() + done_, bytes_.size() - done_);
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno == EAGAIN ? 0 : errno;
+            }
+            done_ += static_cast<std::size_t>(written);
+        }
+        Clear();
+        return 0;
+    }
+
+  private:
+    std::string bytes_;
+    std::size_t done_ = 0;
+};
+
+}  // namespace
+
+Ending RunPump(const PumpSetup& setup, Counts& counts) {
+    Encoder encoder(*setup.codeSet, setup.crFill);
+    Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
+    const auto finish = [&](Ending ending) {
+        counts.sent += encoder.Characters();
+        counts.received += decoder.Characters();
+        counts.unprintable += encoder.Unprintable() + decoder.Unprintable();
+        return ending;
+    };
+    const bool pattern = !setup.pattern.empty();
+    Pending toPort, toTerminal;
+    std::vector<Code> codes;
+    std::string text;
+    enum { kStop, kPort, kTerminal, kEnds };
+    for (;;) {
+        pollfd ends[kEnds] = {};
+        ends[kStop] = {setup.stop, POLLIN, 0};
+        // Each side is read only while what came from it before has gone on: a full side holds
+        // the other back instead of piling text up here.
+        ends[kPort].fd = setup.port;
+        ends[kPort].events = static_cast<short>((toTerminal.Empty() ? POLLIN : 0) |
+                                                (!toPort.Empty() || pattern ? POLLOUT : 0));
+        ends[kTerminal].fd = setup.terminal;
+        ends[kTerminal].events = static_cast<short>((toPort.Empty() && !pattern ? POLLIN : 0) |
+                                                    (toTerminal.Empty() ? 0 : POLLOUT));
+        if (poll(ends, kEnds, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return finish(Ending::PortGone);
+        }
+        if (ends[kStop].revents != 0) {
+            unsigned char signal = 0;
+            if (::read(setup.stop, &signal, 1) == 1 && signal == SIGINT) {
+                // Minutes of text may wait in the driver at six characters a second.
+                toPort.Clear();
+                ioctl(setup.port, TCFLSH, TCOFLUSH);
+                return finish(Ending::Interrupted);
+            }
+            return finish(Ending::Terminated);
+        }
+        if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return finish(Ending::PortGone);
+        if (ends[kPort].revents & POLLIN) {
+            Code received[kChunk];
+            const ssize_t size = ::read(setup.port, received, sizeof received);
+            if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
+                return finish(Ending::PortGone);
+            text.clear();
+            for (ssize_t i = 0; i < size; ++i)
+                decoder.Put(received[i], text);
+            toTerminal.Add(text.data(), text.size());
+        }
+        if (ends[kTerminal].revents & POLLIN) {
+            unsigned char typed[kChunk];
+            const ssize_t size = ::read(setup.terminal, typed, sizeof typed);
+            codes.clear();
+            for (ssize_t i = 0; i < size; ++i)
+                encoder.Put(typed[i], codes);
+            toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
+        }
+        if (pattern && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
+            codes.clear();
+            encoder.Put(setup.pattern, codes);
+            toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
+        }
+        if (toPort.WriteTo(setup.port) != 0)
+            return finish(Ending::PortGone);
+        if (toTerminal.WriteTo(setup.terminal) != 0)
+            toTerminal.Clear();  // the terminal side cannot fail while this side holds it open
+    }
+}
+
+}  // namespace bridge

@@ -1,0 +1,85 @@
+// The bridge's loop and its ends: the serial port, a pseudo-terminal for the user's terminal
+// program, and the signals that stop it. The loop sleeps in poll() until one of them has
+// something, moves what it can, and never waits on a full side while the other has data.
+#pragma once
+
+// termios2 comes from the kernel's own header; <termios.h> must not be mixed in.
+#include <asm/termbits.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "bridge/CodeSets.h"
+
+namespace bridge {
+
+// Raw data both ways: no line editing, no signals from characters, no output processing, no
+// flow control by characters, no translation of CR and NL; the receiver on and the modem
+// lines' state ignored. The rate and framing fields are left as they are.
+void MakeRaw(termios2& termios);
+
+// A pseudo-terminal whose other side any terminal program can open. Its own side is
+// non-blocking; the program keeps the other side open too, so that the pair lives (and keeps
+// its raw settings) while terminal programs come and go.
+class PseudoTerminal {
+  public:
+    // Null with `error` set when none can be had.
+    static std::unique_ptr<PseudoTerminal> Open(std::string& error);
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    int Fd() const { return master_; }
+    const std::string& Path() const { return path_; }  // the side to open, /dev/pts/N
+
+  private:
+    explicit PseudoTerminal(int master) : master_(master) {}
+    int master_;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// SIGINT, SIGTERM and SIGHUP, caught for the life of the object: each writes its number as one
+// byte into a pipe whose reading end is Fd(). The previous handling comes back afterwards.
+class StopSignals {
+  public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int Fd() const { return pipe_[0]; }
+
+  private:
+    int pipe_[2] = {-1, -1};
+};
+
+struct Counts {
+    std::size_t sent = 0;         // characters taken from the terminal (or the test pattern)
+    std::size_t received = 0;     // characters given to the terminal
+    std::size_t unprintable = 0;  // of both, those the other side has no character for
+};
+
+struct PumpSetup {
+    int port = -1;      // the serial port: raw, non-blocking
+    int terminal = -1;  // the pseudo-terminal's own side: non-blocking
+    int stop = -1;      // readable when a signal came: one byte, its number
+    const CodeSet* codeSet = &kIta2;
+    int crFill = 2;
+    bool unshiftOnSpace = true;
+    std::string_view pattern;  // sent over and over instead of the terminal's text; empty: none
+};
+
+enum class Ending {
+    Interrupted,  // SIGINT: what the port had not sent yet was thrown away
+    Terminated,   // SIGTERM or SIGHUP
+    PortGone,     // the port hung up or failed
+};
+
+// Moves text from the terminal (or the pattern) to the port as codes and codes from the port to
+// the terminal as text until a signal comes or the port goes away, adding to `counts`.
+Ending RunPump(const PumpSetup& setup, Counts& counts);
+
+}  // namespace bridge

@@ -1,0 +1,236 @@
+// quorlix --bridge: the rules that turn ASCII into five-bit codes and back, the loop that moves
+// them between a pseudo-terminal and a port (a pty pair standing in for the port), and the exit
+// statuses of a bridge that cannot start.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <QTest>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include "MainRunner.h"
+#include "bridge/Baudot.h"
+#include "bridge/Pump.h"
+
+namespace {
+
+const bridge::CodeSet& CodeSetNamed(const QString& name) {
+    return *bridge::FindCodeSet(name.toStdString());
+}
+
+// Waits up to a second for `size` bytes from `fd`; returns what came.
+QByteArray ReadSome(int fd, int size) {
+    QByteArray got;
+    pollfd wanted{fd, POLLIN, 0};
+    while (got.size() < size && poll(&wanted, 1, 1000) > 0) {
+        char buffer[64];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        got.append(buffer, static_cast<int>(n));
+    }
+    return got;
+}
+
+// A pty pair as the serial port: the bridge gets the raw, non-blocking slave; the test plays
+// the teleprinter at the master.
+struct PortStandIn {
+    PortStandIn() {
+        teleprinter = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(teleprinter);
+        unlockpt(teleprinter);
+        port = open(ptsname(teleprinter), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios2 termios{};
+        ioctl(port, TCGETS2, &termios);
+        bridge::MakeRaw(termios);
+        ioctl(port, TCSETS2, &termios);
+    }
+    ~PortStandIn() {
+        close(port);
+        if (teleprinter >= 0)
+            close(teleprinter);
+    }
+    int teleprinter, port;
+};
+
+}  // namespace
+
+class BaudotBridge : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void sendingRules_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("crFill");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("codes");  // hex
+        QTest::addColumn<int>("unprintable");
+        QTest::newRow("shift only on a change, space keeps figures, fill after CR")
+            << "ita2" << 2 << QByteArray("RYRY 73\r\n")
+            << QByteArray("0A150A15 04 1B0701 08 1F1F 02") << 0;
+        QTest::newRow("lower case goes upper case")
+            << "ita2" << 2 << QByteArray("ry") << QByteArray("0A15") << 0;
+        QTest::newRow("back to letters only when a letter follows figures")
+            << "ita2" << 2 << QByteArray("5 A") << QByteArray("1B10 04 1F03") << 0;
+        QTest::newRow("no fill: the shift outlasts CR")
+            << "ita2" << 0 << QByteArray("1\r2") << QByteArray("1B17 08 13") << 0;
+        QTest::newRow("fill leaves letters: figures shift again")
+            << "ita2" << 3 << QByteArray("1\r2") << QByteArray("1B17 08 1F1F1F 1B13") << 0;
+        QTest::newRow("no code: the figures' ? and counted")
+            << "ita2" << 2 << QByteArray("A*B") << QByteArray("03 1B19 1F19") << 1;
+        QTest::newRow("a UTF-8 character is one ?")
+            << "ita2" << 2 << QByteArray("\xC3\xA9") << QByteArray("1B19") << 1;
+        QTest::newRow("ITA2 rings on figures J")
+            << "ita2" << 2 << QByteArray("\a") << QByteArray("1B0B") << 0;
+        QTest::newRow("US-TTY rings on figures S")
+            << "ustty" << 2 << QByteArray("\a") << QByteArray("1B05") << 0;
+        QTest::newRow("US-TTY has $, ITA2 has not")
+            << "ustty" << 2 << QByteArray("$;") << QByteArray("1B09 1E") << 0;
+        QTest::newRow("ITA2 has no $") << "ita2" << 2 << QByteArray("$") << QByteArray("1B19") << 1;
+    }
+    void sendingRules() {
+        QFETCH(QString, code);
+        QFETCH(int, crFill);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, codes);
+        QFETCH(int, unprintable);
+        bridge::Encoder encoder(CodeSetNamed(code), crFill);
+        std::vector<bridge::Code> sent;
+        encoder.Put(text.toStdString(), sent);
+        QCOMPARE(
+            QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())).toHex(' '),
+            QByteArray::fromHex(codes).toHex(' '));
+        QCOMPARE(int(encoder.Unprintable()), unprintable);
+    }
+
+    void receivingRules_data() {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("usos");
+        QTest::addColumn<QByteArray>("codes");  // hex
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("unprintable");
+        QTest::newRow("letters until a FIGS, figures until a LTRS")
+            << "ita2" << true << QByteArray("0A 1B1713 1F03") << QByteArray("R12A") << 0;
+        QTest::newRow("unshift on space")
+            << "ita2" << true << QByteArray("1B17 04 13") << QByteArray("1 W") << 0;
+        QTest::newRow("--no-usos: space keeps figures")
+            << "ita2" << false << QByteArray("1B17 04 13") << QByteArray("1 2") << 0;
+        QTest::newRow("CR, fill and LF: the fill prints nothing")
+            << "ita2" << true << QByteArray("08 1F1F 02 00") << QByteArray("\r\n") << 0;
+        QTest::newRow("ITA2's national-use figure is ?, counted")
+            << "ita2" << true << QByteArray("1B0D") << QByteArray("?") << 1;
+        QTest::newRow("the same code in US-TTY")
+            << "ustty" << true << QByteArray("1B0D") << QByteArray("!") << 0;
+        QTest::newRow("bits above the five are ignored")
+            << "ita2" << true << QByteArray("EA") << QByteArray("R") << 0;
+    }
+    void receivingRules() {
+        QFETCH(QString, code);
+        QFETCH(bool, usos);
+        QFETCH(QByteArray, codes);
+        QFETCH(QByteArray, text);
+        QFETCH(int, unprintable);
+        bridge::Decoder decoder(CodeSetNamed(code), usos);
+        std::string printed;
+        for (const char c : QByteArray::fromHex(codes))
+            decoder.Put(static_cast<bridge::Code>(c), printed);
+        QCOMPARE(QByteArray::fromStdString(printed), text);
+        QCOMPARE(int(decoder.Unprintable()), unprintable);
+    }
+
+    // The loop over real descriptors: what the terminal types reaches the port as codes, what
+    // the port receives reaches the terminal as text, and how each ending comes about.
+    void loopCarriesBothWaysUntilStopped_data() {
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("codesSent");  // hex
+        QTest::addColumn<QByteArray>("codesReceived");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<int>("stop");  // a signal, or 0: the port goes away
+        QTest::addColumn<int>("ending");
+        QTest::newRow("typed text leaves as codes; SIGINT ends")
+            << QByteArray("RYRY 73\r\n") << QByteArray("0A150A15041B0701081F1F02") << QByteArray()
+            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted);
+        QTest::newRow("received codes arrive as text; SIGTERM ends")
+            << QByteArray() << QByteArray() << QByteArray("0D 1B 0A 04 0A") << QByteArray("F4 R")
+            << SIGTERM << int(bridge::Ending::Terminated);
+        QTest::newRow("the port going away ends the bridge")
+            << QByteArray("E") << QByteArray("01") << QByteArray() << QByteArray() << 0
+            << int(bridge::Ending::PortGone);
+    }
+    void loopCarriesBothWaysUntilStopped() {
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, codesSent);
+        QFETCH(QByteArray, codesReceived);
+        QFETCH(QByteArray, printed);
+        QFETCH(int, stop);
+        QFETCH(int, ending);
+        PortStandIn port;
+        std::string error;
+        const auto pty = bridge::PseudoTerminal::Open(error);
+        QVERIFY2(pty, error.c_str());
+        const int terminal = open(pty->Path().c_str(), O_RDWR | O_NOCTTY);
+        int stopPipe[2];
+        QVERIFY(pipe(stopPipe) == 0);
+        bridge::PumpSetup setup;
+        setup.port = port.port;
+        setup.terminal = pty->Fd();
+        setup.stop = stopPipe[0];
+        bridge::Counts counts;
+        bridge::Ending ended{};
+        std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
+
+        QCOMPARE(write(terminal, typed.data(), typed.size()), ssize_t(typed.size()));
+        const QByteArray expected = QByteArray::fromHex(codesSent);
+        QCOMPARE(ReadSome(port.teleprinter, int(expected.size())).toHex(' '), expected.toHex(' '));
+        const QByteArray received = QByteArray::fromHex(codesReceived);
+        QCOMPARE(write(port.teleprinter, received.data(), received.size()),
+                 ssize_t(received.size()));
+        QCOMPARE(ReadSome(terminal, int(printed.size())), printed);
+        if (stop != 0) {
+            const auto number = static_cast<unsigned char>(stop);
+            QCOMPARE(write(stopPipe[1], &number, 1), ssize_t(1));
+        } else {
+            close(port.teleprinter);
+            port.teleprinter = -1;
+        }
+        loop.join();
+        QCOMPARE(int(ended), ending);
+        QCOMPARE(counts.sent, std::size_t(typed.size()));
+        QCOMPARE(counts.received, std::size_t(printed.size()));
+        close(terminal);
+        close(stopPipe[0]);
+        close(stopPipe[1]);
+    }
+
+    void bridgeThatCannotStart_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no --device") << QStringList{"--bridge"} << 2 << "--device PATH";
+        QTest::newRow("a device that is no serial port")
+            << QStringList{"--bridge", "--device", "/dev/null"} << 2 << "It is not a serial port";
+        QTest::newRow("a device that is not there")
+            << QStringList{"--bridge", "--device", "/dev/ttyQ9"} << 1 << "No such file";
+        QTest::newRow("an unknown code set")
+            << QStringList{"--bridge", "--code", "ita1", "--device", "/dev/ttyQ9"} << 2
+            << "--code takes ita2 or ustty, not ita1";
+        QTest::newRow("too much fill")
+            << QStringList{"--bridge", "--cr-fill", "17", "--device", "/dev/ttyQ9"} << 2
+            << "from 0 to 16";
+        QTest::newRow("a bridge option without --bridge")
+            << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
+    }
+    void bridgeThatCannotStart() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        const ProgramRun run = RunProgram(arguments);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(BaudotBridge)
+#include "baudot_bridge.moc"
