@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "uart/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -12,43 +13,6 @@ namespace app {
 namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
-
-struct ParityLetter {
-    char letter;
-    std::int32_t bits;
-    const char* name;
-};
-constexpr ParityLetter kParityLetters[] = {
-    {'N', uart::kParityNone, "no parity"},     {'O', uart::kParityOdd, "odd parity"},
-    {'E', uart::kParityEven, "even parity"},   {'M', uart::kParityMark, "mark parity"},
-    {'S', uart::kParitySpace, "space parity"},
-};
-
-bool ParseFraming(std::string_view text, FramingCodes& framing, std::string& error) {
-    error = "framing '" + std::string(text) + "' is not like 5N1.5, 8E1 or 7M2";
-    if (text.size() < 3 || text[0] < '5' || text[0] > '8')
-        return false;
-    framing.wordLengthBits = text[0] - '5';
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
-    const ParityLetter* parity = nullptr;
-    for (const ParityLetter& candidate : kParityLetters) {
-        if (candidate.letter == letter)
-            parity = &candidate;
-    }
-    if (parity == nullptr)
-        return false;
-    framing.parityBits = parity->bits;
-    const std::string_view stop = text.substr(2);
-    if (stop == "1") {
-        framing.stopBits = 0;
-    } else if (stop == "1.5" || stop == "2") {
-        framing.stopBits = uart::kLcrStop;  // the word length decides which of the two it gives
-    } else {
-        return false;
-    }
-    error.clear();
-    return true;
-}
 
 bool ParseRate(std::string_view text, double& rate, std::string& error) {
     const std::string copy(text);
@@ -65,14 +29,6 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
         return false;
     }
     return true;
-}
-
-const char* ParityName(std::int32_t bits) {
-    for (const ParityLetter& parity : kParityLetters) {
-        if (parity.bits == bits)
-            return parity.name;
-    }
-    return "parity ?";
 }
 
 }  // namespace
@@ -103,10 +59,9 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
         request.rate = rate;
     }
     if (!framingText.empty()) {
-        FramingCodes framing{};
-        if (!ParseFraming(framingText, framing, error))
+        request.framing = uart::Framing::Parse(framingText, error);
+        if (!request.framing)
             return false;
-        request.framing = framing;
     }
     return true;
 }
@@ -126,29 +81,22 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
                 std::FILE* err) {
     using uart::LineSettings;
     LineSettings.portBase = base;
-    if (request.framing) {
-        LineSettings.wordLengthBits = request.framing->wordLengthBits;
-        LineSettings.parityBits = request.framing->parityBits;
-        LineSettings.stopBits = request.framing->stopBits;
-    }
+    if (request.framing)
+        LineSettings.SetFraming(*request.framing);
     std::fprintf(out, "%s\n", io.Label(base).c_str());
     if (request.program) {
-        uart::ProgramUart(base, request.rate.value_or(0.0));
-        if (request.rate) {
-            const std::uint16_t divisor = uart::DivisorForRate(*request.rate);
-            const double produced = uart::kDivisorBase / divisor;
-            std::fprintf(out, "rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n",
-                         *request.rate, divisor, produced,
-                         (produced - *request.rate) / *request.rate * 100.0);
+        const std::optional<uart::RateReport> report =
+            uart::ProgramUart(base, request.rate.value_or(0.0));
+        if (report) {
+            std::fputs(uart::FormatC("rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n",
+                                     report->asked, report->divisor, report->produced,
+                                     report->errorPercent)
+                           .c_str(),
+                       out);
         } else {
             std::fprintf(out, "rate: left as it was\n");
         }
-        const int dataBits = 5 + LineSettings.wordLengthBits;
-        const char* stop = LineSettings.stopBits == 0 ? "1 stop bit"
-                           : dataBits == 5            ? "1.5 stop bits"
-                                                      : "2 stop bits";
-        std::fprintf(out, "framing: %d data bits, %s, %s\n", dataBits,
-                     ParityName(LineSettings.parityBits), stop);
+        std::fprintf(out, "framing: %s\n", LineSettings.ToFraming().Description().c_str());
     }
     if (request.dtr) {
         uart::SetModemLine(uart::kMcrDtr, *request.dtr);

@@ -6,21 +6,15 @@
 #include <optional>
 #include <string>
 
+#include "uart/Framing.h"
 #include "uart/PortIo.h"
 
 namespace app {
 
-// Framing as the line control register holds it.
-struct FramingCodes {
-    std::int32_t wordLengthBits;
-    std::int32_t parityBits;
-    std::int32_t stopBits;
-};
-
 struct ApplyRequest {
     bool program = false;        // --apply was given: one ProgramUart call
     std::optional<double> rate;  // none: the framing alone
-    std::optional<FramingCodes> framing;
+    std::optional<uart::Framing> framing;
     std::optional<bool> dtr;
     std::optional<bool> rts;
 };

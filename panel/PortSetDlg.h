@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QSize>
 #include <cstdint>
+#include <optional>
 
 #include "panel/RatePresets.h"
 #include "panel/TemplateDialog.h"
@@ -20,11 +21,11 @@ namespace panel {
 
 class TrackbarSlider;
 
-// One framing button: the line-settings field it sets and the code it stores.
+// One framing button: the framing field it sets and the code it stores there.
 struct FramingChoice {
     int id;
-    std::int32_t uart::LineSettingsData::*field;
-    std::int32_t code;
+    std::uint8_t uart::Framing::*field;
+    std::uint8_t code;
     bool turnsParityOff;  // eight data bits always turn parity off
 };
 
@@ -77,7 +78,7 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    void UpdateStatus(double rate);
+    void UpdateStatus(const std::optional<uart::RateReport>& programmed);
 
     // Bound by DoDataExchange.
     QRadioButton* stop1_ = nullptr;
@@ -94,6 +95,6 @@ class CPortSetDlg : public TemplateDialog {
 
 // "2534 → 45.46 Bd +0.03 %": the divisor a rate gives, the rate that divisor produces, and its
 // error against the rate asked for.
-QString RateStatus(double rate);
+QString RateStatus(const uart::RateReport& report);
 
 }  // namespace panel
