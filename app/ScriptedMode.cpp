@@ -31,6 +31,71 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
     return true;
 }
 
+// What the backend had to say about the step just taken.
+struct Outcome {
+    std::string notice;
+    bool failed;
+};
+
+Outcome TakeOutcome(uart::PortIo& io) {
+    std::string notice = io.TakeNotice();
+    return {std::move(notice), io.TakeFailure()};
+}
+
+// The notice, after the step's own lines: on standard error when the step failed.
+void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
+    if (!outcome.notice.empty()) {
+        std::fprintf(outcome.failed ? err : out, "%s: %s\n", outcome.failed ? "quorlix" : "note",
+                     outcome.notice.c_str());
+    }
+}
+
+std::string RateLine(const uart::RateReport& report, std::optional<double> substitute) {
+    if (substitute) {
+        return uart::FormatC("rate: %.2f Bd asked, the driver set %.2f Bd (%+.2f %%)\n",
+                             report.asked, *substitute,
+                             (*substitute - report.asked) / report.asked * 100.0);
+    }
+    return uart::FormatC("rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n", report.asked,
+                         report.divisor, report.produced, report.errorPercent);
+}
+
+// The framing and the rate, in one ProgramUart call. Returns whether it failed.
+bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
+             std::FILE* err) {
+    std::optional<uart::Framing> framing = request.framing;
+    if (!framing) {
+        // A rate alone keeps the line's framing.
+        framing = uart::ReadFraming(base);
+        if (io.TakeFailure()) {
+            std::fprintf(err, "quorlix: %s: nothing was set\n", io.TakeNotice().c_str());
+            return true;
+        }
+    }
+    uart::LineSettings.SetFraming(*framing);
+    const std::optional<uart::RateReport> report =
+        uart::ProgramUart(base, request.rate.value_or(0.0));
+    const std::optional<double> substitute = io.TakeSubstituteRate();
+    const Outcome outcome = TakeOutcome(io);
+    if (!outcome.failed) {
+        std::fputs(report ? RateLine(*report, substitute).c_str() : "rate: left as it was\n", out);
+        std::fprintf(out, "framing: %s\n", framing->Description().c_str());
+    }
+    SayNotice(outcome, out, err);
+    return outcome.failed;
+}
+
+// One modem line. Returns whether it failed.
+bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, std::FILE* out,
+             std::FILE* err) {
+    uart::SetModemLine(mask, on);
+    const Outcome outcome = TakeOutcome(io);
+    if (!outcome.failed)
+        std::fprintf(out, "%s %s\n", name, on ? "on" : "off");
+    SayNotice(outcome, out, err);
+    return outcome.failed;
+}
+
 }  // namespace
 
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error) {
@@ -79,37 +144,15 @@ bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
 
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err) {
-    using uart::LineSettings;
-    LineSettings.portBase = base;
-    if (request.framing)
-        LineSettings.SetFraming(*request.framing);
+    uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
-    if (request.program) {
-        const std::optional<uart::RateReport> report =
-            uart::ProgramUart(base, request.rate.value_or(0.0));
-        if (report) {
-            std::fputs(uart::FormatC("rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n",
-                                     report->asked, report->divisor, report->produced,
-                                     report->errorPercent)
-                           .c_str(),
-                       out);
-        } else {
-            std::fprintf(out, "rate: left as it was\n");
-        }
-        std::fprintf(out, "framing: %s\n", LineSettings.ToFraming().Description().c_str());
-    }
-    if (request.dtr) {
-        uart::SetModemLine(uart::kMcrDtr, *request.dtr);
-        std::fprintf(out, "DTR %s\n", *request.dtr ? "on" : "off");
-    }
-    if (request.rts) {
-        uart::SetModemLine(uart::kMcrRts, *request.rts);
-        std::fprintf(out, "RTS %s\n", *request.rts ? "on" : "off");
-    }
-    const std::string notice = io.TakeNotice();
-    const bool failed = io.TakeFailure();
-    if (!notice.empty())
-        std::fprintf(failed ? err : out, "%s: %s\n", failed ? "quorlix" : "note", notice.c_str());
+    bool failed = false;
+    if (request.program)
+        failed |= Program(request, io, base, out, err);
+    if (request.dtr)
+        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, io, out, err);
+    if (request.rts)
+        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, io, out, err);
     return failed ? 1 : 0;
 }
 

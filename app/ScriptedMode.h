@@ -12,9 +12,9 @@
 namespace app {
 
 struct ApplyRequest {
-    bool program = false;        // --apply was given: one ProgramUart call
-    std::optional<double> rate;  // none: the framing alone
-    std::optional<uart::Framing> framing;
+    bool program = false;                  // --apply was given: one ProgramUart call
+    std::optional<double> rate;            // none: the framing alone
+    std::optional<uart::Framing> framing;  // none: the rate alone, in the line's framing
     std::optional<bool> dtr;
     std::optional<bool> rts;
 };
@@ -26,8 +26,9 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 // "on" or "off".
 bool ParseSwitch(const std::string& text, std::optional<bool>& value);
 
-// Sets the framing codes, makes one ProgramUart call, then sets DTR and RTS, through `io` at
-// `base`, and says what the hardware will do. Returns the exit status.
+// Through `io` at `base`: sets the framing codes (for a rate alone, those the line has), makes
+// one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
+// or what went wrong. Returns the exit status.
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err);
 

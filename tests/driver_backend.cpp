@@ -121,6 +121,8 @@ class DriverBackend : public QObject {
         QCOMPARE(int(f.driver->termios.c_cflag & CBAUD), int(B9600));  // the rate left alone
         QCOMPARE(f.driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
+        // Read back, the line control register is the driver's framing again.
+        QCOMPARE(int(f.io.In(0x2FB)), parity | wordLength | stop);
     }
 
     void rateChangeCallsInOrder() {
@@ -199,6 +201,12 @@ class DriverBackend : public QObject {
 
     void registerImageReadsBack() {
         DriverFixture f;
+        // With the latch closed, the framing as the driver has it now: 8N1, then what another
+        // program made of it since.
+        QCOMPARE(f.io.In(0x2FB), std::uint8_t{0x03});
+        f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB;
+        QCOMPARE(f.io.In(0x2FB), std::uint8_t{0x1E});
+        f.driver->calls.clear();
         f.io.Out(0x2FB, 0x80);
         f.io.Out(0x2F8, 0xE6);
         f.io.Out(0x2F9, 0x09);

@@ -62,6 +62,12 @@ std::string DriverPortIo::TakeNotice() {
     return notice;
 }
 
+std::optional<double> DriverPortIo::TakeSubstituteRate() {
+    std::optional<double> rate;
+    rate.swap(substituteRate_);
+    return rate;
+}
+
 bool DriverPortIo::TakeFailure() {
     const bool failed = failed_;
     failed_ = false;
@@ -137,12 +143,29 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
 std::uint8_t DriverPortIo::In(std::uint16_t port) {
     const Reg reg = image_.Decode(port);
     switch (reg) {
+        case Reg::LineControl:
+            // While the latch is closed the framing is the driver's as it stands now: another
+            // program may have changed it since this one last wrote.
+            return image_.LatchOpen() ? image_.Load(reg) : LineControlFromDriver();
         case Reg::ModemControl:
         case Reg::ModemStatus:
             return ModemLinesFromDriver(reg);
         default:
             return image_.Load(reg);
     }
+}
+
+std::uint8_t DriverPortIo::LineControlFromDriver() {
+    termios2 termios{};
+    const int error = gone_ ? ENODEV : driver_->GetTermios(termios);
+    if (error != 0) {
+        CheckGone(error);
+        Say(gone_ ? device_ + " is gone (unplugged?)"
+                  : "could not read the line settings (" + Error(error) + ")",
+            true);
+        return image_.LineControl();
+    }
+    return Framing::FromTermios(termios.c_cflag).LineControl();
 }
 
 std::uint8_t DriverPortIo::ModemLinesFromDriver(Reg reg) {
@@ -207,6 +230,8 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
 }
 
 void DriverPortIo::ApplyLine(bool divisorChanged) {
+    if (divisorChanged)
+        substituteRate_.reset();
     if (gone_) {
         Say(device_ + " is gone (unplugged?): nothing was set", true);
         return;
@@ -236,6 +261,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
             wholeRate = true;
+            substituteRate_ = rate;
             Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
                 " Bd set instead");
         }
@@ -258,6 +284,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
         Say("the driver ignored mark/space parity", true);
     }
     if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
+        substituteRate_ = kept.c_ospeed;
         Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
     }
 }

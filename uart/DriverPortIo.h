@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "uart/PortIo.h"
@@ -26,9 +27,11 @@ class DriverPortIo final : public PortIo {
     std::string Label(std::int32_t base) const override;
     std::string TakeNotice() override;
     bool TakeFailure() override;
+    std::optional<double> TakeSubstituteRate() override;
 
   private:
     void SetModemLines(std::uint8_t modemControl);
+    std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(Reg reg);
     void ApplyLine(bool divisorChanged);
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
@@ -39,6 +42,7 @@ class DriverPortIo final : public PortIo {
     std::string device_;
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
+    std::optional<double> substituteRate_;
     bool gone_ = false;
     bool failed_ = false;
     std::string notice_;

@@ -57,6 +57,10 @@ std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     return report;
 }
 
+Framing ReadFraming(std::int32_t portBase) {
+    return Framing::FromLineControl(ThePortIo().In(Register(portBase, kLineControl)));
+}
+
 void SetModemLine(std::uint8_t mask, bool on) {
     PortIo& io = ThePortIo();
     const std::uint16_t mcr = Register(LineSettings.portBase, kModemControl);

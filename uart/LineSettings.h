@@ -54,6 +54,10 @@ RateReport ReportRate(double rate);
 // wrote gives, or nothing when it left the divisor alone.
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
 
+// The framing in force on the UART at `portBase`: its line control register, read. (The panel
+// never reads it; the scripted mode does, to keep the framing when it is given a rate alone.)
+Framing ReadFraming(std::int32_t portBase);
+
 // Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
 // control register and writing it back with only that bit changed.
 void SetModemLine(std::uint8_t mask, bool on);
