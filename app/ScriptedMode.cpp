@@ -1,8 +1,7 @@
 #include "app/ScriptedMode.h"
 
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <string_view>
 
 #include "uart/CLocale.h"
@@ -14,12 +13,54 @@ namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
 
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool IsWordLengthDigit(char c) {
+    return c >= '5' && c <= '8';
+}
+
+// A part alone is a framing when a letter follows its first character ("8E1", "7m2"). A number
+// with an exponent ("1e5", "1E5", "5e1": fifty) stays a rate, which is then refused; only an
+// upper-case E after a word length reads as even parity ("5E1").
+bool ReadsAsFraming(std::string_view part) {
+    if (part.size() < 2 || !std::isalpha(static_cast<unsigned char>(part[1])))
+        return false;
+    if (part[1] == 'e' || part[1] == 'E')
+        return part[1] == 'E' && IsWordLengthDigit(part[0]);
+    return true;
+}
+
+// Digits with at most one point among them.
+bool IsPlainDecimal(std::string_view text) {
+    bool digits = false;
+    int points = 0;
+    for (const char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c))) {
+            digits = true;
+        } else if (c != '.' || ++points > 1) {
+            return false;
+        }
+    }
+    return digits;
+}
+
 bool ParseRate(std::string_view text, double& rate, std::string& error) {
     const std::string copy(text);
-    char* end = nullptr;
-    rate = std::strtod(copy.c_str(), &end);
-    if (copy.empty() || *end != '\0' || !std::isfinite(rate)) {
-        error = "rate '" + copy + "' is not a number";
+    const char* end = text.data() + text.size();
+    if (!IsPlainDecimal(text) || std::from_chars(text.data(), end, rate).ptr != end) {
+        error = "rate '" + copy + "' is not a plain decimal number like 45.45";
+        std::string capitals = copy;
+        if (capitals.size() >= 2 && capitals[1] == 'e') {
+            capitals[1] = 'E';
+            std::string ignored;
+            if (uart::Framing::Parse(capitals, ignored))
+                error += "; a framing alone has its parity letter in capitals, like " + capitals;
+        }
         return false;
     }
     if (rate <= uart::kMinimumRate || rate > kMaximumRate) {
@@ -100,18 +141,18 @@ bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, std
 
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error) {
     request.program = true;
-    std::string_view rest(text);
-    std::string_view rateText = rest, framingText;
-    if (const auto comma = rest.find(','); comma != std::string_view::npos) {
-        rateText = rest.substr(0, comma);
-        framingText = rest.substr(comma + 1);
+    const std::string_view whole = Trim(text);
+    std::string_view rateText = whole, framingText;
+    if (const auto comma = whole.find(','); comma != std::string_view::npos) {
+        rateText = Trim(whole.substr(0, comma));
+        framingText = Trim(whole.substr(comma + 1));
         if (framingText.empty()) {
             error = "nothing follows the comma in '" + text + "'";
             return false;
         }
-    } else if (rest.size() >= 2 && std::isalpha(static_cast<unsigned char>(rest[1]))) {
+    } else if (ReadsAsFraming(whole)) {
         rateText = {};
-        framingText = rest;
+        framingText = whole;
     }
     if (rateText.empty() && framingText.empty()) {
         error = "--apply needs a rate, a framing or both, like 45.45,5N1.5";

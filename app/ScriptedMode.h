@@ -19,8 +19,9 @@ struct ApplyRequest {
     std::optional<bool> rts;
 };
 
-// Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING", framing written like 5N1.5, 8E1, 7M2.
-// Returns false with `error` set when the text makes no sense.
+// Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the
+// framing written like 5N1.5, 8E1, 7M2; blanks around either part are ignored. Returns false
+// with `error` set, naming the part it did not understand, when the text makes no sense.
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error);
 
 // "on" or "off".

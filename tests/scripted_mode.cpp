@@ -48,8 +48,16 @@ class ScriptedMode : public QObject {
         QTest::newRow("framing alone") << "8E1" << true << 0.0 << 0x1B;
         QTest::newRow("framing after a comma") << ",7M2" << true << 0.0 << 0x2E;
         QTest::newRow("lower-case parity") << "110,8n1" << true << 110.0 << 0x03;
-        QTest::newRow("space parity, 1.5 stop with 6 bits means 2")
-            << "300,6S1.5" << true << 300.0 << 0x3D;
+        QTest::newRow("space parity, 1.5 stop with 6 bits is refused")
+            << "300,6S1.5" << false << 0.0 << -1;
+        QTest::newRow("1.5 stop with 7 bits is refused") << "7E1.5" << false << 0.0 << -1;
+        QTest::newRow("1.5 stop with 8 bits is refused") << "50,8N1.5" << false << 0.0 << -1;
+        QTest::newRow("2 stop with 5 bits is refused") << "50,5N2" << false << 0.0 << -1;
+        QTest::newRow("capital E after a word length is even parity")
+            << "5E1" << true << 0.0 << 0x18;
+        QTest::newRow("an exponent is no plain rate") << "1e5" << false << 0.0 << -1;
+        QTest::newRow("blanks around both parts") << " 110 , 8N1 " << true << 110.0 << 0x03;
+        QTest::newRow("a trailing blank as a leading one") << "74.2 " << true << 74.2 << -1;
         QTest::newRow("35 is not above the floor") << "35" << false << 0.0 << -1;
         QTest::newRow("above 115200") << "200000" << false << 0.0 << -1;
         QTest::newRow("not a number") << "fast" << false << 0.0 << -1;
@@ -238,6 +246,16 @@ class ScriptedMode : public QObject {
                                   << "outside 35";
         QTest::newRow("bad framing")
             << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
+        QTest::newRow("1.5 stop bits with six-bit words: 6N2 named")
+            << QStringList{"--simulate", "--apply", "6N1.5"} << 2
+            << "1.5 stop bits exist only with five-bit words; the longer stop of 6-bit words is "
+               "6N2";
+        QTest::newRow("2 stop bits with five-bit words: 5N1.5 named")
+            << QStringList{"--simulate", "--apply", "50,5n2"} << 2
+            << "the longer stop of 5-bit words is 5N1.5";
+        QTest::newRow("5e1 is a rate with an exponent, not 5E1")
+            << QStringList{"--simulate", "--apply", "5e1"} << 2
+            << "rate '5e1' is not a plain decimal number";
         QTest::newRow("bad switch")
             << QStringList{"--simulate", "--dtr", "yes"} << 2 << "on or off";
         QTest::newRow("two backends")

@@ -89,7 +89,15 @@ std::optional<Framing> Framing::Parse(std::string_view text, std::string& error)
     const std::string_view stop = text.substr(2);
     if (stop != "1" && stop != "1.5" && stop != "2")
         return std::nullopt;
-    framing.stopBits = stop == "1" ? 0 : kLcrStop;  // the word length decides 1.5 or 2
+    framing.stopBits = stop == "1" ? 0 : kLcrStop;
+    if (stop != "1" && stop != framing.StopCount()) {
+        error = quoted +
+                (stop == "2" ? ": five-bit words cannot have 2 stop bits"
+                             : ": 1.5 stop bits exist only with five-bit words") +
+                "; the longer stop of " + std::to_string(framing.DataBits()) + "-bit words is " +
+                framing.Compact();
+        return std::nullopt;
+    }
     error.clear();
     return framing;
 }

@@ -32,8 +32,9 @@ struct Framing {
     std::string Description() const;
     // "5N1.5", "8E1", "7M2".
     std::string Compact() const;
-    // Reads the compact form; the parity letter may be in either case, and "1.5" and "2" both
-    // stand for the stop field. Null with `error` set.
+    // Reads the compact form; the parity letter may be in either case. What the line cannot do
+    // is refused rather than changed: 1.5 stop bits exist only with five-bit words, two stop bits
+    // only with longer ones, and the message names the form that works. Null with `error` set.
     static std::optional<Framing> Parse(std::string_view text, std::string& error);
 
     // The termios control flags (within TermiosMask) for this framing.
