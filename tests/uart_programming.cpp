@@ -118,6 +118,29 @@ class UartProgramming : public QObject {
                  Show({OutAccess(0x2FB, static_cast<std::uint8_t>(expected))}));
     }
 
+    void divisorForEveryRate_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("divisor");
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("35.01 truncates to 3290") << 35.01 << 3290;
+        QTest::newRow("1.76: the last rate below the saturation") << 1.76 << 65454;
+        QTest::newRow("115200 / 65535 fits exactly") << 115200.0 / 65535 << 0xFFFF;
+        QTest::newRow("115200 / 65536 saturates, never wraps to 0") << 115200.0 / 65536 << 0xFFFF;
+        QTest::newRow("1 Bd saturates") << 1.0 << 0xFFFF;
+        QTest::newRow("a tiny rate saturates") << 1e-300 << 0xFFFF;
+        QTest::newRow("0 saturates") << 0.0 << 0xFFFF;
+        QTest::newRow("above 115200: 0") << 115201.0 << 0;
+        QTest::newRow("infinity: 0") << inf << 0;
+        QTest::newRow("negative: 0") << -45.45 << 0;
+        QTest::newRow("minus infinity: 0") << -inf << 0;
+        QTest::newRow("NaN: 0") << std::numeric_limits<double>::quiet_NaN() << 0;
+    }
+    void divisorForEveryRate() {
+        QFETCH(double, rate);
+        QFETCH(int, divisor);
+        QCOMPARE(int(DivisorForRate(rate)), divisor);
+    }
+
     void setModemLineKeepsTheOtherBits_data() {
         QTest::addColumn<int>("mask");
         QTest::addColumn<bool>("on");

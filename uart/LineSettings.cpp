@@ -1,5 +1,7 @@
 #include "uart/LineSettings.h"
 
+#include <cmath>
+
 #include "uart/PortIo.h"
 #include "uart/Registers.h"
 
@@ -32,7 +34,12 @@ std::uint8_t FramingByte(const LineSettingsData& settings) {
 
 std::uint16_t DivisorForRate(double rate) {
     // The conversion truncates; a divisor is never rounded to the nearest value.
-    return static_cast<std::uint16_t>(static_cast<std::int32_t>(kDivisorBase / rate));
+    const double quotient = std::trunc(kDivisorBase / rate);
+    if (!(quotient >= 0.0))  // NaN, or a negative rate
+        return 0;
+    if (quotient >= 0xFFFF)
+        return 0xFFFF;
+    return static_cast<std::uint16_t>(quotient);
 }
 
 RateReport ReportRate(double rate) {

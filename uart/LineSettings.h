@@ -33,8 +33,10 @@ inline constexpr double kMinimumRate = 35.0;
 // The line control byte that the framing fields make.
 std::uint8_t FramingByte(const LineSettingsData& settings);
 
-// The divisor latch value for a rate: kDivisorBase / rate, truncated toward zero, 16 bits.
-// Only meaningful for rates above kMinimumRate.
+// The divisor latch value for a rate: kDivisorBase / rate, truncated toward zero, for every
+// input. A quotient too big for the latch's 16 bits (a rate at or below kDivisorBase / 65536,
+// 1.7578125 Bd, zero included) gives 0xFFFF, the slowest the UART can go; a rate above
+// kDivisorBase, infinity, a negative rate and NaN give 0, which produces no defined rate.
 std::uint16_t DivisorForRate(double rate);
 
 // What a rate gives on the UART: the divisor it programs, the rate that divisor produces and the
