@@ -1,10 +1,10 @@
 #include "app/ScriptedMode.h"
 
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <string_view>
 
+#include "uart/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -13,49 +13,54 @@ namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
 
-struct ParityLetter {
-    char letter;
-    std::int32_t bits;
-    const char* name;
-};
-constexpr ParityLetter kParityLetters[] = {
-    {'N', uart::kParityNone, "no parity"},     {'O', uart::kParityOdd, "odd parity"},
-    {'E', uart::kParityEven, "even parity"},   {'M', uart::kParityMark, "mark parity"},
-    {'S', uart::kParitySpace, "space parity"},
-};
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
 
-bool ParseFraming(std::string_view text, FramingCodes& framing, std::string& error) {
-    error = "framing '" + std::string(text) + "' is not like 5N1.5, 8E1 or 7M2";
-    if (text.size() < 3 || text[0] < '5' || text[0] > '8')
+bool IsWordLengthDigit(char c) {
+    return c >= '5' && c <= '8';
+}
+
+// A part alone is a framing when a letter follows its first character ("8E1", "7m2"). A number
+// with an exponent ("1e5", "1E5", "5e1": fifty) stays a rate, which is then refused; only an
+// upper-case E after a word length reads as even parity ("5E1").
+bool ReadsAsFraming(std::string_view part) {
+    if (part.size() < 2 || !std::isalpha(static_cast<unsigned char>(part[1])))
         return false;
-    framing.wordLengthBits = text[0] - '5';
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
-    const ParityLetter* parity = nullptr;
-    for (const ParityLetter& candidate : kParityLetters) {
-        if (candidate.letter == letter)
-            parity = &candidate;
-    }
-    if (parity == nullptr)
-        return false;
-    framing.parityBits = parity->bits;
-    const std::string_view stop = text.substr(2);
-    if (stop == "1") {
-        framing.stopBits = 0;
-    } else if (stop == "1.5" || stop == "2") {
-        framing.stopBits = uart::kLcrStop;  // the word length decides which of the two it gives
-    } else {
-        return false;
-    }
-    error.clear();
+    if (part[1] == 'e' || part[1] == 'E')
+        return part[1] == 'E' && IsWordLengthDigit(part[0]);
     return true;
+}
+
+// Digits with at most one point among them.
+bool IsPlainDecimal(std::string_view text) {
+    bool digits = false;
+    int points = 0;
+    for (const char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c))) {
+            digits = true;
+        } else if (c != '.' || ++points > 1) {
+            return false;
+        }
+    }
+    return digits;
 }
 
 bool ParseRate(std::string_view text, double& rate, std::string& error) {
     const std::string copy(text);
-    char* end = nullptr;
-    rate = std::strtod(copy.c_str(), &end);
-    if (copy.empty() || *end != '\0' || !std::isfinite(rate)) {
-        error = "rate '" + copy + "' is not a number";
+    const char* end = text.data() + text.size();
+    if (!IsPlainDecimal(text) || std::from_chars(text.data(), end, rate).ptr != end) {
+        error = "rate '" + copy + "' is not a plain decimal number like 45.45";
+        std::string capitals = copy;
+        if (capitals.size() >= 2 && capitals[1] == 'e') {
+            capitals[1] = 'E';
+            std::string ignored;
+            if (uart::Framing::Parse(capitals, ignored))
+                error += "; a framing alone has its parity letter in capitals, like " + capitals;
+        }
         return false;
     }
     if (rate <= uart::kMinimumRate || rate > kMaximumRate) {
@@ -67,30 +72,87 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
     return true;
 }
 
-const char* ParityName(std::int32_t bits) {
-    for (const ParityLetter& parity : kParityLetters) {
-        if (parity.bits == bits)
-            return parity.name;
+// What the backend had to say about the step just taken.
+struct Outcome {
+    std::string notice;
+    bool failed;
+};
+
+Outcome TakeOutcome(uart::PortIo& io) {
+    std::string notice = io.TakeNotice();
+    return {std::move(notice), io.TakeFailure()};
+}
+
+// The notice, after the step's own lines: on standard error when the step failed.
+void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
+    if (!outcome.notice.empty()) {
+        std::fprintf(outcome.failed ? err : out, "%s: %s\n", outcome.failed ? "quorlix" : "note",
+                     outcome.notice.c_str());
     }
-    return "parity ?";
+}
+
+std::string RateLine(const uart::RateReport& report, std::optional<double> substitute) {
+    if (substitute) {
+        return uart::FormatC("rate: %.2f Bd asked, the driver set %.2f Bd (%+.2f %%)\n",
+                             report.asked, *substitute,
+                             (*substitute - report.asked) / report.asked * 100.0);
+    }
+    return uart::FormatC("rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n", report.asked,
+                         report.divisor, report.produced, report.errorPercent);
+}
+
+// The framing and the rate, in one ProgramUart call. Returns whether it failed.
+bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
+             std::FILE* err) {
+    std::optional<uart::Framing> framing = request.framing;
+    if (!framing) {
+        // A rate alone keeps the line's framing.
+        framing = uart::ReadFraming(base);
+        if (io.TakeFailure()) {
+            std::fprintf(err, "quorlix: %s: nothing was set\n", io.TakeNotice().c_str());
+            return true;
+        }
+    }
+    uart::LineSettings.SetFraming(*framing);
+    const std::optional<uart::RateReport> report =
+        uart::ProgramUart(base, request.rate.value_or(0.0));
+    const std::optional<double> substitute = io.TakeSubstituteRate();
+    const Outcome outcome = TakeOutcome(io);
+    if (!outcome.failed) {
+        std::fputs(report ? RateLine(*report, substitute).c_str() : "rate: left as it was\n", out);
+        std::fprintf(out, "framing: %s\n", framing->Description().c_str());
+    }
+    SayNotice(outcome, out, err);
+    return outcome.failed;
+}
+
+// One modem line. Returns whether it failed.
+bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, std::FILE* out,
+             std::FILE* err) {
+    uart::SetModemLine(mask, on);
+    const Outcome outcome = TakeOutcome(io);
+    if (!outcome.failed)
+        std::fprintf(out, "%s %s\n", name, on ? "on" : "off");
+    SayNotice(outcome, out, err);
+    return outcome.failed;
 }
 
 }  // namespace
 
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error) {
     request.program = true;
-    std::string_view rest(text);
-    std::string_view rateText = rest, framingText;
-    if (const auto comma = rest.find(','); comma != std::string_view::npos) {
-        rateText = rest.substr(0, comma);
-        framingText = rest.substr(comma + 1);
+    const std::string_view whole = Trim(text);
+    std::string_view rateText = whole, framingText;
+    if (const auto comma = whole.find(','); comma != std::string_view::npos) {
+        rateText = Trim(whole.substr(0, comma));
+        framingText = Trim(whole.substr(comma + 1));
         if (framingText.empty()) {
             error = "nothing follows the comma in '" + text + "'";
             return false;
         }
-    } else if (rest.size() >= 2 && std::isalpha(static_cast<unsigned char>(rest[1]))) {
+    } else if (ReadsAsFraming(whole)) {
         rateText = {};
-        framingText = rest;
+        framingText = whole;
     }
     if (rateText.empty() && framingText.empty()) {
         error = "--apply needs a rate, a framing or both, like 45.45,5N1.5";
@@ -103,10 +165,9 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
         request.rate = rate;
     }
     if (!framingText.empty()) {
-        FramingCodes framing{};
-        if (!ParseFraming(framingText, framing, error))
+        request.framing = uart::Framing::Parse(framingText, error);
+        if (!request.framing)
             return false;
-        request.framing = framing;
     }
     return true;
 }
@@ -124,44 +185,15 @@ bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
 
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err) {
-    using uart::LineSettings;
-    LineSettings.portBase = base;
-    if (request.framing) {
-        LineSettings.wordLengthBits = request.framing->wordLengthBits;
-        LineSettings.parityBits = request.framing->parityBits;
-        LineSettings.stopBits = request.framing->stopBits;
-    }
+    uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
-    if (request.program) {
-        uart::ProgramUart(base, request.rate.value_or(0.0));
-        if (request.rate) {
-            const std::uint16_t divisor = uart::DivisorForRate(*request.rate);
-            const double produced = uart::kDivisorBase / divisor;
-            std::fprintf(out, "rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n",
-                         *request.rate, divisor, produced,
-                         (produced - *request.rate) / *request.rate * 100.0);
-        } else {
-            std::fprintf(out, "rate: left as it was\n");
-        }
-        const int dataBits = 5 + LineSettings.wordLengthBits;
-        const char* stop = LineSettings.stopBits == 0 ? "1 stop bit"
-                           : dataBits == 5            ? "1.5 stop bits"
-                                                      : "2 stop bits";
-        std::fprintf(out, "framing: %d data bits, %s, %s\n", dataBits,
-                     ParityName(LineSettings.parityBits), stop);
-    }
-    if (request.dtr) {
-        uart::SetModemLine(uart::kMcrDtr, *request.dtr);
-        std::fprintf(out, "DTR %s\n", *request.dtr ? "on" : "off");
-    }
-    if (request.rts) {
-        uart::SetModemLine(uart::kMcrRts, *request.rts);
-        std::fprintf(out, "RTS %s\n", *request.rts ? "on" : "off");
-    }
-    const std::string notice = io.TakeNotice();
-    const bool failed = io.TakeFailure();
-    if (!notice.empty())
-        std::fprintf(failed ? err : out, "%s: %s\n", failed ? "quorlix" : "note", notice.c_str());
+    bool failed = false;
+    if (request.program)
+        failed |= Program(request, io, base, out, err);
+    if (request.dtr)
+        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, io, out, err);
+    if (request.rts)
+        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, io, out, err);
     return failed ? 1 : 0;
 }
 

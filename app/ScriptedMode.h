@@ -6,34 +6,30 @@
 #include <optional>
 #include <string>
 
+#include "uart/Framing.h"
 #include "uart/PortIo.h"
 
 namespace app {
 
-// Framing as the line control register holds it.
-struct FramingCodes {
-    std::int32_t wordLengthBits;
-    std::int32_t parityBits;
-    std::int32_t stopBits;
-};
-
 struct ApplyRequest {
-    bool program = false;        // --apply was given: one ProgramUart call
-    std::optional<double> rate;  // none: the framing alone
-    std::optional<FramingCodes> framing;
+    bool program = false;                  // --apply was given: one ProgramUart call
+    std::optional<double> rate;            // none: the framing alone
+    std::optional<uart::Framing> framing;  // none: the rate alone, in the line's framing
     std::optional<bool> dtr;
     std::optional<bool> rts;
 };
 
-// Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING", framing written like 5N1.5, 8E1, 7M2.
-// Returns false with `error` set when the text makes no sense.
+// Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the
+// framing written like 5N1.5, 8E1, 7M2; blanks around either part are ignored. Returns false
+// with `error` set, naming the part it did not understand, when the text makes no sense.
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error);
 
 // "on" or "off".
 bool ParseSwitch(const std::string& text, std::optional<bool>& value);
 
-// Sets the framing codes, makes one ProgramUart call, then sets DTR and RTS, through `io` at
-// `base`, and says what the hardware will do. Returns the exit status.
+// Through `io` at `base`: sets the framing codes (for a rate alone, those the line has), makes
+// one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
+// or what went wrong. Returns the exit status.
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err);
 

@@ -22,6 +22,7 @@
 #include "res/AppIcon.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
+#include "uart/CLocale.h"
 #include "uart/PortIo.h"
 #include "uart/PortSelection.h"
 #include "uart/Registers.h"
@@ -29,26 +30,28 @@
 namespace panel {
 namespace {
 
+using uart::Framing;
 using uart::LineSettings;
-using uart::LineSettingsData;
 
 // The status line's height in dialog units: room for three wrapped lines.
 constexpr int kStatusHeight = 26;
 
+// clang-format off
 constexpr FramingChoice kFramingChoices[] = {
-    {res::IDC_PARITY_NONE, &LineSettingsData::parityBits, uart::kParityNone, false},
-    {res::IDC_PARITY_ODD, &LineSettingsData::parityBits, uart::kParityOdd, false},
-    {res::IDC_PARITY_EVEN, &LineSettingsData::parityBits, uart::kParityEven, false},
-    {res::IDC_PARITY_MARK, &LineSettingsData::parityBits, uart::kParityMark, false},
-    {res::IDC_PARITY_SPACE, &LineSettingsData::parityBits, uart::kParitySpace, false},
-    {res::IDC_BITS_5, &LineSettingsData::wordLengthBits, 0, false},
-    {res::IDC_BITS_6, &LineSettingsData::wordLengthBits, 1, false},
-    {res::IDC_BITS_7, &LineSettingsData::wordLengthBits, 2, false},
-    {res::IDC_BITS_8, &LineSettingsData::wordLengthBits, 3, true},
-    {res::IDC_STOP_1, &LineSettingsData::stopBits, 0, false},
-    {res::IDC_STOP_1_5, &LineSettingsData::stopBits, uart::kLcrStop, false},
-    {res::IDC_STOP_2, &LineSettingsData::stopBits, uart::kLcrStop, false},
+    {res::IDC_PARITY_NONE,  &Framing::parityBits,     uart::kParityNone,     false},
+    {res::IDC_PARITY_ODD,   &Framing::parityBits,     uart::kParityOdd,      false},
+    {res::IDC_PARITY_EVEN,  &Framing::parityBits,     uart::kParityEven,     false},
+    {res::IDC_PARITY_MARK,  &Framing::parityBits,     uart::kParityMark,     false},
+    {res::IDC_PARITY_SPACE, &Framing::parityBits,     uart::kParitySpace,    false},
+    {res::IDC_BITS_5,       &Framing::wordLengthBits, uart::kLcrWordLength5, false},
+    {res::IDC_BITS_6,       &Framing::wordLengthBits, uart::kLcrWordLength6, false},
+    {res::IDC_BITS_7,       &Framing::wordLengthBits, uart::kLcrWordLength7, false},
+    {res::IDC_BITS_8,       &Framing::wordLengthBits, uart::kLcrWordLength8, true},
+    {res::IDC_STOP_1,       &Framing::stopBits,       0,                     false},
+    {res::IDC_STOP_1_5,     &Framing::stopBits,       uart::kLcrStop,        false},
+    {res::IDC_STOP_2,       &Framing::stopBits,       uart::kLcrStop,        false},
 };
+// clang-format on
 
 // Names for the controls whose text does not say what they are.
 constexpr struct {
@@ -127,13 +130,11 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon) {
     return {(client.width() - icon.width() + 1) / 2, (client.height() - icon.height() + 1) / 2};
 }
 
-QString RateStatus(double rate) {
-    const std::uint16_t divisor = uart::DivisorForRate(rate);
-    if (divisor == 0)
+QString RateStatus(const uart::RateReport& report) {
+    if (report.divisor == 0)
         return QStringLiteral("0 \u2192 no defined rate");
-    const double produced = uart::kDivisorBase / divisor;
-    return QString::asprintf("%u \u2192 %.2f Bd %+.2f %%", divisor, produced,
-                             (produced - rate) / rate * 100.0);
+    return QString::fromStdString(uart::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
+                                                report.produced, report.errorPercent));
 }
 
 CPortSetDlg::CPortSetDlg(QWidget* parent)
@@ -204,24 +205,25 @@ bool CPortSetDlg::OnInitDialog() {
     LineSettings.portBase = uart::SelectPortFromCommandLine(uart::GetProcessCommandLine());
     display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
     RefreshFormatButtons();
-    UpdateStatus(0);
+    UpdateStatus(std::nullopt);
     return true;
 }
 
 void CPortSetDlg::ApplyLineSettings(double rate) {
-    uart::ProgramUart(LineSettings.portBase, rate);
+    const std::optional<uart::RateReport> programmed =
+        uart::ProgramUart(LineSettings.portBase, rate);
     RefreshFormatButtons();
-    UpdateStatus(rate);
+    UpdateStatus(programmed);
 }
 
 QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-void CPortSetDlg::UpdateStatus(double rate) {
+void CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
     uart::PortIo& io = uart::ThePortIo();
-    if (rate > uart::kMinimumRate)
-        rateLine_ = RateStatus(rate);
+    if (programmed)
+        rateLine_ = RateStatus(*programmed);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
@@ -279,15 +281,17 @@ void CPortSetDlg::StepRate(int delta) {
 }
 
 void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
-    LineSettings.*choice.field = choice.code;
+    Framing framing = LineSettings.ToFraming();
+    framing.*choice.field = choice.code;
     if (choice.turnsParityOff)
-        LineSettings.parityBits = uart::kParityNone;
+        framing.parityBits = uart::kParityNone;
+    LineSettings.SetFraming(framing);
     ApplyLineSettings(0);
 }
 
 void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     uart::SetModemLine(mask, box->isChecked());
-    UpdateStatus(0);
+    UpdateStatus(std::nullopt);
 }
 
 bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {

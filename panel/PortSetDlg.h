@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QSize>
 #include <cstdint>
+#include <optional>
 
 #include "panel/RatePresets.h"
 #include "dialog/TemplateDialog.h"
@@ -25,11 +26,11 @@ namespace panel {
 using dialog::TemplateDialog;
 using dialog::TrackbarSlider;
 
-// One framing button: the line-settings field it sets and the code it stores.
+// One framing button: the framing field it sets and the code it stores there.
 struct FramingChoice {
     int id;
-    std::int32_t uart::LineSettingsData::*field;
-    std::int32_t code;
+    std::uint8_t uart::Framing::*field;
+    std::uint8_t code;
     bool turnsParityOff;  // eight data bits always turn parity off
 };
 
@@ -82,7 +83,7 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    void UpdateStatus(double rate);
+    void UpdateStatus(const std::optional<uart::RateReport>& programmed);
 
     // Bound by DoDataExchange.
     QRadioButton* stop1_ = nullptr;
@@ -102,6 +103,6 @@ class CPortSetDlg : public TemplateDialog {
 
 // "2534 → 45.46 Bd +0.03 %": the divisor a rate gives, the rate that divisor produces, and its
 // error against the rate asked for.
-QString RateStatus(double rate);
+QString RateStatus(const uart::RateReport& report);
 
 }  // namespace panel

@@ -1,37 +1,23 @@
 #include "panel/RateText.h"
 
-#include <locale.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "uart/CLocale.h"
 
 namespace panel {
 namespace {
 
 constexpr int kDisplayReadLimit = 28;
 
-// Switches the calling thread to the C locale for the life of the object.
-class CLocaleScope {
-  public:
-    CLocaleScope() : previous_(uselocale(CLocale())) {}
-    ~CLocaleScope() { uselocale(previous_); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-  private:
-    static locale_t CLocale() {
-        static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-        return c;
-    }
-    locale_t previous_;
-};
-
 }  // namespace
 
 QString FormatRate(double rate) {
-    const CLocaleScope c;
+    // Formatted in place rather than through uart::FormatC: this runs for every event bound for
+    // the slider.
+    const uart::CLocaleScope c;
     char text[64];
     std::snprintf(text, sizeof text, "%6.2f", rate);
     return QString::fromLatin1(text);
@@ -39,7 +25,7 @@ QString FormatRate(double rate) {
 
 double ReadRate(const QString& displayText) {
     const QByteArray text = displayText.left(kDisplayReadLimit).toLatin1();
-    const CLocaleScope c;
+    const uart::CLocaleScope c;
     return std::atof(text.constData());
 }
 

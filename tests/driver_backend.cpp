@@ -121,6 +121,8 @@ class DriverBackend : public QObject {
         QCOMPARE(int(f.driver->termios.c_cflag & CBAUD), int(B9600));  // the rate left alone
         QCOMPARE(f.driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
+        // Read back, the line control register is the driver's framing again.
+        QCOMPARE(int(f.io.In(0x2FB)), parity | wordLength | stop);
     }
 
     void rateChangeCallsInOrder() {
@@ -199,6 +201,12 @@ class DriverBackend : public QObject {
 
     void registerImageReadsBack() {
         DriverFixture f;
+        // With the latch closed, the framing as the driver has it now: 8N1, then what another
+        // program made of it since.
+        QCOMPARE(f.io.In(0x2FB), std::uint8_t{0x03});
+        f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB;
+        QCOMPARE(f.io.In(0x2FB), std::uint8_t{0x1E});
+        f.driver->calls.clear();
         f.io.Out(0x2FB, 0x80);
         f.io.Out(0x2F8, 0xE6);
         f.io.Out(0x2F9, 0x09);
@@ -226,34 +234,44 @@ class DriverBackend : public QObject {
     }
 
     void openErrorsSayWhatToDo_data() {
+        QTest::addColumn<QString>("path");
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("advice");
-        QTest::newRow("no such device") << ENOENT << "There is no such device";
-        QTest::newRow("permission") << EACCES << "usermod -aG dialout";
-        QTest::newRow("busy") << EBUSY << "TIOCEXCL";
-        QTest::newRow("not a tty") << ENOTTY << "not a serial port";
-        QTest::newRow("gone") << EIO << "unplugged";
+        QTest::newRow("no such device") << "/dev/ttyUSB0" << ENOENT << "There is no such device";
+        QTest::newRow("permission") << "/dev/ttyUSB0" << EACCES << "usermod -aG dialout";
+        QTest::newRow("busy") << "/dev/ttyUSB0" << EBUSY << "TIOCEXCL";
+        QTest::newRow("not a tty") << "/dev/ttyUSB0" << ENOTTY << "not a serial port";
+        QTest::newRow("gone") << "/dev/ttyUSB0" << EIO << "unplugged";
+        QTest::newRow("no device at the address") << "/dev/ttyS5" << ENXIO << "unplugged";
+        QTest::newRow("no controlling terminal (setsid)")
+            << "/dev/tty" << ENXIO << "is the controlling terminal, and this process has none";
     }
     void openErrorsSayWhatToDo() {
+        QFETCH(QString, path);
         QFETCH(int, error);
         QFETCH(QString, advice);
-        const QString text = QString::fromStdString(DeviceOpenMessage("/dev/ttyUSB0", error));
-        QVERIFY2(text.startsWith("quorlix: cannot use /dev/ttyUSB0: "), qPrintable(text));
+        const QString text = QString::fromStdString(DeviceOpenMessage(path.toStdString(), error));
+        QVERIFY2(text.startsWith("quorlix: cannot use " + path + ": "), qPrintable(text));
         QVERIFY2(text.contains(advice), qPrintable(text));
     }
 
     void linesBeforeOpenFromTheDriversStatus_data() {
-        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("device");
         QTest::addColumn<int>("bits");
-        QTest::newRow("both up") << 0 << int(TIOCM_DTR | TIOCM_RTS);
-        QTest::newRow("RTS only") << 1 << int(TIOCM_RTS);
-        QTest::newRow("none") << 2 << 0;
-        QTest::newRow("no UART there") << 3 << -1;
-        QTest::newRow("not listed") << 12 << -1;
+        QTest::newRow("both up") << "/dev/ttyS0" << int(TIOCM_DTR | TIOCM_RTS);
+        QTest::newRow("RTS only") << "/dev/ttyS1" << int(TIOCM_RTS);
+        QTest::newRow("none") << "/dev/ttyS2" << 0;
+        QTest::newRow("no UART there") << "/dev/ttyS3" << -1;
+        QTest::newRow("not listed") << "/dev/ttyS12" << -1;
+        QTest::newRow("a number no int holds") << "/dev/ttyS99999999999" << -1;
+        QTest::newRow("not the 8250 driver's") << "/dev/ttyUSB0" << -1;
+        QTest::newRow("no number") << "/dev/ttyS" << -1;
+        QTest::newRow("more than a number") << "/dev/ttyS1x" << -1;
     }
     void linesBeforeOpenFromTheDriversStatus() {
-        QFETCH(int, line);
+        QFETCH(QString, device);
         QFETCH(int, bits);
+        const int line = SerialLineOf(device.toStdString());
         const std::string status =
             "serinfo:1.0 driver revision:\n"
             "0: uart:16550A port:000003F8 irq:4 tx:0 rx:0 RTS|CTS|DTR|DSR|CD\n"

@@ -2,10 +2,12 @@
 // statuses it ends with.
 #include <QTest>
 
+#include "FakeSerialDriver.h"
 #include "MainRunner.h"
 #include "app/Options.h"
 #include "app/Startup.h"
 #include "app/ScriptedMode.h"
+#include "uart/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 
@@ -46,8 +48,16 @@ class ScriptedMode : public QObject {
         QTest::newRow("framing alone") << "8E1" << true << 0.0 << 0x1B;
         QTest::newRow("framing after a comma") << ",7M2" << true << 0.0 << 0x2E;
         QTest::newRow("lower-case parity") << "110,8n1" << true << 110.0 << 0x03;
-        QTest::newRow("space parity, 1.5 stop with 6 bits means 2")
-            << "300,6S1.5" << true << 300.0 << 0x3D;
+        QTest::newRow("space parity, 1.5 stop with 6 bits is refused")
+            << "300,6S1.5" << false << 0.0 << -1;
+        QTest::newRow("1.5 stop with 7 bits is refused") << "7E1.5" << false << 0.0 << -1;
+        QTest::newRow("1.5 stop with 8 bits is refused") << "50,8N1.5" << false << 0.0 << -1;
+        QTest::newRow("2 stop with 5 bits is refused") << "50,5N2" << false << 0.0 << -1;
+        QTest::newRow("capital E after a word length is even parity")
+            << "5E1" << true << 0.0 << 0x18;
+        QTest::newRow("an exponent is no plain rate") << "1e5" << false << 0.0 << -1;
+        QTest::newRow("blanks around both parts") << " 110 , 8N1 " << true << 110.0 << 0x03;
+        QTest::newRow("a trailing blank as a leading one") << "74.2 " << true << 74.2 << -1;
         QTest::newRow("35 is not above the floor") << "35" << false << 0.0 << -1;
         QTest::newRow("above 115200") << "200000" << false << 0.0 << -1;
         QTest::newRow("not a number") << "fast" << false << 0.0 << -1;
@@ -72,12 +82,8 @@ class ScriptedMode : public QObject {
             return;
         QCOMPARE(request.rate.value_or(0.0), rate);
         QCOMPARE(request.framing.has_value(), framing >= 0);
-        if (request.framing) {
-            const uart::LineSettingsData settings{0, request.framing->parityBits,
-                                                  request.framing->wordLengthBits,
-                                                  request.framing->stopBits};
-            QCOMPARE(int(uart::FramingByte(settings)), framing);
-        }
+        if (request.framing)
+            QCOMPARE(int(request.framing->LineControl()), framing);
     }
 
     void scriptCostsThePanelsAccesses_data() {
@@ -90,6 +96,12 @@ class ScriptedMode : public QObject {
             << ""
             << ""
             << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04"};
+        QTest::newRow("rate alone writes back the framing read, without latch or break")
+            << "110"
+            << ""
+            << ""
+            << QStringList{"in 0x2FB 0xC3", "out 0x2FB 0x80", "out 0x2F9 0x04", "out 0x2F8 0x17",
+                           "out 0x2FB 0x03"};
         QTest::newRow("framing alone: one write") << "8E1"
                                                   << ""
                                                   << "" << QStringList{"out 0x2FB 0x1B"};
@@ -119,6 +131,7 @@ class ScriptedMode : public QObject {
         if (!rts.isEmpty())
             QVERIFY(app::ParseSwitch(rts.toStdString(), request.rts));
         uart::RecordingPortIo io;
+        io.SetReadValue(0x2FB, 0xC3);  // 8N1, the latch open and a break on
         io.SetReadValue(0x2FC, 0x08);
         const uart::ScopedPortIo installed(io);
         int status = -1;
@@ -127,15 +140,102 @@ class ScriptedMode : public QObject {
         QCOMPARE(Lines(io), accesses);
     }
 
+    void reportSaysWhatTheHardwareDoes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("rate, framing and DTR")
+            << QStringList{"--simulate", "--apply", "45.45,5N1.5", "--dtr", "on", "1"}
+            << QStringLiteral(
+                   "0x3F8 · simulated\n"
+                   "rate: 45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)\n"
+                   "framing: 5 data bits, no parity, 1.5 stop bits\n"
+                   "DTR on\n"
+                   "simulated UART at 0x3F8: 2534 (45.46 Bd) 5N1.5 DTR+ RTS- "
+                   "OUT1- OUT2+ LOOP-\n");
+        QTest::newRow("a rate alone keeps the simulator's 5N1")
+            << QStringList{"--simulate", "--apply", "110"}
+            << QStringLiteral(
+                   "0x2F8 · simulated\n"
+                   "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
+                   "framing: 5 data bits, no parity, 1 stop bit\n"
+                   "simulated UART at 0x2F8: 1047 (110.03 Bd) 5N1 DTR- RTS- "
+                   "OUT1- OUT2+ LOOP-\n");
+    }
     void reportSaysWhatTheHardwareDoes() {
-        QString out;
-        QCOMPARE(RunMain({"--simulate", "--apply", "45.45,5N2", "--dtr", "on", "1"}, &out), 0);
-        QCOMPARE(out, QStringLiteral("0x3F8 · simulated\n"
-                                     "rate: 45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)\n"
-                                     "framing: 5 data bits, no parity, 1.5 stop bits\n"
-                                     "DTR on\n"
-                                     "simulated UART at 0x3F8: 2534 (45.46 Bd) 5N1.5 DTR+ RTS- "
-                                     "OUT1- OUT2+ LOOP-\n"));
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, out);
+        QString said;
+        QCOMPARE(RunMain(arguments, &said), 0);
+        QCOMPARE(said, out);
+    }
+
+    // Over a stand-in for the serial driver: each line is printed once the driver has answered.
+    void driverOutcomesAreSaidAfterTheFact_data() {
+        QTest::addColumn<QString>("apply");
+        QTest::addColumn<QString>("habit");  // of the driver: refuses (a custom divisor), fails
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QString>("line");  // the framing the driver has afterwards
+        QTest::newRow("a rate alone keeps the driver's 8N1")
+            << "110"
+            << "" << 0
+            << "/dev/ttyS1 · driver\n"
+               "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
+               "framing: 8 data bits, no parity, 1 stop bit\n"
+               "note: opening /dev/ttyS1 may have raised DTR and RTS\n"
+               "RTS on\n"
+            << ""
+            << "8N1";
+        QTest::newRow("the whole-rate fallback names the rate set")
+            << "45.45,5N1.5"
+            << "refuses" << 0
+            << "/dev/ttyS1 · driver\n"
+               "rate: 45.45 Bd asked, the driver set 45.00 Bd (-0.99 %)\n"
+               "framing: 5 data bits, no parity, 1.5 stop bits\n"
+               "note: opening /dev/ttyS1 may have raised DTR and RTS; no exact divisor (it "
+               "refused a custom divisor: Invalid argument): nearest whole rate 45 Bd set "
+               "instead\n"
+               "RTS on\n"
+            << ""
+            << "5N1.5";
+        QTest::newRow("refused settings: no rate line, only the failure")
+            << "45.45,5N1.5"
+            << "fails" << 1 << "/dev/ttyS1 · driver\nRTS on\n"
+            << "quorlix: opening /dev/ttyS1 may have raised DTR and RTS; the driver refused the "
+               "line settings (Invalid argument)\n"
+            << "8N1";
+    }
+    void driverOutcomesAreSaidAfterTheFact() {
+        QFETCH(QString, apply);
+        QFETCH(QString, habit);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, line);
+        app::ApplyRequest request;
+        std::string error;
+        QVERIFY(app::ParseApply(apply.toStdString(), request, error));
+        request.rts = true;  // a later step, which runs and is said whatever came before
+        auto* driver = new FakeSerialDriver;
+        driver->refusesCustom = habit == "refuses";
+        driver->setTermiosError = habit == "fails" ? EINVAL : 0;
+        uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver),
+                              "opening /dev/ttyS1 may have raised DTR and RTS");
+        const uart::ScopedPortIo installed(io);
+        int code = -1;
+        QString said;
+        const QString complained = Capture([&](std::FILE* errors) {
+            said = Capture([&](std::FILE* output) {
+                code = app::RunScripted(request, io, 0x2F8, output, errors);
+            });
+        });
+        QCOMPARE(code, status);
+        QCOMPARE(said, out);
+        QCOMPARE(complained, err);
+        QCOMPARE(
+            QString::fromStdString(uart::Framing::FromTermios(driver->termios.c_cflag).Compact()),
+            line);
     }
 
     void exitStatuses_data() {
@@ -146,6 +246,16 @@ class ScriptedMode : public QObject {
                                   << "outside 35";
         QTest::newRow("bad framing")
             << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
+        QTest::newRow("1.5 stop bits with six-bit words: 6N2 named")
+            << QStringList{"--simulate", "--apply", "6N1.5"} << 2
+            << "1.5 stop bits exist only with five-bit words; the longer stop of 6-bit words is "
+               "6N2";
+        QTest::newRow("2 stop bits with five-bit words: 5N1.5 named")
+            << QStringList{"--simulate", "--apply", "50,5n2"} << 2
+            << "the longer stop of 5-bit words is 5N1.5";
+        QTest::newRow("5e1 is a rate with an exponent, not 5E1")
+            << QStringList{"--simulate", "--apply", "5e1"} << 2
+            << "rate '5e1' is not a plain decimal number";
         QTest::newRow("bad switch")
             << QStringList{"--simulate", "--dtr", "yes"} << 2 << "on or off";
         QTest::newRow("two backends")

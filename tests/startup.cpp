@@ -93,6 +93,8 @@ class Startup : public QObject {
     Q_OBJECT
 
   private slots:
+    void init() { uart::LineSettings = {}; }  // each run starts as a fresh process would
+
     void helpAndVersionNeedNoPort() {
         const ProgramRun help = RunMain({"--help"});
         QCOMPARE(help.status, 0);

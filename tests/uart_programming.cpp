@@ -1,6 +1,7 @@
 // What reaches the UART: the divisor latch and framing writes, the modem-line read-modify-write,
 // and what a 16550 makes of them.
 #include <QTest>
+#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -87,18 +88,26 @@ class UartProgramming : public QObject {
         QTest::addColumn<int>("wordLength");
         QTest::addColumn<int>("stop");
         QTest::addColumn<int>("expected");
-        QTest::newRow("start values: 5N1.5") << 0x00 << 0 << 4 << 0x04;
-        QTest::newRow("8E1") << 0x18 << 3 << 0 << 0x1B;
-        QTest::newRow("8N2") << 0x00 << 3 << 4 << 0x07;
-        QTest::newRow("7 odd 2") << 0x08 << 2 << 4 << 0x0E;
-        QTest::newRow("6 mark 1") << 0x28 << 1 << 0 << 0x29;
-        QTest::newRow("5 space 1.5") << 0x38 << 0 << 4 << 0x3C;
+        QTest::addColumn<QString>("compact");  // the form people write, both ways
+        QTest::newRow("start values: 5N1.5") << 0x00 << 0 << 4 << 0x04 << "5N1.5";
+        QTest::newRow("8E1") << 0x18 << 3 << 0 << 0x1B << "8E1";
+        QTest::newRow("8N2") << 0x00 << 3 << 4 << 0x07 << "8N2";
+        QTest::newRow("7 odd 2") << 0x08 << 2 << 4 << 0x0E << "7O2";
+        QTest::newRow("6 mark 1") << 0x28 << 1 << 0 << 0x29 << "6M1";
+        QTest::newRow("5 space 1.5") << 0x38 << 0 << 4 << 0x3C << "5S1.5";
     }
     void framingByteCombinesTheThreeFields() {
         QFETCH(int, parity);
         QFETCH(int, wordLength);
         QFETCH(int, stop);
         QFETCH(int, expected);
+        QFETCH(QString, compact);
+        const auto lineControl = static_cast<std::uint8_t>(expected);
+        QCOMPARE(QString::fromStdString(Framing::FromLineControl(lineControl).Compact()), compact);
+        std::string error;
+        const std::optional<Framing> parsed = Framing::Parse(compact.toStdString(), error);
+        QVERIFY2(parsed, error.c_str());
+        QCOMPARE(int(parsed->LineControl()), expected);
         LineSettings.parityBits = parity;
         LineSettings.wordLengthBits = wordLength;
         LineSettings.stopBits = stop;
@@ -107,6 +116,29 @@ class UartProgramming : public QObject {
         ProgramUart(0x2F8, 0);
         QCOMPARE(Show(io.Accesses()),
                  Show({OutAccess(0x2FB, static_cast<std::uint8_t>(expected))}));
+    }
+
+    void divisorForEveryRate_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("divisor");
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("35.01 truncates to 3290") << 35.01 << 3290;
+        QTest::newRow("1.76: the last rate below the saturation") << 1.76 << 65454;
+        QTest::newRow("115200 / 65535 fits exactly") << 115200.0 / 65535 << 0xFFFF;
+        QTest::newRow("115200 / 65536 saturates, never wraps to 0") << 115200.0 / 65536 << 0xFFFF;
+        QTest::newRow("1 Bd saturates") << 1.0 << 0xFFFF;
+        QTest::newRow("a tiny rate saturates") << 1e-300 << 0xFFFF;
+        QTest::newRow("0 saturates") << 0.0 << 0xFFFF;
+        QTest::newRow("above 115200: 0") << 115201.0 << 0;
+        QTest::newRow("infinity: 0") << inf << 0;
+        QTest::newRow("negative: 0") << -45.45 << 0;
+        QTest::newRow("minus infinity: 0") << -inf << 0;
+        QTest::newRow("NaN: 0") << std::numeric_limits<double>::quiet_NaN() << 0;
+    }
+    void divisorForEveryRate() {
+        QFETCH(double, rate);
+        QFETCH(int, divisor);
+        QCOMPARE(int(DivisorForRate(rate)), divisor);
     }
 
     void setModemLineKeepsTheOtherBits_data() {
@@ -157,43 +189,47 @@ class UartProgramming : public QObject {
         QTest::addColumn<int>("parity");
         QTest::addColumn<int>("wordLength");
         QTest::addColumn<int>("stop");
-        QTest::addColumn<int>("divisor");
-        QTest::addColumn<int>("dataBits");
-        QTest::addColumn<int>("parityKind");
-        QTest::addColumn<double>("stopBits");
-        QTest::newRow("Baudot 45.45 5N1.5")
-            << 45.45 << 0x00 << 0 << 4 << 2534 << 5 << int(Parity::None) << 1.5;
-        QTest::newRow("300 8E1") << 300.0 << 0x18 << 3 << 0 << 384 << 8 << int(Parity::Even) << 1.0;
-        QTest::newRow("110 7O2") << 110.0 << 0x08 << 2 << 4 << 1047 << 7 << int(Parity::Odd) << 2.0;
-        QTest::newRow("74.2 6M1") << 74.2 << 0x28 << 1 << 0 << 1552 << 6 << int(Parity::Mark)
-                                  << 1.0;
-        QTest::newRow("50 5S1.5") << 50.0 << 0x38 << 0 << 4 << 2304 << 5 << int(Parity::Space)
-                                  << 1.5;
+        QTest::addColumn<QString>("locale");  // the user's, while the summary is formed
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("Baudot 45.45 5N1.5") << 45.45 << 0x00 << 0 << 4 << ""
+                                            << "2534 (45.46 Bd) 5N1.5 DTR- RTS- OUT1- OUT2+ LOOP-";
+        QTest::newRow("300 8E1") << 300.0 << 0x18 << 3 << 0 << ""
+                                 << "384 (300.00 Bd) 8E1 DTR- RTS- OUT1- OUT2+ LOOP-";
+        QTest::newRow("110 7O2") << 110.0 << 0x08 << 2 << 4 << ""
+                                 << "1047 (110.03 Bd) 7O2 DTR- RTS- OUT1- OUT2+ LOOP-";
+        QTest::newRow("74.2 6M1") << 74.2 << 0x28 << 1 << 0 << ""
+                                  << "1552 (74.23 Bd) 6M1 DTR- RTS- OUT1- OUT2+ LOOP-";
+        QTest::newRow("50 5S1.5") << 50.0 << 0x38 << 0 << 4 << ""
+                                  << "2304 (50.00 Bd) 5S1.5 DTR- RTS- OUT1- OUT2+ LOOP-";
         QTest::newRow("framing only keeps power-up divisor")
-            << 0.0 << 0x00 << 3 << 0 << 12 << 8 << int(Parity::None) << 1.0;
+            << 0.0 << 0x00 << 3 << 0 << ""
+            << "12 (9600.00 Bd) 8N1 DTR- RTS- OUT1- OUT2+ LOOP-";
+        QTest::newRow("a decimal-comma locale changes no number")
+            << 0.0 << 0x00 << 3 << 0 << "de_DE.UTF-8"
+            << "12 (9600.00 Bd) 8N1 DTR- RTS- OUT1- OUT2+ LOOP-";
     }
     void simulatorDecodesWhatProgramUartWrote() {
         QFETCH(double, rate);
         QFETCH(int, parity);
         QFETCH(int, wordLength);
         QFETCH(int, stop);
-        QFETCH(int, divisor);
-        QFETCH(int, dataBits);
-        QFETCH(int, parityKind);
-        QFETCH(double, stopBits);
+        QFETCH(QString, locale);
+        QFETCH(QString, summary);
         LineSettings = {0x2F8, parity, wordLength, stop};
         SimulatedUart uart(0x2F8);
         const ScopedPortIo installed(uart);
         ProgramUart(0x2F8, rate);
         const UartView view = uart.View();
-        QCOMPARE(int(view.divisor), divisor);
-        QCOMPARE(view.rate, 115200.0 / divisor);
-        QCOMPARE(view.dataBits, dataBits);
-        QCOMPARE(int(view.parity), parityKind);
-        QCOMPARE(view.stopBits, stopBits);
+        QCOMPARE(view.rate, 115200.0 / view.divisor);
         QVERIFY(!view.breakOn);
         QVERIFY((uart.LineControl() & 0x80) == 0);  // the latch is closed again
         QCOMPARE(uart.TransmittedBytes(), 0u);      // the latch writes never leaked into data
+        const QByteArray saved(setlocale(LC_ALL, nullptr));
+        if (!locale.isEmpty() && setlocale(LC_ALL, locale.toLatin1().constData()) == nullptr)
+            QSKIP("the locale is not installed (tools/setup makes it)");
+        const QString described = QString::fromStdString(Describe(view));
+        setlocale(LC_ALL, saved.constData());
+        QCOMPARE(described, summary);
     }
 
     void simulatorLatchSwitchesTheLowRegisters() {

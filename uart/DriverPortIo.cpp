@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "uart/Framing.h"
 #include "uart/Registers.h"
 
 namespace uart {
@@ -34,33 +35,6 @@ constexpr struct {
     {TIOCM_CAR, kMsrDcd},
 };
 
-constexpr tcflag_t kFramingFlags = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
-
-// The termios control flags that a line control byte stands for.
-tcflag_t FramingFlags(std::uint8_t lcr) {
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    tcflag_t flags = kSizes[lcr & kLcrWordLengthMask];
-    if (lcr & kLcrStop)
-        flags |= CSTOPB;
-    switch (lcr & kLcrParityMask) {
-        case kParityOdd:
-            flags |= PARENB | PARODD;
-            break;
-        case kParityEven:
-            flags |= PARENB;
-            break;
-        case kParityMark:
-            flags |= PARENB | PARODD | CMSPAR;
-            break;
-        case kParitySpace:
-            flags |= PARENB | CMSPAR;
-            break;
-        default:
-            break;  // parity enable clear
-    }
-    return flags;
-}
-
 std::string Error(int error) {
     return std::strerror(error);
 }
@@ -73,7 +47,7 @@ bool MeansGone(int error) {
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
                            std::unique_ptr<SerialDriver> driver, std::string openNotice)
-    : base_(base),
+    : image_(base),
       device_(std::move(device)),
       driver_(std::move(driver)),
       notice_(std::move(openNotice)) {}
@@ -86,6 +60,12 @@ std::string DriverPortIo::TakeNotice() {
     std::string notice;
     notice.swap(notice_);
     return notice;
+}
+
+std::optional<double> DriverPortIo::TakeSubstituteRate() {
+    std::optional<double> rate;
+    rate.swap(substituteRate_);
+    return rate;
 }
 
 bool DriverPortIo::TakeFailure() {
@@ -107,113 +87,112 @@ void DriverPortIo::CheckGone(int error) {
 }
 
 void DriverPortIo::Out(std::uint16_t port, std::uint8_t value) {
-    if (port < base_ || port >= base_ + kRegisterCount)
-        return;
-    const bool latchOpen = (lcr_ & kLcrDlab) != 0;
-    switch (port - base_) {
-        case kRxTx:
-            if (latchOpen) {
-                dll_ = value;
-                divisorWritten_ = true;
-            }
+    const Reg reg = image_.Decode(port);
+    switch (reg) {
+        case Reg::Data:
             break;  // data is the terminal program's: never sent from here
-        case kInterruptEnable:
-            if (latchOpen) {
-                dlm_ = value;
-                divisorWritten_ = true;
-            } else {
-                ier_ = value;
-            }
+        case Reg::DivisorLow:
+        case Reg::DivisorHigh:
+            image_.Store(reg, value);
+            divisorWritten_ = true;
             break;
-        case kLineControl:
-            lcr_ = value;
-            if ((value & kLcrDlab) == 0) {
+        case Reg::LineControl:
+            image_.Store(reg, value);
+            if (!image_.LatchOpen()) {
                 // Closing the latch completes the change: rate and framing go to the driver.
                 ApplyLine(divisorWritten_);
                 divisorWritten_ = false;
             }
             break;
-        case kModemControl: {
-            if (gone_) {
-                Say(device_ + " is gone: the modem lines were not set", true);
-                break;
-            }
-            const std::uint8_t changed = value ^ mcr_;
-            int raise = 0, drop = 0;
-            for (const auto& bit : kModemBits) {
-                if ((changed & bit.mcr) == 0)
-                    continue;
-                if (bit.mcr != kMcrDtr && bit.mcr != kMcrRts) {
-                    Say("OUT1, OUT2 and loop-back belong to the driver: left as they are");
-                    continue;
-                }
-                ((value & bit.mcr) ? raise : drop) |= bit.tiocm;
-            }
-            int error = raise != 0 ? driver_->RaiseModemLines(raise) : 0;
-            if (error == 0 && drop != 0)
-                error = driver_->DropModemLines(drop);
-            if (error != 0) {
-                CheckGone(error);
-                Say("the driver refused the modem lines (" + Error(error) + ")", true);
-                break;
-            }
-            mcr_ = value;
-            break;
-        }
-        case kScratch:
-            scratch_ = value;
+        case Reg::ModemControl:
+            SetModemLines(value);
             break;
         default:
+            image_.Store(reg, value);
             break;
     }
 }
 
-std::uint8_t DriverPortIo::In(std::uint16_t port) {
-    if (port < base_ || port >= base_ + kRegisterCount)
-        return 0xFF;
-    const bool latchOpen = (lcr_ & kLcrDlab) != 0;
-    switch (port - base_) {
-        case kRxTx:
-            return latchOpen ? dll_ : 0x00;
-        case kInterruptEnable:
-            return latchOpen ? dlm_ : ier_;
-        case kInterruptId:
-            return 0x01;
-        case kLineControl:
-            return lcr_;
-        case kLineStatus:
-            return kLsrIdle;
-        case kModemControl:
-        case kModemStatus: {
-            int lines = 0;
-            const int error = gone_ ? ENODEV : driver_->GetModemLines(lines);
-            if (error != 0) {
-                CheckGone(error);
-                Say(gone_ ? device_ + " is gone (unplugged?)"
-                          : "the driver does not report the modem lines (" + Error(error) + ")",
-                    true);
-                return port - base_ == kModemControl ? mcr_ : 0x00;
-            }
-            if (port - base_ == kModemStatus) {
-                std::uint8_t msr = 0;
-                for (const auto& bit : kStatusBits) {
-                    if (lines & bit.tiocm)
-                        msr |= bit.msr;
-                }
-                return msr;
-            }
-            mcr_ = 0;
-            for (const auto& bit : kModemBits) {
-                if (lines & bit.tiocm)
-                    mcr_ |= bit.mcr;
-            }
-            return mcr_;
-        }
-        case kScratch:
-            return scratch_;
-        default:
-            return 0xFF;
+void DriverPortIo::SetModemLines(std::uint8_t value) {
+    if (gone_) {
+        Say(device_ + " is gone: the modem lines were not set", true);
+        return;
     }
+    const std::uint8_t changed = value ^ image_.ModemControl();
+    int raise = 0, drop = 0;
+    for (const auto& bit : kModemBits) {
+        if ((changed & bit.mcr) == 0)
+            continue;
+        if (bit.mcr != kMcrDtr && bit.mcr != kMcrRts) {
+            Say("OUT1, OUT2 and loop-back belong to the driver: left as they are");
+            continue;
+        }
+        ((value & bit.mcr) ? raise : drop) |= bit.tiocm;
+    }
+    int error = raise != 0 ? driver_->RaiseModemLines(raise) : 0;
+    if (error == 0 && drop != 0)
+        error = driver_->DropModemLines(drop);
+    if (error != 0) {
+        CheckGone(error);
+        Say("the driver refused the modem lines (" + Error(error) + ")", true);
+        return;
+    }
+    image_.Store(Reg::ModemControl, value);
+}
+
+std::uint8_t DriverPortIo::In(std::uint16_t port) {
+    const Reg reg = image_.Decode(port);
+    switch (reg) {
+        case Reg::LineControl:
+            // While the latch is closed the framing is the driver's as it stands now: another
+            // program may have changed it since this one last wrote.
+            return image_.LatchOpen() ? image_.Load(reg) : LineControlFromDriver();
+        case Reg::ModemControl:
+        case Reg::ModemStatus:
+            return ModemLinesFromDriver(reg);
+        default:
+            return image_.Load(reg);
+    }
+}
+
+std::uint8_t DriverPortIo::LineControlFromDriver() {
+    termios2 termios{};
+    const int error = gone_ ? ENODEV : driver_->GetTermios(termios);
+    if (error != 0) {
+        CheckGone(error);
+        Say(gone_ ? device_ + " is gone (unplugged?)"
+                  : "could not read the line settings (" + Error(error) + ")",
+            true);
+        return image_.LineControl();
+    }
+    return Framing::FromTermios(termios.c_cflag).LineControl();
+}
+
+std::uint8_t DriverPortIo::ModemLinesFromDriver(Reg reg) {
+    int lines = 0;
+    const int error = gone_ ? ENODEV : driver_->GetModemLines(lines);
+    if (error != 0) {
+        CheckGone(error);
+        Say(gone_ ? device_ + " is gone (unplugged?)"
+                  : "the driver does not report the modem lines (" + Error(error) + ")",
+            true);
+        return reg == Reg::ModemControl ? image_.ModemControl() : 0x00;
+    }
+    if (reg == Reg::ModemStatus) {
+        std::uint8_t msr = 0;
+        for (const auto& bit : kStatusBits) {
+            if (lines & bit.tiocm)
+                msr |= bit.msr;
+        }
+        return msr;
+    }
+    std::uint8_t mcr = 0;
+    for (const auto& bit : kModemBits) {
+        if (lines & bit.tiocm)
+            mcr |= bit.mcr;
+    }
+    image_.Store(Reg::ModemControl, mcr);
+    return mcr;
 }
 
 bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
@@ -251,6 +230,8 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
 }
 
 void DriverPortIo::ApplyLine(bool divisorChanged) {
+    if (divisorChanged)
+        substituteRate_.reset();
     if (gone_) {
         Say(device_ + " is gone (unplugged?): nothing was set", true);
         return;
@@ -264,10 +245,11 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
         return;
     }
     termios2 wanted = termios;
-    wanted.c_cflag = (wanted.c_cflag & ~kFramingFlags) | FramingFlags(lcr_);
+    wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) |
+                     Framing::FromLineControl(image_.LineControl()).TermiosFlags();
     bool wholeRate = false;
     if (divisorChanged) {
-        const std::uint16_t divisor = static_cast<std::uint16_t>(dlm_ << 8 | dll_);
+        const std::uint16_t divisor = image_.Divisor();
         std::string why;
         if (divisor == 0) {
             Say("divisor 0 has no defined rate: the driver's rate is left as it was");
@@ -279,6 +261,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
             wholeRate = true;
+            substituteRate_ = rate;
             Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
                 " Bd set instead");
         }
@@ -301,6 +284,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
         Say("the driver ignored mark/space parity", true);
     }
     if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
+        substituteRate_ = kept.c_ospeed;
         Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
     }
 }

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "uart/PortIo.h"
+#include "uart/RegisterImage.h"
 #include "uart/SerialDriver.h"
 
 namespace uart {
@@ -25,21 +27,22 @@ class DriverPortIo final : public PortIo {
     std::string Label(std::int32_t base) const override;
     std::string TakeNotice() override;
     bool TakeFailure() override;
+    std::optional<double> TakeSubstituteRate() override;
 
   private:
+    void SetModemLines(std::uint8_t modemControl);
+    std::uint8_t LineControlFromDriver();
+    std::uint8_t ModemLinesFromDriver(Reg reg);
     void ApplyLine(bool divisorChanged);
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
     void Say(std::string text, bool failure = false);
     void CheckGone(int error);
 
-    std::uint16_t base_;
+    RegisterImage image_;  // its modem control as last read or written
     std::string device_;
     std::unique_ptr<SerialDriver> driver_;
-    std::uint8_t lcr_ = 0x00;
-    std::uint8_t dll_ = 0, dlm_ = 0;
     bool divisorWritten_ = false;
-    std::uint8_t mcr_ = 0x00;  // as last read or written
-    std::uint8_t ier_ = 0x00, scratch_ = 0x00;
+    std::optional<double> substituteRate_;
     bool gone_ = false;
     bool failed_ = false;
     std::string notice_;

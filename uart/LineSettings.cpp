@@ -1,5 +1,7 @@
 #include "uart/LineSettings.h"
 
+#include <cmath>
+
 #include "uart/PortIo.h"
 #include "uart/Registers.h"
 
@@ -12,25 +14,58 @@ std::uint16_t Register(std::int32_t base, std::uint16_t offset) {
 
 }  // namespace
 
+Framing LineSettingsData::ToFraming() const {
+    Framing framing;
+    framing.parityBits = static_cast<std::uint8_t>(parityBits & kLcrParityMask);
+    framing.wordLengthBits = static_cast<std::uint8_t>(wordLengthBits & kLcrWordLengthMask);
+    framing.stopBits = static_cast<std::uint8_t>(stopBits & kLcrStop);
+    return framing;
+}
+
+void LineSettingsData::SetFraming(const Framing& framing) {
+    parityBits = framing.parityBits;
+    wordLengthBits = framing.wordLengthBits;
+    stopBits = framing.stopBits;
+}
+
 std::uint8_t FramingByte(const LineSettingsData& settings) {
-    return static_cast<std::uint8_t>(settings.parityBits | settings.wordLengthBits |
-                                     settings.stopBits);
+    return settings.ToFraming().LineControl();
 }
 
 std::uint16_t DivisorForRate(double rate) {
     // The conversion truncates; a divisor is never rounded to the nearest value.
-    return static_cast<std::uint16_t>(static_cast<std::int32_t>(kDivisorBase / rate));
+    const double quotient = std::trunc(kDivisorBase / rate);
+    if (!(quotient >= 0.0))  // NaN, or a negative rate
+        return 0;
+    if (quotient >= 0xFFFF)
+        return 0xFFFF;
+    return static_cast<std::uint16_t>(quotient);
 }
 
-void ProgramUart(std::int32_t portBase, double rate) {
+RateReport ReportRate(double rate) {
+    RateReport report{rate, DivisorForRate(rate), 0.0, 0.0};
+    if (report.divisor != 0) {
+        report.produced = kDivisorBase / report.divisor;
+        report.errorPercent = (report.produced - rate) / rate * 100.0;
+    }
+    return report;
+}
+
+std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     PortIo& io = ThePortIo();
+    std::optional<RateReport> report;
     if (rate > kMinimumRate) {  // false for NaN too
-        const std::uint16_t divisor = DivisorForRate(rate);
+        report = ReportRate(rate);
         io.Out(Register(portBase, kLineControl), kLcrDlab);
-        io.Out(Register(portBase, kDivisorHigh), static_cast<std::uint8_t>(divisor >> 8));
-        io.Out(Register(portBase, kDivisorLow), static_cast<std::uint8_t>(divisor & 0xFF));
+        io.Out(Register(portBase, kDivisorHigh), static_cast<std::uint8_t>(report->divisor >> 8));
+        io.Out(Register(portBase, kDivisorLow), static_cast<std::uint8_t>(report->divisor & 0xFF));
     }
     io.Out(Register(portBase, kLineControl), FramingByte(LineSettings));
+    return report;
+}
+
+Framing ReadFraming(std::int32_t portBase) {
+    return Framing::FromLineControl(ThePortIo().In(Register(portBase, kLineControl)));
 }
 
 void SetModemLine(std::uint8_t mask, bool on) {

@@ -1,18 +1,26 @@
-// The process-wide line settings and the two operations that write them into the UART.
+// The process-wide line settings and the operations that write them into the UART.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+
+#include "uart/Framing.h"
 
 namespace uart {
 
 // The UART's base address and the three framing fields of the line control register, held as
-// the register's own bit patterns. One instance for the whole run; the panel's handlers change
-// the framing, start-up sets the base, and ProgramUart reads them.
+// the register's own bit patterns (the codes of Framing). One instance for the whole run; the
+// panel's handlers change the framing, the panel's initialisation or the scripted mode sets the
+// base, and ProgramUart reads them.
 struct LineSettingsData {
     std::int32_t portBase = 0;        // used as a 16-bit I/O address
     std::int32_t parityBits = 0x00;   // none; 0x08 odd, 0x18 even, 0x28 mark, 0x38 space
     std::int32_t wordLengthBits = 0;  // five bits; 1, 2, 3 for six, seven, eight
     std::int32_t stopBits = 4;  // 1.5 stop bits with five-bit words (2 with longer); 0 for one
+
+    // The three framing fields as a Framing (each masked to its field).
+    Framing ToFraming() const;
+    void SetFraming(const Framing& framing);
 };
 
 // Starts as five-bit words, no parity, 1.5 stop bits: a Baudot teleprinter's framing. None of
@@ -25,14 +33,32 @@ inline constexpr double kMinimumRate = 35.0;
 // The line control byte that the framing fields make.
 std::uint8_t FramingByte(const LineSettingsData& settings);
 
-// The divisor latch value for a rate: kDivisorBase / rate, truncated toward zero, 16 bits.
-// Only meaningful for rates above kMinimumRate.
+// The divisor latch value for a rate: kDivisorBase / rate, truncated toward zero, for every
+// input. A quotient too big for the latch's 16 bits (a rate at or below kDivisorBase / 65536,
+// 1.7578125 Bd, zero included) gives 0xFFFF, the slowest the UART can go; a rate above
+// kDivisorBase, infinity, a negative rate and NaN give 0, which produces no defined rate.
 std::uint16_t DivisorForRate(double rate);
+
+// What a rate gives on the UART: the divisor it programs, the rate that divisor produces and the
+// error against the rate asked for. Divisor 0 produces no defined rate: `produced` and
+// `errorPercent` are then 0.
+struct RateReport {
+    double asked;
+    std::uint16_t divisor;
+    double produced;      // kDivisorBase / divisor
+    double errorPercent;  // (produced - asked) / asked * 100
+};
+RateReport ReportRate(double rate);
 
 // Programs the UART at `portBase`: for a rate above 35 baud the divisor latch (open it, high
 // byte, low byte), then in every case the framing byte, which also closes the latch. A rate of
-// 0 therefore rewrites the framing and leaves the bit rate alone.
-void ProgramUart(std::int32_t portBase, double rate);
+// 0 therefore rewrites the framing and leaves the bit rate alone. Returns what the divisor it
+// wrote gives, or nothing when it left the divisor alone.
+std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
+
+// The framing in force on the UART at `portBase`: its line control register, read. (The panel
+// never reads it; the scripted mode does, to keep the framing when it is given a rate alone.)
+Framing ReadFraming(std::int32_t portBase);
 
 // Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
 // control register and writing it back with only that bit changed.

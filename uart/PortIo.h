@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace uart {
@@ -20,6 +21,10 @@ class PortIo {
     virtual std::string TakeNotice() { return {}; }
     // Whether a change since the last call failed to reach the hardware; clears it.
     virtual bool TakeFailure() { return false; }
+    // The rate the backend set in place of the last divisor's own, when it could not take the
+    // divisor (the serial driver's nearest whole rate), once; nothing when the divisor went in
+    // as written.
+    virtual std::optional<double> TakeSubstituteRate() { return std::nullopt; }
 };
 
 // "0x2F8 · kind".

@@ -22,7 +22,11 @@ inline constexpr std::uint16_t kRegisterCount = 8;
 
 // Line control register.
 inline constexpr std::uint8_t kLcrWordLengthMask = 0x03;  // 0..3 = 5..8 data bits
-inline constexpr std::uint8_t kLcrStop = 0x04;            // 1.5 (5-bit words) or 2 stop bits
+inline constexpr std::uint8_t kLcrWordLength5 = 0x00;
+inline constexpr std::uint8_t kLcrWordLength6 = 0x01;
+inline constexpr std::uint8_t kLcrWordLength7 = 0x02;
+inline constexpr std::uint8_t kLcrWordLength8 = 0x03;
+inline constexpr std::uint8_t kLcrStop = 0x04;  // 1.5 (5-bit words) or 2 stop bits
 inline constexpr std::uint8_t kLcrParityEnable = 0x08;
 inline constexpr std::uint8_t kLcrParityMask = 0x38;  // enable, even, stick
 inline constexpr std::uint8_t kLcrEvenParity = 0x10;

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 
 namespace uart {
 namespace {
@@ -49,6 +51,13 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
         case ENXIO:
         case ENODEV:
         case EIO:
+            if (error == ENXIO && path == "/dev/tty") {
+                text +=
+                    "/dev/tty is the controlling terminal, and this process has none (started by "
+                    "setsid, cron or a service). Name the serial device itself, e.g. /dev/ttyS0 "
+                    "or /dev/ttyUSB0.\n";
+                break;
+            }
             text += "Nothing answers there: the adapter is unplugged or the port has no UART.\n";
             break;
         default:
@@ -79,6 +88,19 @@ int ModemLinesFromStatus(const std::string& statusText, int line) {
     return -1;
 }
 
+int SerialLineOf(const std::string& device) {
+    const std::string_view stem = "/dev/ttyS";
+    if (device.rfind(stem, 0) != 0)
+        return -1;
+    const char* first = device.data() + stem.size();
+    const char* last = device.data() + device.size();
+    int line = -1;
+    const auto [end, error] = std::from_chars(first, last, line);
+    if (first == last || error != std::errc() || end != last || *first == '-')
+        return -1;
+    return line;
+}
+
 namespace {
 
 // How DTR and RTS stand on `path` without opening it: only the 8250 driver's status says so,
@@ -87,19 +109,15 @@ int ModemLinesBeforeOpen(const std::string& path) {
     char resolved[PATH_MAX];
     if (realpath(path.c_str(), resolved) == nullptr)
         return -1;
-    const std::string device = resolved;
-    const std::string stem = "/dev/ttyS";
-    if (device.rfind(stem, 0) != 0 || device.size() == stem.size())
-        return -1;
-    const std::string number = device.substr(stem.size());
-    if (number.find_first_not_of("0123456789") != std::string::npos)
+    const int line = SerialLineOf(resolved);
+    if (line < 0)
         return -1;
     std::ifstream status("/proc/tty/driver/serial");
     if (!status)
         return -1;
     const std::string text((std::istreambuf_iterator<char>(status)),
                            std::istreambuf_iterator<char>());
-    return ModemLinesFromStatus(text, std::stoi(number));
+    return ModemLinesFromStatus(text, line);
 }
 
 }  // namespace

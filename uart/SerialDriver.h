@@ -24,6 +24,10 @@ class SerialDriver {
     virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
 };
 
+// The 8250 driver's line number of a device path, 1 for "/dev/ttyS1"; -1 for any other name, a
+// number an int cannot hold among them.
+int SerialLineOf(const std::string& device);
+
 // DTR and RTS (as TIOCM_ bits) of serial line `line` in the 8250 driver's status text
 // (/proc/tty/driver/serial), or -1 when the line is not listed.
 int ModemLinesFromStatus(const std::string& statusText, int line);

@@ -2,16 +2,14 @@
 // LCR.DLAB, for trying the program without hardware and for tests.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
+#include "uart/Framing.h"
 #include "uart/PortIo.h"
+#include "uart/RegisterImage.h"
 
 namespace uart {
-
-enum class Parity { None, Odd, Even, Mark, Space };
-const char* ParityName(Parity parity);
 
 // What the registers mean for the line.
 struct UartView {
@@ -19,9 +17,7 @@ struct UartView {
     // kDivisorBase / divisor. Divisor 0 produces no defined rate (the data sheet leaves it
     // undefined and emulators ignore it), so it reads as 0 here.
     double rate;
-    int dataBits;  // 5..8
-    Parity parity;
-    double stopBits;  // 1; 1.5 with five-bit words; 2
+    Framing framing;
     bool breakOn;
     bool dtr, rts, out1, out2, loop;
 };
@@ -38,25 +34,18 @@ class SimulatedUart final : public PortIo {
     std::string Label(std::int32_t base) const override { return PortLabel(base, "simulated"); }
 
     UartView View() const;
-    std::uint16_t Base() const { return base_; }
-    std::uint8_t LineControl() const { return lcr_; }
-    std::uint8_t ModemControl() const { return mcr_; }
-    std::uint16_t Divisor() const { return static_cast<std::uint16_t>(dlm_ << 8 | dll_); }
+    std::uint16_t Base() const { return image_.Base(); }
+    std::uint8_t LineControl() const { return image_.LineControl(); }
+    std::uint8_t ModemControl() const { return image_.ModemControl(); }
+    std::uint16_t Divisor() const { return image_.Divisor(); }
     // Bytes written to the transmitter; this program never writes any.
     unsigned TransmittedBytes() const { return transmitted_; }
 
   private:
-    bool LatchOpen() const;
+    std::uint8_t ModemStatus() const;
 
-    std::uint16_t base_;
-    // Power-up values as common UART emulators have them.
-    std::uint8_t dll_ = 12;  // 9600 Bd
-    std::uint8_t dlm_ = 0;
-    std::uint8_t ier_ = 0x00;
-    std::uint8_t fcr_ = 0x00;
-    std::uint8_t lcr_ = 0x00;
-    std::uint8_t mcr_ = 0x08;  // OUT2
-    std::uint8_t scratch_ = 0x00;
+    // Power-up values as common UART emulators have them: 9600 Bd, OUT2.
+    RegisterImage image_;
     unsigned transmitted_ = 0;
 };
 

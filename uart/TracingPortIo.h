@@ -16,6 +16,7 @@ class TracingPortIo final : public PortIo {
     std::string Label(std::int32_t base) const override { return inner_.Label(base); }
     std::string TakeNotice() override { return inner_.TakeNotice(); }
     bool TakeFailure() override { return inner_.TakeFailure(); }
+    std::optional<double> TakeSubstituteRate() override { return inner_.TakeSubstituteRate(); }
 
   private:
     PortIo& inner_;

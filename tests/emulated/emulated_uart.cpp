@@ -78,7 +78,9 @@ class EmulatedUart : public QObject {
     QString console_;
     std::map<int, QList<Run>> runs_;        // per UART base, in order
     std::map<int, QList<Run>> bridgeRuns_;  // the bridge's, cut by its own marker
-    QStringList parameters_;                // serial_update_parameters, in order
+    // serial_update_parameters, in order, logged while each run at 0x2F8 (the guest's ttyS1)
+    // was under way
+    std::map<int, QStringList> parameters_;
 
     void Parse(const QString& tracePath) {
         QFile trace(tracePath);
@@ -92,7 +94,8 @@ class EmulatedUart : public QObject {
         while (!trace.atEnd()) {
             const QString line = QString::fromLatin1(trace.readLine()).trimmed();
             if (const auto match = parameters.match(line); match.hasMatch()) {
-                parameters_ << match.captured(1);
+                if (inRun[0x2F8] == &runs_[0x2F8])
+                    parameters_[static_cast<int>(runs_[0x2F8].size()) - 1] << match.captured(1);
                 continue;
             }
             const auto match = access.match(line);
@@ -132,11 +135,11 @@ class EmulatedUart : public QObject {
         QVERIFY(dir_.isValid());
         QProcess guest;
         guest.setProcessChannelMode(QProcess::MergedChannels);
-        guest.start(QStringLiteral("bash"),
-                    {QStringLiteral(QUORLIX_SOURCE_DIR "/tests/emulated/boot-guest"),
-                     QStringLiteral(QUORLIX_GUEST_BINARY), dir_.path(),
-                     QStringLiteral(QUORLIX_BINARY), QStringLiteral(QUORLIX_PROBE_STYLE),
-                     QStringLiteral(QUORLIX_PROBE_PLATFORM)});
+        guest.start(
+            QStringLiteral("bash"),
+            {QStringLiteral(QUORLIX_SOURCE_DIR "/tests/emulated/boot-guest"),
+             QStringLiteral(QUORLIX_GUEST_BINARY), dir_.path(), QStringLiteral(QUORLIX_BINARY),
+             QStringLiteral(QUORLIX_PROBE_STYLE), QStringLiteral(QUORLIX_PROBE_PLATFORM)});
         QVERIFY(guest.waitForFinished(290000));
         const QString said = QString::fromLocal8Bit(guest.readAll());
         if (guest.exitCode() == 77)
@@ -231,8 +234,8 @@ class EmulatedUart : public QObject {
         QCOMPARE(divisor, 2534);     // the exact divisor, through the custom divisor
         QCOMPARE(lcr & 0x0F, 0x04);  // five bits, no parity, 1.5 stop bits
         QVERIFY(dtrWithoutRts);      // DTR raised as asked; RTS, raised by the open, put back
-        QVERIFY(!parameters_.isEmpty());
-        QCOMPARE(parameters_.last(), QStringLiteral("baudrate=45 parity='N' data=5 stop=2"));
+        QVERIFY(!parameters_[2].isEmpty());
+        QCOMPARE(parameters_[2].last(), QStringLiteral("baudrate=45 parity='N' data=5 stop=2"));
     }
 
     void bridgeSendsCodesAndReceivesLetters() {
@@ -316,8 +319,9 @@ class EmulatedUart : public QObject {
     void sudoFailureRunsNoQtAsRoot() {
         const QString said = console_.section("== sudo", 1).section("== end", 0, 0);
         QVERIFY2(said.contains("There is no such device"), qPrintable(said));
-        static const QRegularExpression probe(QStringLiteral("probe [^:]*: uid (\\d+) euid (\\d+) "
-                                                             "CapEff (\\S+)"));
+        static const QRegularExpression probe(
+            QStringLiteral("probe [^:]*: uid (\\d+) euid (\\d+) "
+                           "CapEff (\\S+)"));
         const auto match = probe.match(said);
         QVERIFY2(match.hasMatch(), qPrintable(said));
         QCOMPARE(match.captured(1), QStringLiteral("65534"));

@@ -1,0 +1,26 @@
+// The program's own numbers are written and read in the C locale, whatever the user's locale:
+// "9600.00", never "9600,00", in every message, summary and display.
+#pragma once
+
+#include <locale.h>
+
+#include <string>
+
+namespace uart {
+
+// Switches the calling thread to the C locale for the life of the object.
+class CLocaleScope {
+  public:
+    CLocaleScope();
+    ~CLocaleScope();
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+  private:
+    locale_t previous_;
+};
+
+// printf's formatting in the C locale.
+std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace uart
