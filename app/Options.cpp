@@ -3,8 +3,6 @@
 #include <cctype>
 #include <string_view>
 
-#include "app/ScriptedMode.h"
-
 namespace app {
 namespace {
 
@@ -52,6 +50,17 @@ bool IsNegativeNumber(std::string_view argument) {
 }
 
 }  // namespace
+
+bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
+    if (text == "on") {
+        value = true;
+    } else if (text == "off") {
+        value = false;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 Options ParseOptions(const std::vector<std::string>& arguments) {
     Options options;

@@ -29,6 +29,9 @@ struct Options {
     std::string error;                   // set when the command line makes no sense
 };
 
+// "on" or "off", as --dtr and --rts take them.
+bool ParseSwitch(const std::string& text, std::optional<bool>& value);
+
 // Reads the arguments that follow the program name.
 Options ParseOptions(const std::vector<std::string>& arguments);
 

@@ -172,17 +172,6 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
     return true;
 }
 
-bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
-    if (text == "on") {
-        value = true;
-    } else if (text == "off") {
-        value = false;
-    } else {
-        return false;
-    }
-    return true;
-}
-
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err) {
     uart::LineSettings.portBase = base;

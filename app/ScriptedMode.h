@@ -24,9 +24,6 @@ struct ApplyRequest {
 // with `error` set, naming the part it did not understand, when the text makes no sense.
 bool ParseApply(const std::string& text, ApplyRequest& request, std::string& error);
 
-// "on" or "off".
-bool ParseSwitch(const std::string& text, std::optional<bool>& value);
-
 // Through `io` at `base`: sets the framing codes (for a rate alone, those the line has), makes
 // one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
 // or what went wrong. Returns the exit status.

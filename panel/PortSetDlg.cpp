@@ -17,8 +17,8 @@
 #include <QWindow>
 
 #include "about/AboutDlg.h"
-#include "panel/RateText.h"
 #include "dialog/TrackbarSlider.h"
+#include "panel/RateText.h"
 #include "res/AppIcon.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
@@ -87,9 +87,9 @@ constexpr struct {
     {uart::kParitySpace, res::IDC_PARITY_SPACE},
 };
 
-// The events that reach a window through its message queue: input, timer ticks and paints.
-// The rest (show, resize, focus, polish...) are sent directly and pass the look-ahead by.
-bool IsQueuedMessage(QEvent::Type type) {
+// The events the look-ahead acts on: input, timer ticks and paints, which a window system posts
+// for the slider. The rest (show, resize, focus, polish...) pass it by.
+bool IsInputTimerOrPaint(QEvent::Type type) {
     switch (type) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -294,8 +294,8 @@ void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     UpdateStatus(std::nullopt);
 }
 
-bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
-    if (target == slider_ && slider_ != nullptr && IsQueuedMessage(event->type())) {
+void CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
+    if (target == slider_ && slider_ != nullptr && IsInputTimerOrPaint(event->type())) {
         const bool leftRelease = event->type() == QEvent::MouseButtonRelease &&
                                  static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
         if (leftRelease) {
@@ -315,12 +315,13 @@ bool CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {
                 display_->setText(shownText_);
         }
     }
-    return false;
 }
 
 bool CPortSetDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == GetDlgItem(res::IDC_RATE_SLIDER))
-        return PreTranslateMessage(watched, event);
+    if (watched == GetDlgItem(res::IDC_RATE_SLIDER)) {
+        PreTranslateMessage(watched, event);
+        return false;  // the slider handles every event itself
+    }
     return TemplateDialog::eventFilter(watched, event);
 }
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "panel/RatePresets.h"
 #include "dialog/TemplateDialog.h"
+#include "panel/RatePresets.h"
 #include "uart/LineSettings.h"
 
 class QCheckBox;
@@ -49,16 +49,15 @@ class CPortSetDlg : public TemplateDialog {
     // button that the word length cannot produce.
     void RefreshFormatButtons();
 
-    // Sees every input, timer and paint event bound for the slider before the slider does.
-    // Returns true to swallow the event; it never does.
-    bool PreTranslateMessage(QObject* target, QEvent* event);
+    // Sees every input, timer and paint event bound for the slider before the slider does: the
+    // display follows the slider's position, and a left-button release programs the rate the
+    // display shows. The slider then handles the event as always.
+    void PreTranslateMessage(QObject* target, QEvent* event);
 
     // The system menu's commands: the About box, move, close.
     void OnSysCommand(int command);
     // The system menu (a context menu here): move, close, then the About entry.
     QMenu* CreateSystemMenu();
-
-    QIcon OnQueryDragIcon() const { return icon_; }
 
     // The line below the controls: where the UART is and how it is reached, what the last rate
     // really gives, and what the backend had to say.

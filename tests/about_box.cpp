@@ -193,7 +193,6 @@ class AboutBox : public QObject {
         const QList<QSize> sizes = f.panel->windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(16, 16)));
         QVERIFY(sizes.contains(QSize(32, 32)));
-        QVERIFY(!f.panel->OnQueryDragIcon().isNull());
     }
 
     void minimisedIconIsCentred_data() {
