@@ -1,7 +1,10 @@
 #include "app/Options.h"
 
 #include <cctype>
+#include <cstdio>
 #include <string_view>
+
+#include "uart/PortSelection.h"
 
 namespace app {
 namespace {
@@ -173,6 +176,26 @@ std::string FormCommandLine(const Options& options) {
     return line;
 }
 
+namespace {
+
+// The port table's lines: "  DIGIT             the port: 1 = 0x3F8   2 = 0x2F8 ...", four a
+// line.
+std::string PortTableLines() {
+    std::string text;
+    for (std::size_t i = 0; i < uart::kPortTable.size(); ++i) {
+        const uart::PortChoice& choice = uart::kPortTable[i];
+        if (i % 4 == 0)
+            text += i == 0 ? "  DIGIT             the port: " : "\n                              ";
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%s%d = 0x%03X", i % 4 == 0 ? "" : "   ", choice.digit,
+                      static_cast<unsigned>(choice.base));
+        text += entry;
+    }
+    return text + "\n";
+}
+
+}  // namespace
+
 std::string UsageText() {
     return "Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --apply RATE[,FRAMING] [--dtr on|off] [--rts on|off]\n"
@@ -184,10 +207,11 @@ std::string UsageText() {
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
            "serial port by writing its registers, while your terminal program keeps using it.\n"
            "Nothing is written until you use the panel; nothing is restored when it closes.\n"
-           "\n"
-           "  DIGIT             the port: 1 = 0x3F8   2 = 0x2F8   3 = 0x3E8   4 = 0x3E0\n"
-           "                              5 = 0x2F0   6 = 0x2E8   7 = 0x2E0   8 = 0x260\n"
-           "                    anything else, or none, means 0x2F8\n"
+           "\n" +
+           PortTableLines() +
+           "                    read as C's atoi reads the first argument that is not an\n"
+           "                    option (3a and +3 are 3); any other number, or none, means\n"
+           "                    0x2F8\n"
            "  --simulate        program a simulated 16550 instead of the real port\n"
            "  --device PATH     reach the port through its serial driver (/dev/ttyS1,\n"
            "                    /dev/ttyUSB0 ...): no I/O port permission needed\n"
