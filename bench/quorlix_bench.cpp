@@ -42,9 +42,9 @@
 
 #include "FakeSerialDriver.h"
 #include "app/Startup.h"
-#include "panel/PortSetDlg.h"
 #include "dialog/TemplateDialog.h"
 #include "dialog/TrackbarSlider.h"
+#include "panel/PortSetDlg.h"
 #include "res/DialogTemplate.h"
 #include "res/ResourceIds.h"
 #include "uart/DriverPortIo.h"

@@ -8,8 +8,8 @@
 #include <QTest>
 #include <memory>
 
-#include "panel/PortSetDlg.h"
 #include "dialog/TrackbarSlider.h"
+#include "panel/PortSetDlg.h"
 #include "res/ResourceIds.h"
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"

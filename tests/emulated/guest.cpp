@@ -23,8 +23,8 @@
 #include "../SliderHandle.h"
 #include "Scenarios.h"
 #include "app/Startup.h"
-#include "panel/PortSetDlg.h"
 #include "dialog/TrackbarSlider.h"
+#include "panel/PortSetDlg.h"
 #include "res/ResourceIds.h"
 #include "uart/DirectPortIo.h"
 #include "uart/LineSettings.h"
@@ -159,8 +159,9 @@ int main(int argc, char** argv) {
         std::perror("quorlix_guest: exec");
         return 3;
     }
-    std::fputs("usage: quorlix_guest scripted|panel DIGIT | run|noperm ARGS... | setcap FILE | "
-               "as UID PROGRAM ARGS...\n",
-               stderr);
+    std::fputs(
+        "usage: quorlix_guest scripted|panel DIGIT | run|noperm ARGS... | setcap FILE | "
+        "as UID PROGRAM ARGS...\n",
+        stderr);
     return 2;
 }

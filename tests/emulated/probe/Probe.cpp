@@ -61,7 +61,7 @@ class ProbeStyle : public QStylePlugin {
 class ProbePlatform : public QObject {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface.5.3" FILE
-                      "platform.json")
+                          "platform.json")
 };
 #endif
 
