@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box: the program's icon and version, and a list with a short description and the
 // table of command-line port digits.
 #pragma once

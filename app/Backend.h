@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one backend through which every register access of a run goes, chosen from the options:
 // the simulated UART, the serial driver, or the I/O ports themselves; wrapped for --trace.
 #pragma once

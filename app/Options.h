@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line: its own options, the toolkit's, and the arguments that form the
 // line the port digit is scanned from.
 #pragma once

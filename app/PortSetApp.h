@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application: Qt's start on the platform the user chose, the panel's modal run, and the
 // window that says why the panel could not open.
 #pragma once

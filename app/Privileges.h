@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's privilege is a loan for one call: CAP_SYS_RAWIO (or root) is held only until the
 // kernel has answered for the UART's eight I/O addresses. Everything that a user controls and
 // that could make the process run code (Qt's plugin paths, toolkit options, the display) is

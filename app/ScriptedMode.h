@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --apply: the panel's operations from a script, without a window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole program, from its command line to its exit status.
 #pragma once
 

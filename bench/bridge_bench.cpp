@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures the bridge's loop with a pty pair standing in for the serial port: the CPU it takes
 // while idle, while a user types at the line's own speed and while it sends a test pattern, how
 // often it wakes, and the latency from a byte written into the pseudo-terminal to its code at

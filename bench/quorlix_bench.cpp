@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures quorlix against baselines in the same run on the same machine and prints ratios:
 // - start-up time and peak memory of `quorlix --simulate` against a plain dialog with the same 29
 //   controls, in interleaved pairs: offscreen to the first paint, and on a virtual X server (Xvfb)

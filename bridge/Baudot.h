@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turning a terminal's ASCII into five-bit codes and back, with the shift state each direction
 // keeps. Both are plain state machines over a code set: no I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The five-bit teleprinter codes the bridge speaks: ITA2 and its US variant, as their charts give
 // them. A code is the five data bits in the order the UART sends them, bit 0 first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bridge's loop and its ends: the serial port, a pseudo-terminal for the user's terminal
 // program, and the signals that stop it. The loop sleeps in poll() until one of them has
 // something, moves what it can, and never waits on a full side while the other has data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The accessible face of a dialog's buttons: pressing or toggling one, by a screen reader or an
 // automation tool, clicks it, so that its handler runs exactly as for a mouse click.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A dialog built from a template as a dialog manager builds one: controls placed in dialog units
 // of the dialog's font, radio buttons that check themselves within their group, keyboard groups
 // for the arrow keys, the tab chain in template order, and Enter and Esc ending the dialog.

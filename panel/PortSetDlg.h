@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control panel: rate, framing and modem-line controls over the UART chosen at start-up.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seven preset rates: each button's rate, and the slider range and position it sets.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rate as the display shows it and as it is read back, in the C locale whatever the user's
 // locale, so that a decimal comma can never turn " 74.20" into 74.
 #pragma once

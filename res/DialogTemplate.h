@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog templates as data: each control's identifier, name, kind, text, rectangle in dialog
 // units and style, in template (tab) order.
 #pragma once

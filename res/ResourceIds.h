@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identifiers of the dialogs, controls and commands. The string IDS_ABOUTBOX and the icon
 // IDR_MAINFRAME are reached by name (res/Strings.h, res/AppIcon.h), not by number.
 #pragma once

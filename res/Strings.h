@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own texts: the string table and the About box's lines. The version is made
 // by the build, in res/Version.h.
 #pragma once

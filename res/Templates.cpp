@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two dialog templates.
 #include "res/DialogTemplate.h"
 #include "res/ResourceIds.h"

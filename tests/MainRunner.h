@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the program's Main in this process, as a shell would run it, and captures what it prints.
 #pragma once
 

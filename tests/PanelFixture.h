@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A panel on the offscreen platform over a recording backend, with the line settings as the
 // program starts with them.
 #pragma once

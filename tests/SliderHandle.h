@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a slider's handle is drawn, for pressing it as a user does.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's chrome: its icon, the system menu's About entry, the About box, and the icon of a
 // minimised panel.
 #include <QLabel>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader or an automation tool finds, and the panel driven by the keyboard alone.
 #include <QAccessible>
 #include <QTest>

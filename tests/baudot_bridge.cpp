@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --bridge: the rules that turn ASCII into five-bit codes and back, the loop that moves
 // them between a pseudo-terminal and a port (a pty pair standing in for the port), and the exit
 // statuses of a bridge that cannot start.

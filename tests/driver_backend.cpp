@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial-driver backend: what a 16550's register writes become in the driver's terms, read
 // back and checked, over a stand-in for the kernel's ioctls.
 #include <sys/ioctl.h>

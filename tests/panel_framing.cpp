@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's start, its framing and modem-line controls, its keyboard and its close paths.
 #include <QCheckBox>
 #include <QScreen>

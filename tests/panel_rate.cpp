@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rate controls: presets, the step buttons, and the look-ahead that makes the display follow
 // the slider one event behind and programs the rate it shows when a drag ends.
 #include <QLabel>

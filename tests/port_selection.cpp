@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which UART the command line selects, how it is announced, and how start-up forms the line
 // it is scanned from.
 #include <QTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
 // statuses it ends with.
 #include <QTest>

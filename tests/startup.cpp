@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
 #include <sys/capability.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What reaches the UART: the divisor latch and framing writes, the modem-line read-modify-write,
 // and what a 16550 makes of them.
 #include <QTest>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own numbers are written and read in the C locale, whatever the user's locale:
 // "9600.00", never "9600,00", in every message, summary and display.
 #pragma once

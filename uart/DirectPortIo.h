@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real port instructions (x86 `in`/`out`) on Linux, after the kernel has granted this thread
 // the UART's eight addresses with ioperm.
 #pragma once

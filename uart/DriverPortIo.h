@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A UART reached through the Linux serial driver instead of its I/O ports. It keeps the image of
 // a 16550's registers and turns each completed change into the driver's own terms: a closed
 // divisor latch into a custom divisor (or the nearest whole rate), the line control byte into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "uart/Framing.h"
 
 // termios2's flags come from the kernel's own header; <termios.h> must not be mixed in.

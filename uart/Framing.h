@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A line's framing as the line control register holds it: the word-length, parity and stop
 // fields in the register's own bit patterns, with the names people read, the compact form they
 // write ("5N1.5") and the termios flags the serial driver takes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process-wide line settings and the operations that write them into the UART.
 #pragma once
 

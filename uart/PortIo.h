@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one seam between this program and the hardware: a byte out to an I/O address and a
 // byte in from one. Every register access goes through the backend installed here.
 #pragma once

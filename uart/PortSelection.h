@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing the UART from the command line's digit, and the text that announces it.
 #pragma once
 

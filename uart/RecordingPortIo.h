@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A backend that remembers every access in order and answers reads from a table it is given.
 #pragma once
 

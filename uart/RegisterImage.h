@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registers of a 16550 as a program sees them at its eight addresses, with the divisor latch
 // behind LCR.DLAB: one image, kept by every backend that stands in for the chip.
 #pragma once

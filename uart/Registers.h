@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // 8250/16450/16550 register map: offsets from the UART's base address and the bits this
 // program uses, named as the data sheet names them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux serial driver's calls that the driver backend needs, behind an interface so that
 // tests can stand in for the kernel. Each call returns 0 or an errno value.
 #pragma once

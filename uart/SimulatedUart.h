@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 16550 in software: the eight registers at a base address, with the divisor latch behind
 // LCR.DLAB, for trying the program without hardware and for tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wraps another backend and prints one line per access, in order, as it happens.
 #pragma once
 

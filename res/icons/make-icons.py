@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the program's icon, a strip of punched Baudot tape reading RYRY (the classic
 teleprinter test), as 16-colour XPM images at 32 x 32 and 16 x 16 and as a scalable SVG of the
 32 x 32 drawing. Run it from this folder after changing the drawing; the files are committed."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cases run inside the emulated PC, shared by the program that runs them there and the test
 // that checks what the emulator's UART saw.
 #pragma once

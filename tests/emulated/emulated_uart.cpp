@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Boots a small Linux guest on QEMU's PC model and runs the program in it with real port
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a

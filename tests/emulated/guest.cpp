@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs inside the emulated PC, as root with real port instructions: the scripted cases over the
 // I/O ports at several bases, the panel driven as a user would, and the program's own command
 // line for the serial-driver and no-permission cases. Cases are separated by marker writes to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the serial driver's ioctls, with the habits of real drivers to switch on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A plugin that stands for code a user could make Qt load. When it is loaded it says where it
 // was loaded from and what the process could still do: its user, its capabilities, and whether
 // iopl and ioperm of a port range other than the UART's are refused. Built twice: as a style
