@@ -52,6 +52,8 @@ std::vector<gid_t> GroupsOf(const InvokingUser& user) {
 
 // Switches to the invoking user for good.
 std::string GiveBackRoot(const InvokingUser& user) {
+    if (seteuid(0) != 0)  // a look with the user's eyes may have been left half undone
+        return Failure("seteuid");
     const passwd* entry = getpwuid(user.uid);
     if (entry != nullptr) {
         if (initgroups(entry->pw_name, user.gid) != 0)
@@ -71,6 +73,29 @@ std::string GiveBackRoot(const InvokingUser& user) {
         return Failure("setuid");
     }
     return {};
+}
+
+// A set-user-id or set-group-id start: the ids it lent go back to the real ones, for good.
+std::string ReturnToRealIds() {
+    uid_t ruid = 0, euid = 0, suid = 0;
+    gid_t rgid = 0, egid = 0, sgid = 0;
+    if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
+        return Failure("getresuid");
+    if ((egid != rgid || sgid != rgid) && setresgid(rgid, rgid, rgid) != 0)
+        return Failure("setresgid");
+    if ((euid != ruid || suid != ruid) && setresuid(ruid, ruid, ruid) != 0)
+        return Failure("setresuid");
+    return {};
+}
+
+// Whether every user and group id is the one the process is to keep.
+bool IdsSettled() {
+    uid_t ruid = 0, euid = 0, suid = 0;
+    gid_t rgid = 0, egid = 0, sgid = 0;
+    if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
+        return false;
+    return euid == ruid && suid == ruid && egid == rgid && sgid == rgid &&
+           (ruid == 0 || setuid(0) != 0);
 }
 
 class Capabilities {
@@ -98,7 +123,9 @@ bool HoldsCapabilities() {
 
 // Variables that make Qt or a library it loads take code from a place the user names. Qt's
 // own plugin paths, QML's import paths, the GTK modules and GIO extension modules that the
-// GTK platform theme pulls in, and the dynamic loader's lists (for anything started later).
+// GTK platform theme pulls in, the OpenGL, EGL, Vulkan, GBM and VA-API driver and layer paths
+// that a graphics stack may follow, glibc's character-set modules, and the dynamic loader's
+// lists (for anything started later).
 constexpr const char* kCodeLoadingVariables[] = {
     "QT_PLUGIN_PATH",
     "QT_QPA_PLATFORM_PLUGIN_PATH",
@@ -112,6 +139,19 @@ constexpr const char* kCodeLoadingVariables[] = {
     "GIO_EXTRA_MODULES",
     "GDK_PIXBUF_MODULEDIR",
     "GDK_PIXBUF_MODULE_FILE",
+    "GIO_MODULE_DIR",
+    "LIBGL_DRIVERS_PATH",
+    "LIBGL_DRIVERS_DIR",
+    "__EGL_VENDOR_LIBRARY_DIRS",
+    "__EGL_VENDOR_LIBRARY_FILENAMES",
+    "VK_ICD_FILENAMES",
+    "VK_DRIVER_FILES",
+    "VK_ADD_DRIVER_FILES",
+    "VK_LAYER_PATH",
+    "VK_ADD_LAYER_PATH",
+    "GBM_BACKENDS_PATH",
+    "LIBVA_DRIVERS_PATH",
+    "GCONV_PATH",
     "LD_PRELOAD",
     "LD_LIBRARY_PATH",
     "LD_AUDIT",
@@ -124,7 +164,9 @@ bool StartedPrivileged() {
 }
 
 std::optional<InvokingUser> SudoUser() {
-    if (geteuid() != 0)
+    // sudo runs the program with every user id root. A set-user-id start keeps the caller's
+    // real id, and then SUDO_UID and SUDO_GID are only the caller's own words.
+    if (getuid() != 0)
         return std::nullopt;
     const std::optional<unsigned> uid = ReadId("SUDO_UID");
     const std::optional<unsigned> gid = ReadId("SUDO_GID");
@@ -134,10 +176,9 @@ std::optional<InvokingUser> SudoUser() {
 }
 
 std::string LeavePrivilege() {
-    if (const std::optional<InvokingUser> user = SudoUser()) {
-        if (std::string failed = GiveBackRoot(*user); !failed.empty())
-            return failed;
-    }
+    const std::optional<InvokingUser> user = SudoUser();
+    if (std::string failed = user ? GiveBackRoot(*user) : ReturnToRealIds(); !failed.empty())
+        return failed;
     const Capabilities none(cap_init());
     if (none.get() == nullptr || cap_set_proc(none.get()) != 0)
         return Failure("cap_set_proc");
@@ -148,6 +189,10 @@ std::string LeavePrivilege() {
     if (HoldsCapabilities()) {
         errno = EPERM;
         return Failure("cap_get_proc");
+    }
+    if (!IdsSettled()) {
+        errno = EPERM;
+        return Failure("getresuid");
     }
     return {};
 }
@@ -169,8 +214,8 @@ int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user,
         if (fd >= 0) {
             allowed = faccessat(fd, "", R_OK | W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0;
             if (!allowed && errno == EINVAL) {  // a kernel without faccessat2
-                const std::string self = "/proc/self/fd/" + std::to_string(fd);
-                allowed = faccessat(AT_FDCWD, self.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
+                allowed =
+                    faccessat(AT_FDCWD, DescriptorPath(fd).c_str(), R_OK | W_OK, AT_EACCESS) == 0;
             }
             why = errno;
         }
@@ -198,6 +243,10 @@ int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user,
         return -1;
     }
     return fd;
+}
+
+std::string DescriptorPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 std::vector<std::string> RemoveCodeLoadingVariables() {

@@ -68,13 +68,15 @@ int Main(int argc, char** argv, const Environment& environment) {
 
     // The port, and with it the one use of the privilege: the I/O permission for the UART's
     // eight addresses, or as root (under sudo, for the user) the open of a device. The
-    // simulator, and a device opened by a user, need none: privilege goes before them.
+    // simulator, and a device opened by a user, need none: privilege goes before them. A
+    // set-user-id root start opens a device as the user who ran it, like any user.
     const std::string commandLine = FormCommandLine(options);
     uart::SetProcessCommandLine(commandLine);
     const auto base =
         static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
     const bool openPort = usageError.empty() && !options.help && !options.version;
-    const bool portNeedsPrivilege = !options.simulate && (!options.device || geteuid() == 0);
+    const bool portNeedsPrivilege =
+        !options.simulate && (!options.device || (getuid() == 0 && geteuid() == 0));
     std::string leaveFailure;
     if (!openPort || !portNeedsPrivilege)
         leaveFailure = environment.leavePrivilege();

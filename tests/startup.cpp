@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program from its command line to the panel: help and version, the refused port
 // permission, and a start that touches no register.
+#include <grp.h>
 #include <sys/capability.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -306,21 +307,33 @@ class Startup : public QObject {
     }
 
     void privilegeIsGivenUpForGood_data() {
-        QTest::addColumn<bool>("throughSudo");
+        QTest::addColumn<bool>("sudoVariables");
+        QTest::addColumn<uid_t>("realUser");       // the ids the process starts with:
+        QTest::addColumn<uid_t>("effectiveUser");  // real, effective (saved is root)
         QTest::addColumn<bool>("maySwitchIds");
-        QTest::newRow("through sudo: root goes back to the user") << true << true;
-        QTest::newRow("root by login: every capability goes") << false << true;
-        QTest::newRow("through sudo, ids that cannot be switched: it says so") << true << false;
+        QTest::addColumn<uid_t>("keptUser");
+        QTest::newRow("through sudo: root goes back to the user")
+            << true << 0u << 0u << true << 65534u;
+        QTest::newRow("root by login: every capability goes") << false << 0u << 0u << true << 0u;
+        QTest::newRow("set-user-id root: back to the real user, not to a forged SUDO_UID")
+            << true << 65533u << 0u << true << 65533u;
+        QTest::newRow("through sudo, a look with the user's eyes left half undone")
+            << true << 0u << 65534u << true << 65534u;
+        QTest::newRow("through sudo, ids that cannot be switched: it says so")
+            << true << 0u << 0u << false << 0u;
     }
     void privilegeIsGivenUpForGood() {
-        QFETCH(bool, throughSudo);
+        QFETCH(bool, sudoVariables);
+        QFETCH(uid_t, realUser);
+        QFETCH(uid_t, effectiveUser);
         QFETCH(bool, maySwitchIds);
+        QFETCH(uid_t, keptUser);
         if (geteuid() != 0)
             QSKIP("needs root, as sudo would start it");
         // In a child, which cannot come back from it.
         const pid_t child = fork();
         if (child == 0) {
-            if (throughSudo) {
+            if (sudoVariables) {
                 setenv("SUDO_UID", "65534", 1);
                 setenv("SUDO_GID", "65534", 1);
             } else {
@@ -333,15 +346,22 @@ class Startup : public QObject {
                 cap_set_proc(caps);
                 cap_free(caps);
             }
+            if (realUser != 0 && setgroups(0, nullptr) != 0)  // a set-id start keeps the user's
+                _exit(32);
+            if (setresgid(realUser, effectiveUser, 0) != 0 ||
+                setresuid(realUser, effectiveUser, 0) != 0)
+                _exit(32);
             const std::string said = app::LeavePrivilege();
             if (!maySwitchIds)
                 _exit(said.starts_with("quorlix: could not give up privilege (") ? 0 : 16);
-            const uid_t user = throughSudo ? 65534 : 0;
+            uid_t ruid = 1, euid = 1, suid = 1;
+            gid_t rgid = 1, egid = 1, sgid = 1;
             gid_t groups[4];
             const bool ids =
-                getuid() == user && geteuid() == user &&
-                (!throughSudo || (getgid() == 65534 && getegid() == 65534 && setuid(0) != 0 &&
-                                  (getgroups(4, groups) == 0 || groups[0] != 0)));
+                getresuid(&ruid, &euid, &suid) == 0 && getresgid(&rgid, &egid, &sgid) == 0 &&
+                ruid == keptUser && euid == keptUser && suid == keptUser && rgid == keptUser &&
+                egid == keptUser && sgid == keptUser && (keptUser == 0 || setuid(0) != 0) &&
+                (keptUser == 0 || getgroups(4, groups) == 0 || groups[0] != 0);
             const QByteArray none = "0000000000000000";
             const bool capabilities = StatusLine("CapEff") == none &&
                                       StatusLine("CapPrm") == none &&
@@ -382,6 +402,14 @@ class Startup : public QObject {
         QTest::newRow("minimal with parameters")
             << QStringList{"-platform", "minimal:enable_fonts"} << ""
             << "" << false;
+        QTest::newRow("offscreen last in a list: reached without a display")
+            << QStringList{} << "xcb;offscreen"
+            << "" << false;
+        QTest::newRow("a platform's name in capitals")
+            << QStringList{"-platform", "OFFSCREEN"} << ""
+            << ":0" << false;
+        QTest::newRow("Minimal by variable") << QStringList{} << "Minimal"
+                                             << ":0" << false;
         QTest::newRow("the option overrides the variable")
             << QStringList{"-platform", "vnc"} << "offscreen"
             << "" << true;
