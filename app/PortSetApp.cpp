@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -108,10 +109,14 @@ bool HasPlatform(const std::vector<std::string>& toolkit) {
 bool HasVisiblePlatform(const std::vector<std::string>& toolkit) {
     if (!HasPlatform(toolkit))
         return false;
-    // "offscreen", "minimal:..." or a list "offscreen;xcb": the first one is tried first.
-    const std::string named = NamedPlatform(toolkit);
-    const std::string_view first = std::string_view(named).substr(0, named.find_first_of(":;"));
-    return first != "offscreen" && first != "minimal" && first != "minimalegl";
+    // "offscreen", "minimal:..." or a list "xcb;offscreen", in any case: Qt falls back along
+    // the list, so a window is seen only when no platform in it draws where nobody looks.
+    const QStringList platforms =
+        QString::fromStdString(NamedPlatform(toolkit)).split(u';', Qt::SkipEmptyParts);
+    return std::none_of(platforms.begin(), platforms.end(), [](const QString& platform) {
+        const QString name = platform.section(u':', 0, 0).trimmed().toLower();
+        return name == u"offscreen" || name == u"minimal" || name == u"minimalegl";
+    });
 }
 
 bool CPortSetApp::InitInstance() {
