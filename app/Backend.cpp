@@ -25,7 +25,7 @@ std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& pa
         return nullptr;
     }
     // The very file the check found, not whatever the path names by now.
-    const std::string found = "/proc/self/fd/" + std::to_string(checked);
+    const std::string found = DescriptorPath(checked);
     auto driver = uart::DeviceSerialDriver::Open(path, error, &notice, failure, found.c_str());
     close(checked);
     return driver;

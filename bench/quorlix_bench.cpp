@@ -22,8 +22,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -42,6 +40,7 @@
 #include <vector>
 
 #include "FakeSerialDriver.h"
+#include "SliderHandle.h"
 #include "app/Startup.h"
 #include "dialog/TemplateDialog.h"
 #include "dialog/TrackbarSlider.h"
@@ -375,22 +374,6 @@ class EmptyFilter : public QObject {
     using QObject::QObject;
     bool eventFilter(QObject*, QEvent*) override { return false; }
 };
-
-// Where the slider draws its handle, for pressing it as a user does.
-QPoint HandleCentre(const QSlider* slider) {
-    QStyleOptionSlider option;
-    option.initFrom(slider);
-    option.orientation = slider->orientation();
-    option.minimum = slider->minimum();
-    option.maximum = slider->maximum();
-    option.sliderPosition = slider->sliderPosition();
-    option.sliderValue = slider->value();
-    option.upsideDown = slider->invertedAppearance() != (slider->orientation() == Qt::Vertical);
-    option.tickPosition = slider->tickPosition();
-    return slider->style()
-        ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)
-        .center();
-}
 
 // Events bound for the slider as a user makes them, in rounds of 92: the pointer passing over it,
 // a drag of its handle (down and up in turn), keys, repaints. Returns the number of events.

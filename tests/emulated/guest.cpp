@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../SliderHandle.h"
+#include "../support/SliderHandle.h"
 #include "Scenarios.h"
 #include "app/Startup.h"
 #include "dialog/TrackbarSlider.h"

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Where a slider's handle is drawn, for pressing it as a user does.
+// Where a slider's handle is drawn, for pressing it as a user does (the tests and the benchmark).
 #pragma once
 
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
 
-inline QPoint HandleCentre(QSlider* slider) {
+inline QPoint HandleCentre(const QSlider* slider) {
     QStyleOptionSlider option;
     option.initFrom(slider);
     option.orientation = slider->orientation();
