@@ -221,7 +221,6 @@ class UartProgramming : public QObject {
         const ScopedPortIo installed(uart);
         ProgramUart(0x2F8, rate);
         const UartView view = uart.View();
-        QCOMPARE(view.rate, 115200.0 / view.divisor);
         QVERIFY(!view.breakOn);
         QVERIFY((uart.LineControl() & 0x80) == 0);  // the latch is closed again
         QCOMPARE(uart.TransmittedBytes(), 0u);      // the latch writes never leaked into data

@@ -43,10 +43,14 @@ std::uint16_t DivisorForRate(double rate) {
     return static_cast<std::uint16_t>(quotient);
 }
 
+double RateOfDivisor(std::uint16_t divisor) {
+    return divisor != 0 ? kDivisorBase / divisor : 0.0;
+}
+
 RateReport ReportRate(double rate) {
     RateReport report{rate, DivisorForRate(rate), 0.0, 0.0};
     if (report.divisor != 0) {
-        report.produced = kDivisorBase / report.divisor;
+        report.produced = RateOfDivisor(report.divisor);
         report.errorPercent = (report.produced - rate) / rate * 100.0;
     }
     return report;

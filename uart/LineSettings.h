@@ -40,6 +40,10 @@ std::uint8_t FramingByte(const LineSettingsData& settings);
 // kDivisorBase, infinity, a negative rate and NaN give 0, which produces no defined rate.
 std::uint16_t DivisorForRate(double rate);
 
+// The rate a divisor produces: kDivisorBase / divisor, and 0 for divisor 0, which produces no
+// defined rate.
+double RateOfDivisor(std::uint16_t divisor);
+
 // What a rate gives on the UART: the divisor it programs, the rate that divisor produces and the
 // error against the rate asked for. Divisor 0 produces no defined rate: `produced` and
 // `errorPercent` are then 0.

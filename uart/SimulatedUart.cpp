@@ -2,6 +2,7 @@
 #include "uart/SimulatedUart.h"
 
 #include "uart/CLocale.h"
+#include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
 namespace uart {
@@ -49,7 +50,7 @@ UartView SimulatedUart::View() const {
     const std::uint8_t mcr = image_.ModemControl();
     UartView view{};
     view.divisor = image_.Divisor();
-    view.rate = view.divisor != 0 ? kDivisorBase / view.divisor : 0.0;
+    view.rate = RateOfDivisor(view.divisor);
     view.framing = Framing::FromLineControl(lcr);
     view.breakOn = (lcr & kLcrBreak) != 0;
     view.dtr = (mcr & kMcrDtr) != 0;
