@@ -83,6 +83,9 @@ class BaudotBridge : public QObject {
             << "ita2" << 2 << QByteArray("A*B") << QByteArray("03 1B19 1F19") << 1;
         QTest::newRow("a UTF-8 character is one ?")
             << "ita2" << 2 << QByteArray("\xC3\xA9") << QByteArray("1B19") << 1;
+        QTest::newRow("a continuation byte without its lead byte is one ? too")
+            << "ita2" << 2 << QByteArray("\xC3\xA9\xA9\x41\x80") << QByteArray("1B19 19 1F03 1B19")
+            << 3;
         QTest::newRow("ITA2 rings on figures J")
             << "ita2" << 2 << QByteArray("\a") << QByteArray("1B0B") << 0;
         QTest::newRow("US-TTY rings on figures S")
