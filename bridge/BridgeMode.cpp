@@ -189,9 +189,13 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     const Ending ending = RunPump(setup, counts);
     if (ending == Ending::PortGone)
         std::fprintf(err, "quorlix: %s went away (unplugged?): the bridge ends\n", device);
-    std::fprintf(out, "bridge: %zu characters sent, %zu received, %zu not printable\n", counts.sent,
-                 counts.received, counts.unprintable);
-    return ending == Ending::PortGone ? 1 : 0;
+    if (ending == Ending::TerminalGone)
+        std::fprintf(err, "quorlix: the pseudo-terminal %s failed: the bridge ends\n",
+                     pty->Path().c_str());
+    std::fprintf(out,
+                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away\n",
+                 counts.sent, counts.received, counts.unprintable, counts.thrownAway);
+    return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
 }
 
 }  // namespace bridge

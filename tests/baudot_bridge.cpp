@@ -7,9 +7,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "MainRunner.h"
 #include "bridge/Baudot.h"
@@ -54,6 +56,20 @@ struct PortStandIn {
             close(teleprinter);
     }
     int teleprinter, port;
+};
+
+// A time limit for whatever waits on the bridge: one that hangs ends the test program with a
+// message instead of hanging CTest.
+struct TimeLimit {
+    explicit TimeLimit(unsigned seconds) {
+        std::signal(SIGALRM, [](int) {
+            constexpr char kSaid[] = "FAIL!  : the bridge did not end within its time limit\n";
+            [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
+            _exit(1);
+        });
+        alarm(seconds);
+    }
+    ~TimeLimit() { alarm(0); }
 };
 
 }  // namespace
@@ -183,6 +199,7 @@ class BaudotBridge : public QObject {
         setup.stop = stopPipe[0];
         bridge::Counts counts;
         bridge::Ending ended{};
+        const TimeLimit limit(10);
         std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
 
         QCOMPARE(write(terminal, typed.data(), typed.size()), ssize_t(typed.size()));
@@ -202,8 +219,81 @@ class BaudotBridge : public QObject {
         loop.join();
         QCOMPARE(int(ended), ending);
         QCOMPARE(counts.sent, std::size_t(typed.size()));
+        QCOMPARE(counts.thrownAway, std::size_t(0));
         QCOMPARE(counts.received, std::size_t(printed.size()));
         close(terminal);
+        close(stopPipe[0]);
+        close(stopPipe[1]);
+    }
+
+    // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
+    // left counts as sent and what it still held as thrown away; Ctrl+C also flushes the port,
+    // which the stand-in in packet mode reports.
+    void endingCountsOnlyWhatLeft_data() {
+        QTest::addColumn<int>("stop");  // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<bool>("flushed");
+        QTest::newRow("Ctrl+C flushes the port")
+            << SIGINT << int(bridge::Ending::Interrupted) << true;
+        QTest::newRow("SIGTERM leaves the port what it has")
+            << SIGTERM << int(bridge::Ending::Terminated) << false;
+        QTest::newRow("a terminal side that hangs up ends the bridge")
+            << 0 << int(bridge::Ending::TerminalGone) << false;
+    }
+    void endingCountsOnlyWhatLeft() {
+        QFETCH(int, stop);
+        QFETCH(int, ending);
+        QFETCH(bool, flushed);
+        PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
+        int on = 1;
+        QVERIFY(ioctl(port.teleprinter, TIOCPKT, &on) == 0);
+        fcntl(terminal.teleprinter, F_SETFL, O_NONBLOCK);
+        int stopPipe[2];
+        QVERIFY(pipe(stopPipe) == 0);
+        bridge::PumpSetup setup;
+        setup.port = port.port;
+        setup.terminal = terminal.teleprinter;
+        setup.stop = stopPipe[0];
+        bridge::Counts counts;
+        bridge::Ending ended{};
+        const TimeLimit limit(20);
+        std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
+
+        // R after R, one code each, until neither side takes more.
+        const QByteArray text(4096, 'R');
+        std::size_t typed = 0;
+        for (pollfd room{terminal.port, POLLOUT, 0}; typed < 1 << 24 && poll(&room, 1, 300) > 0;)
+            typed +=
+                std::size_t(std::max(write(terminal.port, text.data(), text.size()), ssize_t(0)));
+        const auto signal = static_cast<unsigned char>(stop);
+        if (stop != 0)
+            QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
+        else
+            close(std::exchange(terminal.port, -1));
+        loop.join();
+        // The teleprinter's side: data after a zero byte, or a status byte alone.
+        std::size_t arrived = 0;
+        int status = 0;
+        char packet[4096];
+        for (pollfd more{port.teleprinter, POLLIN, 0}; poll(&more, 1, 300) > 0;) {
+            const ssize_t size = read(port.teleprinter, packet, sizeof packet);
+            if (size <= 0)
+                break;
+            if (packet[0] == TIOCPKT_DATA)
+                arrived += std::size_t(size - 1);
+            else
+                status |= packet[0];
+        }
+        QCOMPARE(int(ended), ending);
+        QCOMPARE((status & TIOCPKT_FLUSHWRITE) != 0, flushed);
+        QVERIFY(counts.thrownAway > 0);
+        QVERIFY(counts.sent + counts.thrownAway <= typed);
+        // A pty's flush also drops what it held for the far side, which its TIOCOUTQ (always 0)
+        // does not show: only there may fewer codes arrive than were counted.
+        if (flushed)
+            QVERIFY(arrived <= counts.sent);
+        else
+            QCOMPARE(counts.sent, arrived);
         close(stopPipe[0]);
         close(stopPipe[1]);
     }
@@ -230,6 +320,7 @@ class BaudotBridge : public QObject {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, says);
+        const TimeLimit limit(10);
         const ProgramRun run = RunProgram(arguments);
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(says), qPrintable(run.err));
