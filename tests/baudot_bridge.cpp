@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <csignal>
@@ -315,11 +317,29 @@ class BaudotBridge : public QObject {
             << "from 0 to 16";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
+        // Only a link to a pseudo-terminal, or to nothing, may be replaced.
+        QTest::newRow("--link at a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/file"} << 1
+            << "file is a file, not a link to a pseudo-terminal: it is left as it is";
+        QTest::newRow("--link at a folder")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/folder"} << 1
+            << "folder is a directory, not a link";
+        QTest::newRow("--link at a link to a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/elsewhere"} << 1
+            << "elsewhere is a link to file, not to a pseudo-terminal";
     }
     void bridgeThatCannotStart() {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, says);
+        // A serial port that opens (a pty stands in), and what --link may not replace.
+        const PortStandIn port;
+        const QTemporaryDir dir;
+        QFile(dir.filePath("file")).open(QIODevice::WriteOnly);
+        QDir(dir.path()).mkdir("folder");
+        QFile::link("file", dir.filePath("elsewhere"));
+        for (QString& argument : arguments)
+            argument.replace("{dir}", dir.path()).replace("{port}", ptsname(port.teleprinter));
         const TimeLimit limit(10);
         const ProgramRun run = RunProgram(arguments);
         QCOMPARE(run.status, status);
