@@ -6,8 +6,20 @@
 namespace bridge {
 namespace {
 
-constexpr unsigned char kAsciiEnd = 0x80;          // bytes from here on are not ASCII
-constexpr unsigned char kUtf8Continuation = 0xC0;  // 10xxxxxx: inside a UTF-8 sequence
+// UTF-8: from kAsciiEnd up to kLead2 the continuation bytes (10xxxxxx), then the lead bytes of
+// two-, three- and four-byte characters; from kNoLead on, bytes that start nothing.
+constexpr unsigned char kAsciiEnd = 0x80;
+constexpr unsigned char kLead2 = 0xC0;
+constexpr unsigned char kLead3 = 0xE0;
+constexpr unsigned char kLead4 = 0xF0;
+constexpr unsigned char kNoLead = 0xF8;
+
+// How many continuation bytes the UTF-8 lead byte `byte` announces.
+int Continuations(unsigned char byte) {
+    if (byte < kLead2 || byte >= kNoLead)
+        return 0;
+    return byte >= kLead4 ? 3 : byte >= kLead3 ? 2 : 1;
+}
 
 // The code that prints `c` in `row`, or -1.
 int Find(const std::array<char, kCodeCount>& row, char c) {
@@ -42,8 +54,12 @@ bool Encoder::Send(char c, std::vector<Code>& codes) {
 }
 
 void Encoder::Put(unsigned char byte, std::vector<Code>& codes) {
-    if (byte >= kAsciiEnd && byte < kUtf8Continuation)
+    const bool continuation = byte >= kAsciiEnd && byte < kLead2;
+    if (continuation && continuations_ > 0) {
+        --continuations_;
         return;  // the rest of a character already counted
+    }
+    continuations_ = continuation ? 0 : Continuations(byte);  // a stray one is a character
     ++characters_;
     if (byte == '\0') {
         codes.push_back(kBlank);

@@ -17,8 +17,9 @@ enum class Shift { Letters, Figures };
 // ASCII to codes. Letters go upper-case; a LTRS or FIGS goes out only when the row changes (a
 // space, CR and LF are in both rows and change nothing); after CR, `crFill` fill codes, which
 // leave the machine in letters. A character the code set cannot print goes as the figures
-// row's "?" where it has one, and is counted; a UTF-8 sequence counts as one character. NUL
-// goes as the blank code. The machine is taken to start in letters.
+// row's "?" where it has one, and is counted; a UTF-8 sequence counts as one character, and so
+// does a continuation byte that no lead byte announced. NUL goes as the blank code. The machine
+// is taken to start in letters.
 class Encoder {
   public:
     Encoder(const CodeSet& codeSet, int crFill) : set_(codeSet), crFill_(crFill) {}
@@ -37,6 +38,7 @@ class Encoder {
     const CodeSet& set_;
     int crFill_;
     Shift shift_ = Shift::Letters;
+    int continuations_ = 0;  // bytes still due to the UTF-8 character already sent
     std::size_t characters_ = 0;
     std::size_t unprintable_ = 0;
 };

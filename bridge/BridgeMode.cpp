@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "bridge/Pump.h"
 #include "uart/DriverPortIo.h"
@@ -37,6 +38,8 @@ std::string Choices(const Table& table, Name name) {
 }
 
 // A symbolic link to the pseudo-terminal, taken away at the end while it still points there.
+// Only a link to a pseudo-terminal (an earlier run's) or one whose target is gone may be
+// replaced: anything else at the path is someone's and is left as it is.
 class Link {
   public:
     Link() = default;
@@ -51,19 +54,58 @@ class Link {
             unlink(path_.c_str());
     }
 
-    // A link left behind by an earlier run is replaced; anything else at `path` is kept.
+    // Whether the link may go at `path`. `existing`, if given, learns what is there now
+    // (st_mode 0: nothing).
+    static bool Check(const std::string& path, std::string& error,
+                      struct stat* existing = nullptr) {
+        struct stat found {};
+        if (lstat(path.c_str(), &found) != 0)
+            found = {};  // where nothing is, making the link says what is wrong with the path
+        if (existing != nullptr)
+            *existing = found;
+        if (found.st_mode == 0)
+            return true;
+        const char* kind = S_ISDIR(found.st_mode)   ? "a directory"
+                           : S_ISREG(found.st_mode) ? "a file"
+                           : S_ISLNK(found.st_mode) ? nullptr
+                                                    : "not a symbolic link";
+        if (kind != nullptr) {
+            error = path + " is " + kind + ", not a link to a pseudo-terminal: it is left as it is";
+            return false;
+        }
+        char target[PATH_MAX];
+        const ssize_t size = readlink(path.c_str(), target, sizeof target);
+        const std::string pointed(target, size > 0 ? static_cast<std::size_t>(size) : 0);
+        struct stat through {};
+        if (IsPseudoTerminal(pointed) || (stat(path.c_str(), &through) != 0 && errno == ENOENT))
+            return true;
+        error =
+            path + " is a link to " + pointed + ", not to a pseudo-terminal: it is left as it is";
+        return false;
+    }
+
+    // Makes the link, replacing only what Check allows. A link that is replaced is replaced in
+    // one step, by renaming a new one over it, and only while it is still the one checked.
     bool Make(const std::string& path, const std::string& target, std::string& error) {
         struct stat existing {};
-        if (lstat(path.c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode)) {
-                error = path + " exists and is not a symbolic link: it is left as it is";
-                return false;
-            }
-            unlink(path.c_str());
-        }
-        if (symlink(target.c_str(), path.c_str()) != 0) {
+        if (!Check(path, error, &existing))
+            return false;
+        const std::string made =
+            existing.st_mode == 0 ? path : path + ".quorlix-" + std::to_string(getpid());
+        if (symlink(target.c_str(), made.c_str()) != 0) {
             error = "cannot make the link " + path + ": " + std::strerror(errno);
             return false;
+        }
+        if (made != path) {
+            struct stat now {};
+            const bool same = lstat(path.c_str(), &now) == 0 && now.st_dev == existing.st_dev &&
+                              now.st_ino == existing.st_ino;
+            if (!same || rename(made.c_str(), path.c_str()) != 0) {
+                error = "cannot make the link " + path + ": " +
+                        (same ? std::strerror(errno) : "it changed while it was replaced");
+                unlink(made.c_str());
+                return false;
+            }
         }
         path_ = path;
         target_ = target;
@@ -71,6 +113,15 @@ class Link {
     }
 
   private:
+    // "/dev/pts/N", as ptsname gives it.
+    static bool IsPseudoTerminal(std::string_view target) {
+        constexpr std::string_view kFolder = "/dev/pts/";
+        if (target.substr(0, kFolder.size()) != kFolder)
+            return false;
+        const std::string_view name = target.substr(kFolder.size());
+        return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos;
+    }
+
     std::string path_, target_;
 };
 
@@ -129,6 +180,12 @@ bool ReadSettings(const app::Options& options, Settings& settings, std::string& 
 int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
         const std::string& openNotice, std::FILE* out, std::FILE* err) {
     const char* device = settings.device.c_str();
+    std::string error;
+    // Refused before the port is touched; the link itself comes once the pseudo-terminal does.
+    if (!settings.link.empty() && !Link::Check(settings.link, error)) {
+        std::fprintf(err, "quorlix: %s\n", error.c_str());
+        return 1;
+    }
     const int fd = port->Descriptor();
     uart::SerialDriver& driver = *port;  // the backend below owns it from here on
     termios2 termios{};
@@ -152,7 +209,6 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     if (app::RunScripted(settings.line, used, kBase, out, err) != 0)
         return 1;
 
-    std::string error;
     const auto pty = PseudoTerminal::Open(error);
     Link link;
     if (!pty || (!settings.link.empty() && !link.Make(settings.link, pty->Path(), error))) {
@@ -189,9 +245,13 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     const Ending ending = RunPump(setup, counts);
     if (ending == Ending::PortGone)
         std::fprintf(err, "quorlix: %s went away (unplugged?): the bridge ends\n", device);
-    std::fprintf(out, "bridge: %zu characters sent, %zu received, %zu not printable\n", counts.sent,
-                 counts.received, counts.unprintable);
-    return ending == Ending::PortGone ? 1 : 0;
+    if (ending == Ending::TerminalGone)
+        std::fprintf(err, "quorlix: the pseudo-terminal %s failed: the bridge ends\n",
+                     pty->Path().c_str());
+    std::fprintf(out,
+                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away\n",
+                 counts.sent, counts.received, counts.unprintable, counts.thrownAway);
+    return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
 }
 
 }  // namespace bridge

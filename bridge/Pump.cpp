@@ -7,12 +7,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "bridge/Baudot.h"
@@ -110,11 +112,14 @@ StopSignals::~StopSignals() {
 namespace {
 
 constexpr std::size_t kChunk = 256;  // bytes taken from either side at a time
+// Codes whose characters are remembered: far more than any serial driver queues.
+constexpr std::size_t kRemembered = 1 << 16;
 
 // Bytes that a descriptor has not taken yet.
 class Pending {
   public:
     bool Empty() const { return done_ == bytes_.size(); }
+    std::size_t Size() const { return bytes_.size() - done_; }
     void Add(const char* data, std::size_t size) { bytes_.append(data, size); }
     void Clear() {
         bytes_.clear();
@@ -140,20 +145,65 @@ class Pending {
     std::size_t done_ = 0;
 };
 
+// How many codes each of the last characters took, so that codes which never left can be
+// counted back as characters.
+class RecentCharacters {
+  public:
+    void Add(std::size_t codes) {
+        sizes_.push_back(codes);
+        total_ += codes;
+        while (total_ - sizes_.front() >= kRemembered) {
+            total_ -= sizes_.front();
+            sizes_.pop_front();
+        }
+    }
+    // The characters that the last `codes` codes belong to, wholly or in part.
+    std::size_t In(std::size_t codes) const {
+        std::size_t characters = 0;
+        for (auto size = sizes_.rbegin(); size != sizes_.rend() && codes > 0; ++size) {
+            codes -= std::min(codes, *size);
+            ++characters;
+        }
+        return characters;
+    }
+
+  private:
+    std::deque<std::size_t> sizes_;
+    std::size_t total_ = 0;
+};
+
+// Codes written to `port` that its driver still holds.
+std::size_t Queued(int port) {
+    int queued = 0;
+    return ioctl(port, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<std::size_t>(queued) : 0;
+}
+
 }  // namespace
 
 Ending RunPump(const PumpSetup& setup, Counts& counts) {
     Encoder encoder(*setup.codeSet, setup.crFill);
     Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
-    const auto finish = [&](Ending ending) {
-        counts.sent += encoder.Characters();
+    Pending toPort, toTerminal;
+    RecentCharacters recent;
+    // Ends the loop; `unsent` codes (those the driver still holds, when they are flushed) and
+    // the ones still here never leave, nor do the characters they belong to.
+    const auto finish = [&](Ending ending, std::size_t unsent = 0) {
+        const std::size_t thrownAway = recent.In(unsent + toPort.Size());
+        counts.sent += encoder.Characters() - thrownAway;
+        counts.thrownAway += thrownAway;
         counts.received += decoder.Characters();
         counts.unprintable += encoder.Unprintable() + decoder.Unprintable();
         return ending;
     };
-    const bool pattern = !setup.pattern.empty();
-    Pending toPort, toTerminal;
     std::vector<Code> codes;
+    const auto encode = [&](unsigned char byte) {
+        const std::size_t before = codes.size();
+        const std::size_t characters = encoder.Characters();
+        encoder.Put(byte, codes);
+        if (encoder.Characters() != characters)
+            recent.Add(codes.size() - before);
+    };
+    const bool pattern = !setup.pattern.empty();
     std::string text;
     enum { kStop, kPort, kTerminal, kEnds };
     for (;;) {
@@ -175,15 +225,19 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         if (ends[kStop].revents != 0) {
             unsigned char signal = 0;
             if (::read(setup.stop, &signal, 1) == 1 && signal == SIGINT) {
-                // Minutes of text may wait in the driver at six characters a second.
-                toPort.Clear();
+                // Minutes of text may wait in the driver at six characters a second. What it
+                // holds is asked first: that much is what the flush throws away.
+                const std::size_t queued = Queued(setup.port);
                 ioctl(setup.port, TCFLSH, TCOFLUSH);
-                return finish(Ending::Interrupted);
+                return finish(Ending::Interrupted, queued);
             }
             return finish(Ending::Terminated);
         }
         if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
             return finish(Ending::PortGone);
+        // Reported whatever was asked for, and again on every poll: without this it would spin.
+        if (ends[kTerminal].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return finish(Ending::TerminalGone);
         if (ends[kPort].revents & POLLIN) {
             Code received[kChunk];
             const ssize_t size = ::read(setup.port, received, sizeof received);
@@ -197,14 +251,17 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         if (ends[kTerminal].revents & POLLIN) {
             unsigned char typed[kChunk];
             const ssize_t size = ::read(setup.terminal, typed, sizeof typed);
+            if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
+                return finish(Ending::TerminalGone);
             codes.clear();
             for (ssize_t i = 0; i < size; ++i)
-                encoder.Put(typed[i], codes);
+                encode(typed[i]);
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
         if (pattern && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
             codes.clear();
-            encoder.Put(setup.pattern, codes);
+            for (const char c : setup.pattern)
+                encode(static_cast<unsigned char>(c));
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
         if (toPort.WriteTo(setup.port) != 0)

@@ -58,9 +58,11 @@ class StopSignals {
 };
 
 struct Counts {
-    std::size_t sent = 0;         // characters taken from the terminal (or the test pattern)
+    std::size_t sent = 0;         // characters from the terminal (or the pattern) that left
     std::size_t received = 0;     // characters given to the terminal
     std::size_t unprintable = 0;  // of both, those the other side has no character for
+    std::size_t thrownAway = 0;   // characters taken but not sent: held here at the end, or
+                                  // waiting in the driver when SIGINT flushed it
 };
 
 struct PumpSetup {
@@ -74,13 +76,17 @@ struct PumpSetup {
 };
 
 enum class Ending {
-    Interrupted,  // SIGINT: what the port had not sent yet was thrown away
-    Terminated,   // SIGTERM or SIGHUP
-    PortGone,     // the port hung up or failed
+    Interrupted,   // SIGINT: what the port had not sent yet was thrown away
+    Terminated,    // SIGTERM or SIGHUP
+    PortGone,      // the port hung up or failed
+    TerminalGone,  // the pseudo-terminal hung up or failed: no terminal program can reach it
 };
 
 // Moves text from the terminal (or the pattern) to the port as codes and codes from the port to
-// the terminal as text until a signal comes or the port goes away, adding to `counts`.
+// the terminal as text until a signal comes or either side goes away, adding to `counts`. A
+// character counts as sent once all of its codes have left the driver (or, after SIGTERM, are
+// left to it); terminal programs that open and close the pseudo-terminal end nothing, since
+// PseudoTerminal keeps its other side open.
 Ending RunPump(const PumpSetup& setup, Counts& counts);
 
 }  // namespace bridge

@@ -6,10 +6,14 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 #include "MainRunner.h"
 #include "bridge/Baudot.h"
@@ -56,6 +60,20 @@ struct PortStandIn {
     int teleprinter, port;
 };
 
+// A time limit for whatever waits on the bridge: one that hangs ends the test program with a
+// message instead of hanging CTest.
+struct TimeLimit {
+    explicit TimeLimit(unsigned seconds) {
+        std::signal(SIGALRM, [](int) {
+            constexpr char kSaid[] = "FAIL!  : the bridge did not end within its time limit\n";
+            [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
+            _exit(1);
+        });
+        alarm(seconds);
+    }
+    ~TimeLimit() { alarm(0); }
+};
+
 }  // namespace
 
 class BaudotBridge : public QObject {
@@ -83,6 +101,9 @@ class BaudotBridge : public QObject {
             << "ita2" << 2 << QByteArray("A*B") << QByteArray("03 1B19 1F19") << 1;
         QTest::newRow("a UTF-8 character is one ?")
             << "ita2" << 2 << QByteArray("\xC3\xA9") << QByteArray("1B19") << 1;
+        QTest::newRow("a continuation byte without its lead byte is one ? too")
+            << "ita2" << 2 << QByteArray("\xC3\xA9\xA9\x41\x80") << QByteArray("1B19 19 1F03 1B19")
+            << 3;
         QTest::newRow("ITA2 rings on figures J")
             << "ita2" << 2 << QByteArray("\a") << QByteArray("1B0B") << 0;
         QTest::newRow("US-TTY rings on figures S")
@@ -180,6 +201,7 @@ class BaudotBridge : public QObject {
         setup.stop = stopPipe[0];
         bridge::Counts counts;
         bridge::Ending ended{};
+        const TimeLimit limit(10);
         std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
 
         QCOMPARE(write(terminal, typed.data(), typed.size()), ssize_t(typed.size()));
@@ -199,8 +221,81 @@ class BaudotBridge : public QObject {
         loop.join();
         QCOMPARE(int(ended), ending);
         QCOMPARE(counts.sent, std::size_t(typed.size()));
+        QCOMPARE(counts.thrownAway, std::size_t(0));
         QCOMPARE(counts.received, std::size_t(printed.size()));
         close(terminal);
+        close(stopPipe[0]);
+        close(stopPipe[1]);
+    }
+
+    // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
+    // left counts as sent and what it still held as thrown away; Ctrl+C also flushes the port,
+    // which the stand-in in packet mode reports.
+    void endingCountsOnlyWhatLeft_data() {
+        QTest::addColumn<int>("stop");  // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("ending");
+        QTest::addColumn<bool>("flushed");
+        QTest::newRow("Ctrl+C flushes the port")
+            << SIGINT << int(bridge::Ending::Interrupted) << true;
+        QTest::newRow("SIGTERM leaves the port what it has")
+            << SIGTERM << int(bridge::Ending::Terminated) << false;
+        QTest::newRow("a terminal side that hangs up ends the bridge")
+            << 0 << int(bridge::Ending::TerminalGone) << false;
+    }
+    void endingCountsOnlyWhatLeft() {
+        QFETCH(int, stop);
+        QFETCH(int, ending);
+        QFETCH(bool, flushed);
+        PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
+        int on = 1;
+        QVERIFY(ioctl(port.teleprinter, TIOCPKT, &on) == 0);
+        fcntl(terminal.teleprinter, F_SETFL, O_NONBLOCK);
+        int stopPipe[2];
+        QVERIFY(pipe(stopPipe) == 0);
+        bridge::PumpSetup setup;
+        setup.port = port.port;
+        setup.terminal = terminal.teleprinter;
+        setup.stop = stopPipe[0];
+        bridge::Counts counts;
+        bridge::Ending ended{};
+        const TimeLimit limit(20);
+        std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
+
+        // R after R, one code each, until neither side takes more.
+        const QByteArray text(4096, 'R');
+        std::size_t typed = 0;
+        for (pollfd room{terminal.port, POLLOUT, 0}; typed < 1 << 24 && poll(&room, 1, 300) > 0;)
+            typed +=
+                std::size_t(std::max(write(terminal.port, text.data(), text.size()), ssize_t(0)));
+        const auto signal = static_cast<unsigned char>(stop);
+        if (stop != 0)
+            QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
+        else
+            close(std::exchange(terminal.port, -1));
+        loop.join();
+        // The teleprinter's side: data after a zero byte, or a status byte alone.
+        std::size_t arrived = 0;
+        int status = 0;
+        char packet[4096];
+        for (pollfd more{port.teleprinter, POLLIN, 0}; poll(&more, 1, 300) > 0;) {
+            const ssize_t size = read(port.teleprinter, packet, sizeof packet);
+            if (size <= 0)
+                break;
+            if (packet[0] == TIOCPKT_DATA)
+                arrived += std::size_t(size - 1);
+            else
+                status |= packet[0];
+        }
+        QCOMPARE(int(ended), ending);
+        QCOMPARE((status & TIOCPKT_FLUSHWRITE) != 0, flushed);
+        QVERIFY(counts.thrownAway > 0);
+        QVERIFY(counts.sent + counts.thrownAway <= typed);
+        // A pty's flush also drops what it held for the far side, which its TIOCOUTQ (always 0)
+        // does not show: only there may fewer codes arrive than were counted.
+        if (flushed)
+            QVERIFY(arrived <= counts.sent);
+        else
+            QCOMPARE(counts.sent, arrived);
         close(stopPipe[0]);
         close(stopPipe[1]);
     }
@@ -222,11 +317,30 @@ class BaudotBridge : public QObject {
             << "from 0 to 16";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
+        // Only a link to a pseudo-terminal, or to nothing, may be replaced.
+        QTest::newRow("--link at a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/file"} << 1
+            << "file is a file, not a link to a pseudo-terminal: it is left as it is";
+        QTest::newRow("--link at a folder")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/folder"} << 1
+            << "folder is a directory, not a link";
+        QTest::newRow("--link at a link to a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/elsewhere"} << 1
+            << "elsewhere is a link to file, not to a pseudo-terminal";
     }
     void bridgeThatCannotStart() {
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, says);
+        // A serial port that opens (a pty stands in), and what --link may not replace.
+        const PortStandIn port;
+        const QTemporaryDir dir;
+        QFile(dir.filePath("file")).open(QIODevice::WriteOnly);
+        QDir(dir.path()).mkdir("folder");
+        QFile::link("file", dir.filePath("elsewhere"));
+        for (QString& argument : arguments)
+            argument.replace("{dir}", dir.path()).replace("{port}", ptsname(port.teleprinter));
+        const TimeLimit limit(10);
         const ProgramRun run = RunProgram(arguments);
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(says), qPrintable(run.err));
