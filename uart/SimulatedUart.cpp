@@ -2,6 +2,7 @@
 #include "uart/SimulatedUart.h"
 
 #include "uart/CLocale.h"
+#include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
 namespace uart {
@@ -42,6 +43,30 @@ std::uint8_t SimulatedUart::ModemStatus() const {
     if (mcr & kMcrOut2)
         msr |= kMsrDcd;
     return msr;
+}
+
+std::optional<LineState> SimulatedUart::ReadLineState(std::int32_t) {
+    const UartView view = View();
+    LineState state;
+    state.lineControl = image_.LineControl();
+    state.modemControl = image_.ModemControl();
+    if (view.divisor != 0)
+        state.rate = view.rate;
+    return state;
+}
+
+void SimulatedUart::DriverSetsLine(double rate, const Framing& framing) {
+    const std::uint16_t divisor = DivisorForRate(rate);
+    image_.Store(Reg::LineControl, kLcrDlab);
+    image_.Store(image_.Decode(static_cast<std::uint16_t>(Base() + kDivisorLow)),
+                 static_cast<std::uint8_t>(divisor & 0xFF));
+    image_.Store(image_.Decode(static_cast<std::uint16_t>(Base() + kDivisorHigh)),
+                 static_cast<std::uint8_t>(divisor >> 8));
+    image_.Store(Reg::LineControl, framing.LineControl());
+}
+
+void SimulatedUart::DriverSetsModemControl(std::uint8_t modemControl) {
+    image_.Store(Reg::ModemControl, modemControl);
 }
 
 UartView SimulatedUart::View() const {
