@@ -150,7 +150,7 @@ int Main(int argc, char** argv, const Environment& environment) {
         std::fputs(kNoDisplayMessage, err);
         return 1;
     } else {
-        status = RunPanel(program, options.toolkit, options.screenshot);
+        status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
     }
     ReportSimulated(*backend, out);
     return status;
