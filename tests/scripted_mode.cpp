@@ -262,15 +262,17 @@ class ScriptedMode : public QObject {
             line);
     }
 
-    // A terminal program's driver that keeps 8N1 in the line control register: every look finds
-    // it and sets the line again, until SIGTERM ends the hold with status 0 and its summary.
+    // The 8250 driver's own 5N1.5 after the terminal program's stty, which may have changed the
+    // divisor behind the latch: the same framing, with the even-parity select bit the driver
+    // always sets. Every look finds it and sets the line again, until SIGTERM ends the hold
+    // with status 0 and its summary.
     void holdReappliesUntilASignal() {
         app::ApplyRequest request;
         std::string error;
         QVERIFY(app::ParseApply("45.45,5N1.5", request, error));
         request.hold = true;
         uart::RecordingPortIo io;
-        io.SetReadValue(0x2FB, 0x03);
+        io.SetReadValue(0x2FB, 0x14);
         io.SetReadValue(0x2FC, 0x08);
         const uart::ScopedPortIo installed(io);
         std::thread terminate([] {
@@ -288,18 +290,18 @@ class ScriptedMode : public QObject {
         const QStringList reapplied = said.mid(4, said.size() - 5);
         QVERIFY2(reapplied.size() >= 1 && reapplied.size() <= 3, qPrintable(said.join('\n')));
         static const QRegularExpression stamped(
-            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} re-applied: the driver set 8N1$"));
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} re-applied: the driver set 5N1\\.5$"));
         for (const QString& line : reapplied)
             QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
         QCOMPARE(said.last(),
-                 QStringLiteral("hold ended: re-applied %1\u00D7, last: the driver set 8N1")
+                 QStringLiteral("hold ended: re-applied %1\u00D7, last: the driver set 5N1.5")
                      .arg(reapplied.size()));
         // Each look: two reads; each re-application: the four writes of a rate change.
         const QStringList rate{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
                                "out 0x2FB 0x04"};
         QStringList expected = rate;
         for (qsizetype i = 0; i < reapplied.size(); ++i)
-            expected << "in 0x2FB 0x03"
+            expected << "in 0x2FB 0x14"
                      << "in 0x2FC 0x08" << rate;
         QCOMPARE(Lines(io), expected);
     }

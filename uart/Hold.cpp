@@ -69,7 +69,13 @@ Hold::Look Hold::Check() {
     const Framing framing = Framing::FromLineControl(state->lineControl);
     const bool rateDiffers =
         rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
-    const bool lineDiffers = (framing_ && framing != *framing_) || rateDiffers;
+    // The byte as written, not only the framing it means: Linux's 8250 driver sets the
+    // even-parity select bit in every byte it writes without odd parity, parity on or not, and
+    // this program never does, so the driver's rewrite shows even at the same framing (and so a
+    // divisor it changed behind the latch). A break in progress is not a change.
+    const bool byteDiffers =
+        framing_ && (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
+    const bool lineDiffers = byteDiffers || rateDiffers;
     if (lineDiffers) {
         changes.push_back("set " + (state->rate ? RateText(*state->rate) + " Bd " : "") +
                           framing.Compact());

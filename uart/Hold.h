@@ -34,10 +34,11 @@ class Hold {
         Reapplied,   // something else had changed it: written again
         LookFailed,  // the UART could not be looked at; the backend's notice says why
     };
-    // One look: reads the line state and, where it differs from what is kept, writes the
-    // divisor and framing again (four writes, as for a rate change; one for a framing alone)
-    // and puts DTR and RTS back (read-modify-write). The backend's notice is left for the
-    // caller to take.
+    // One look: reads the line state and, where it differs from what is kept (the line control
+    // byte other than what was written, break aside; the rate where the backend shows it; DTR
+    // or RTS), writes the divisor and framing again (four writes, as for a rate change; one for
+    // a framing alone) and puts DTR and RTS back (read-modify-write). The backend's notice is
+    // left for the caller to take.
     Look Check();
 
     int Reapplied() const { return count_; }
