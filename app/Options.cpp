@@ -250,7 +250,7 @@ std::string UsageText() {
            "  quorlix 1                               the panel on the port at 0x3F8\n"
            "  quorlix --apply 45.45,5N1.5 --dtr on 2  a Baudot line at 0x2F8\n"
            "  quorlix --device /dev/ttyS0 --apply 45.45,5N1.5 --hold\n"
-           "                                          ...kept while the terminal program runs\n"
+           "                                          ...kept through reconnects\n"
            "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
            "  quorlix --bridge --device /dev/ttyS0 --link ~/tty-baudot\n"
            "                                          a teleprinter for any terminal program\n"
