@@ -61,24 +61,30 @@ Hold::Look Hold::Check() {
     const std::optional<LineState> state = io.ReadLineState(base_);
     if (!state)
         return Look::LookFailed;
-    // The latch open: the driver is between its writes. The next look sees where it ended.
-    if ((state->lineControl & kLcrDlab) != 0)
+    // The latch open: the driver is between its writes, and the next look sees where it ended.
+    // Open at two looks in a row, it was left open, and a held line is set again, which closes
+    // it.
+    const bool latchOpen = (state->lineControl & kLcrDlab) != 0;
+    const bool latchLeftOpen = latchOpen && latchSeen_ && framing_;
+    latchSeen_ = latchOpen;
+    if (latchOpen && !latchLeftOpen)
         return Look::Kept;
 
-    std::vector<std::string> changes;
-    const Framing framing = Framing::FromLineControl(state->lineControl);
-    const bool rateDiffers =
-        rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
     // The byte as written, not only the framing it means: Linux's 8250 driver sets the
     // even-parity select bit in every byte it writes without odd parity, parity on or not, and
     // this program never does, so the driver's rewrite shows even at the same framing (and so a
     // divisor it changed behind the latch). A break in progress is not a change.
     const bool byteDiffers =
         framing_ && (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
+    const bool rateDiffers =
+        rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
     const bool lineDiffers = byteDiffers || rateDiffers;
-    if (lineDiffers) {
+    std::vector<std::string> changes;
+    if (latchLeftOpen) {
+        changes.push_back("left the divisor latch open");
+    } else if (lineDiffers) {
         changes.push_back("set " + (state->rate ? RateText(*state->rate) + " Bd " : "") +
-                          framing.Compact());
+                          Framing::FromLineControl(state->lineControl).Compact());
     }
     struct Line {
         const std::optional<bool>& held;

@@ -53,6 +53,7 @@ class Hold {
     std::optional<double> running_;  // the rate the line runs at while kept, where seen
     std::optional<Framing> framing_;
     std::optional<bool> dtr_, rts_;
+    bool latchSeen_ = false;  // the last look found the divisor latch open
     int count_ = 0;
     std::string reason_;
 };
