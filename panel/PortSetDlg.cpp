@@ -235,7 +235,7 @@ QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-void CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
+bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
     uart::PortIo& io = uart::ThePortIo();
     if (programmed)
         rateLine_ = RateStatus(*programmed);
@@ -259,6 +259,7 @@ void CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed
     if (failed)
         palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
     status_->setPalette(palette);
+    return failed;
 }
 
 void CPortSetDlg::RefreshFormatButtons() {
@@ -331,8 +332,15 @@ void CPortSetDlg::OnHold() {
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    if (held_.Check() != uart::Hold::Look::Kept)
-        UpdateStatus(std::nullopt);
+    if (held_.Check() == uart::Hold::Look::Kept)
+        return;
+    // A port that cannot be looked at or set ends the hold, rather than failing at every look.
+    if (UpdateStatus(std::nullopt)) {
+        hold_->setChecked(false);
+        holdTimer_->stop();
+        status_->setText(status_->text() + QLatin1Char('\n') + tr("hold ended"));
+        status_->setToolTip(status_->text());
+    }
 }
 
 void CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {

@@ -91,7 +91,8 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    void UpdateStatus(const std::optional<uart::RateReport>& programmed);
+    // Returns whether the backend said that a change failed.
+    bool UpdateStatus(const std::optional<uart::RateReport>& programmed);
     void OnHoldTimer();
 
     // Bound by DoDataExchange.

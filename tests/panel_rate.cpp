@@ -322,6 +322,11 @@ class PanelRate : public QObject {
         f.Click(IDC_RATE_50_0);
         QVERIFY(f.panel->isVisible());
         QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
+        // Held, the first look that fails ends the hold.
+        f.panel->SetHold(true);
+        QTRY_VERIFY(
+            f.panel->StatusText().endsWith("/dev/ttyUSB0 is gone (unplugged?)\nhold ended"));
+        QVERIFY(!f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked());
     }
 
     // The terminal program's driver sets 300 Bd 8N1 behind the panel's back: while Hold is
