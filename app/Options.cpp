@@ -79,6 +79,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--hold") {
+            options.hold = true;
         } else if (argument == "--screenshot" || argument == "--device" || argument == "--apply" ||
                    argument == "--dtr" || argument == "--rts") {
             if (i + 1 == arguments.size()) {
@@ -140,6 +142,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     } else if (options.simulate && options.device) {
         options.error = "--simulate and --device exclude each other";
     }
+    if (options.error.empty() && options.bridge && options.hold) {
+        options.error =
+            "--bridge keeps its port to itself: --hold goes with --apply, --dtr, --rts or the "
+            "panel";
+    }
     if (options.error.empty() && !options.bridge &&
         (options.code || options.link || options.crFill || options.test || options.noUsos)) {
         options.error = "--code, --link, --cr-fill, --no-usos and --test go with --bridge";
@@ -199,7 +206,7 @@ std::string PortTableLines() {
 
 std::string UsageText() {
     return "Usage: quorlix [--simulate | --device PATH] [--trace] [DIGIT]\n"
-           "       quorlix --apply RATE[,FRAMING] [--dtr on|off] [--rts on|off]\n"
+           "       quorlix --apply RATE[,FRAMING] [--dtr on|off] [--rts on|off] [--hold]\n"
            "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --bridge [RATE[,FRAMING]] --device PATH [--code ita2|ustty]\n"
            "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
@@ -221,6 +228,9 @@ std::string UsageText() {
            "  --apply RATE[,FRAMING]  set the port without the panel and exit; FRAMING is\n"
            "                    data bits, parity N/O/E/M/S and stop bits: 5N1.5, 8E1, 7M2\n"
            "  --dtr on|off, --rts on|off  raise or drop a modem line without the panel\n"
+           "  --hold            keep what was set: look at the port every 100 ms and set it\n"
+           "                    again whenever the terminal program's driver changed it,\n"
+           "                    until Ctrl+C or SIGTERM; with the panel, tick its Hold box\n"
            "  --bridge [RATE[,FRAMING]]  set the port (45.45,5N1.5 if not given) and run a\n"
            "                    Baudot bridge: a terminal program types ASCII into a\n"
            "                    pseudo-terminal, the teleprinter gets five-bit codes, its\n"
@@ -239,6 +249,8 @@ std::string UsageText() {
            "  quorlix --simulate                      try the panel without hardware\n"
            "  quorlix 1                               the panel on the port at 0x3F8\n"
            "  quorlix --apply 45.45,5N1.5 --dtr on 2  a Baudot line at 0x2F8\n"
+           "  quorlix --device /dev/ttyS0 --apply 45.45,5N1.5 --hold\n"
+           "                                          ...kept through reconnects\n"
            "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
            "  quorlix --bridge --device /dev/ttyS0 --link ~/tty-baudot\n"
            "                                          a teleprinter for any terminal program\n"

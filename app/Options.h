@@ -19,6 +19,7 @@ struct Options {
     std::optional<std::string> apply;    // scripted mode: RATE[,FRAMING]
     std::optional<bool> dtr;             // scripted mode
     std::optional<bool> rts;             // scripted mode, or the bridge's line
+    bool hold = false;                   // keep what is set against the terminal's driver
     std::optional<std::string> bridge;   // --bridge [RATE[,FRAMING]]: empty for the default line
     std::optional<std::string> code;     // the bridge's --code ita2|ustty
     std::optional<std::string> link;     // the bridge's --link PATH

@@ -121,6 +121,7 @@ bool HasVisiblePlatform(const std::vector<std::string>& toolkit) {
 
 bool CPortSetApp::InitInstance() {
     panel::CPortSetDlg dialog;
+    dialog.SetHold(hold_);
     if (!screenshotPath_.isEmpty()) {
         // Once the panel is up, keep a picture of it and close it.
         QTimer::singleShot(500, &dialog, [this, &dialog] {
@@ -133,13 +134,13 @@ bool CPortSetApp::InitInstance() {
 }
 
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot) {
+             const std::string& screenshot, bool hold) {
     ToolkitArguments arguments(program, toolkit);
     const auto application = StartToolkit(arguments, false);
     QApplication::setApplicationName(QStringLiteral("quorlix"));
     QApplication::setApplicationVersion(QString::fromLatin1(
         res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));
-    CPortSetApp app(QString::fromStdString(screenshot));
+    CPortSetApp app(QString::fromStdString(screenshot), hold);
     app.InitInstance();
     return 0;
 }

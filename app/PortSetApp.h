@@ -12,21 +12,22 @@ namespace app {
 // Runs the panel modally as the program's only window.
 class CPortSetApp {
   public:
-    explicit CPortSetApp(QString screenshotPath = {})
-        : screenshotPath_(std::move(screenshotPath)) {}
+    explicit CPortSetApp(QString screenshotPath = {}, bool hold = false)
+        : screenshotPath_(std::move(screenshotPath)), hold_(hold) {}
 
     // Builds the panel, runs it until it closes, and returns false: the program then ends.
     bool InitInstance();
 
   private:
     QString screenshotPath_;
+    bool hold_;
 };
 
-// Starts Qt with the program name and the toolkit's options, runs the panel, and returns the
-// exit status, 0. Where the platform cannot start (an X server that does not answer), it says so
-// and ends the process with status 1 instead of Qt's abort.
+// Starts Qt with the program name and the toolkit's options, runs the panel (with its Hold box
+// ticked for `hold`), and returns the exit status, 0. Where the platform cannot start (an X server
+// that does not answer), it says so and ends the process with status 1 instead of Qt's abort.
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot);
+             const std::string& screenshot, bool hold = false);
 
 // Shows `message` in a window of its own, for a program started from a desktop menu, where
 // nobody reads standard error. When the platform cannot start, the process exits with status 1

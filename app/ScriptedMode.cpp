@@ -1,11 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/ScriptedMode.h"
 
+#include <poll.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstring>
+#include <ctime>
 #include <string_view>
 
+#include "bridge/Pump.h"
 #include "uart/CLocale.h"
+#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -102,9 +111,9 @@ std::string RateLine(const uart::RateReport& report, std::optional<double> subst
                          report.divisor, report.produced, report.errorPercent);
 }
 
-// The framing and the rate, in one ProgramUart call. Returns whether it failed.
-bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
-             std::FILE* err) {
+// The framing and the rate, in one ProgramUart call, kept in `hold`. Returns whether it failed.
+bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, uart::Hold& hold,
+             std::FILE* out, std::FILE* err) {
     std::optional<uart::Framing> framing = request.framing;
     if (!framing) {
         // A rate alone keeps the line's framing.
@@ -118,6 +127,7 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, s
     const std::optional<uart::RateReport> report =
         uart::ProgramUart(base, request.rate.value_or(0.0));
     const std::optional<double> substitute = io.TakeSubstituteRate();
+    hold.KeepLine(request.rate.value_or(0.0), *framing, substitute);
     const Outcome outcome = TakeOutcome(io);
     if (!outcome.failed) {
         std::fputs(report ? RateLine(*report, substitute).c_str() : "rate: left as it was\n", out);
@@ -127,15 +137,74 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, s
     return outcome.failed;
 }
 
-// One modem line. Returns whether it failed.
-bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, std::FILE* out,
-             std::FILE* err) {
+// One modem line, kept in `hold`. Returns whether it failed.
+bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, uart::Hold& hold,
+             std::FILE* out, std::FILE* err) {
     uart::SetModemLine(mask, on);
+    hold.KeepModemLine(mask, on);
     const Outcome outcome = TakeOutcome(io);
     if (!outcome.failed)
         std::fprintf(out, "%s %s\n", name, on ? "on" : "off");
     SayNotice(outcome, out, err);
     return outcome.failed;
+}
+
+// "04:12:38.125": the wall-clock time, to the millisecond.
+std::string TimeStamp() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return uart::FormatC("%s.%03ld", text, now.tv_nsec / 1000000);
+}
+
+// Looks at the port every kHoldInterval, asleep in poll() in between, and re-applies what
+// `hold` keeps whenever something else changed it, until SIGINT or SIGTERM (status 0) or until
+// the port can no longer be looked at or set (1).
+int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err) {
+    const bridge::StopSignals signals;
+    if (signals.Fd() < 0) {
+        std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
+        return 1;
+    }
+    using Clock = std::chrono::steady_clock;
+    std::fprintf(out, "hold: looking every %lld ms; Ctrl+C or SIGTERM ends it\n",
+                 static_cast<long long>(uart::kHoldInterval.count()));
+    std::fflush(out);
+    int status = 0;
+    for (Clock::time_point next = Clock::now() + uart::kHoldInterval;;) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+        pollfd stop{signals.Fd(), POLLIN, 0};
+        const int ready = poll(&stop, 1, static_cast<int>(std::max<decltype(wait)>(wait, 0)));
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(err, "quorlix: poll failed: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        if (Clock::now() < next)
+            continue;
+        next = std::max(next + uart::kHoldInterval, Clock::now());
+        const uart::Hold::Look look = hold.Check();
+        if (look == uart::Hold::Look::Kept)
+            continue;
+        const Outcome outcome = TakeOutcome(io);
+        if (look == uart::Hold::Look::Reapplied)
+            std::fprintf(out, "%s re-applied: %s\n", TimeStamp().c_str(),
+                         hold.LastReason().c_str());
+        SayNotice(outcome, out, err);
+        std::fflush(out);
+        if (look == uart::Hold::Look::LookFailed || outcome.failed) {
+            std::fprintf(err, "quorlix: the hold ends\n");
+            status = 1;
+            break;
+        }
+    }
+    std::fprintf(out, "hold ended: %s\n", hold.Summary().c_str());
+    return status;
 }
 
 }  // namespace
@@ -177,14 +246,20 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
                 std::FILE* err) {
     uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
+    uart::Hold hold(base);
     bool failed = false;
     if (request.program)
-        failed |= Program(request, io, base, out, err);
+        failed |= Program(request, io, base, hold, out, err);
     if (request.dtr)
-        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, io, out, err);
+        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, io, hold, out, err);
     if (request.rts)
-        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, io, out, err);
-    return failed ? 1 : 0;
+        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, io, hold, out, err);
+    int status = failed ? 1 : 0;
+    if (!failed && request.hold)
+        status = KeepHeld(hold, io, out, err);
+    if (const std::string note = io.ModemLinesAtExit(); !note.empty())
+        std::fprintf(out, "note: %s%s\n", note.c_str(), request.hold ? "" : "; --hold keeps them");
+    return status;
 }
 
 }  // namespace app

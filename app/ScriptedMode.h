@@ -18,6 +18,7 @@ struct ApplyRequest {
     std::optional<uart::Framing> framing;  // none: the rate alone, in the line's framing
     std::optional<bool> dtr;
     std::optional<bool> rts;
+    bool hold = false;  // then keep it all until SIGINT or SIGTERM
 };
 
 // Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the
@@ -27,7 +28,9 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 
 // Through `io` at `base`: sets the framing codes (for a rate alone, those the line has), makes
 // one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
-// or what went wrong. Returns the exit status.
+// or what went wrong. With `hold`, then keeps what it set, looking at the port every
+// kHoldInterval, and says each re-application with its time, until SIGINT or SIGTERM. Returns
+// the exit status.
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err);
 

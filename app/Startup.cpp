@@ -24,6 +24,11 @@ constexpr char kNoDisplayMessage[] =
     "set).\n"
     "Start it from a desktop session, or on a virtual X server: xvfb-run -a quorlix --simulate\n";
 
+constexpr char kHoldWithoutLineMessage[] =
+    "quorlix: --hold keeps what --apply, --dtr or --rts set, and none was given; without them it "
+    "ticks the panel's Hold box, and there is no display to show the panel on.\n"
+    "Try 'quorlix --help'.\n";
+
 // After a run on the simulated UART, what it ended up with.
 void ReportSimulated(const Backend& backend, std::FILE* out) {
     if (const uart::SimulatedUart* simulated = backend.Simulated()) {
@@ -62,6 +67,7 @@ int Main(int argc, char** argv, const Environment& environment) {
         ParseApply(*options.apply, request, usageError);
     request.dtr = options.dtr;
     request.rts = options.rts;
+    request.hold = options.hold;
     bridge::Settings bridgeSettings;
     if (usageError.empty() && !options.help && options.bridge)
         bridge::ReadSettings(options, bridgeSettings, usageError);
@@ -139,11 +145,14 @@ int Main(int argc, char** argv, const Environment& environment) {
     int status = 0;
     if (IsScripted(options)) {
         status = RunScripted(request, backend->Io(), base, out, err);
+    } else if (!HasPlatform(options.toolkit) && options.hold) {
+        std::fputs(kHoldWithoutLineMessage, err);
+        return 2;
     } else if (!HasPlatform(options.toolkit)) {
         std::fputs(kNoDisplayMessage, err);
         return 1;
     } else {
-        status = RunPanel(program, options.toolkit, options.screenshot);
+        status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
     }
     ReportSimulated(*backend, out);
     return status;

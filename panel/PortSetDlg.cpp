@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QWindow>
 
 #include "about/AboutDlg.h"
@@ -34,8 +35,10 @@ namespace {
 using uart::Framing;
 using uart::LineSettings;
 
-// The status line's height in dialog units: room for three wrapped lines.
-constexpr int kStatusHeight = 26;
+// The panel's own area below the template, in dialog units: the Hold box, then the status
+// line with room for five wrapped lines.
+constexpr res::DialogRect kHoldRect{3, 311, 72, 10};
+constexpr int kStatusHeight = 42;
 
 // clang-format off
 constexpr FramingChoice kFramingChoices[] = {
@@ -147,9 +150,16 @@ CPortSetDlg::CPortSetDlg(QWidget* parent)
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     status_->setFocusPolicy(Qt::NoFocus);
-    const QRect area = Units().ToPixels({3, 311, 72, kStatusHeight});
+    const QRect area = Units().ToPixels({3, 322, 72, kStatusHeight});
     status_->setGeometry(area);
     status_->setAccessibleName(tr("Status"));
+    hold_ = new QCheckBox(tr("&Hold"), this);
+    hold_->setObjectName(QStringLiteral("IDC_HOLD"));
+    hold_->setGeometry(Units().ToPixels(kHoldRect));
+    hold_->setAccessibleName(tr("Hold the settings"));
+    hold_->setToolTip(tr("Set the port again whenever the terminal program's driver changes it"));
+    holdTimer_ = new QTimer(this);
+    holdTimer_->setInterval(uart::kHoldInterval);
     for (const auto& entry : kAccessibleNames) {
         GetDlgItem(entry.id)->setAccessibleName(tr(entry.name));
     }
@@ -185,6 +195,8 @@ void CPortSetDlg::RouteEvents() {
     auto* rts = GetItem<QCheckBox>(res::IDC_RTS);
     connect(dtr, &QAbstractButton::clicked, this, [this, dtr] { OnModemLine(dtr, uart::kMcrDtr); });
     connect(rts, &QAbstractButton::clicked, this, [this, rts] { OnModemLine(rts, uart::kMcrRts); });
+    connect(hold_, &QAbstractButton::clicked, this, &CPortSetDlg::OnHold);
+    connect(holdTimer_, &QTimer::timeout, this, &CPortSetDlg::OnHoldTimer);
     // Every queued event bound for the slider passes the look-ahead first.
     GetDlgItem(res::IDC_RATE_SLIDER)->installEventFilter(this);
 }
@@ -204,6 +216,7 @@ bool CPortSetDlg::OnInitDialog() {
     // The window icon carries both sizes; Qt picks the big and the small one from it.
     setWindowIcon(icon_);
     LineSettings.portBase = uart::SelectPortFromCommandLine(uart::GetProcessCommandLine());
+    held_ = uart::Hold(LineSettings.portBase);
     display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
     RefreshFormatButtons();
     UpdateStatus(std::nullopt);
@@ -213,6 +226,7 @@ bool CPortSetDlg::OnInitDialog() {
 void CPortSetDlg::ApplyLineSettings(double rate) {
     const std::optional<uart::RateReport> programmed =
         uart::ProgramUart(LineSettings.portBase, rate);
+    held_.KeepLine(rate, LineSettings.ToFraming(), uart::ThePortIo().TakeSubstituteRate());
     RefreshFormatButtons();
     UpdateStatus(programmed);
 }
@@ -221,13 +235,19 @@ QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-void CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
+bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
     uart::PortIo& io = uart::ThePortIo();
     if (programmed)
         rateLine_ = RateStatus(*programmed);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
+    if (hold_->isChecked()) {
+        lines << (held_.Empty() ? tr("held \u00B7 nothing set yet")
+                  : held_.Reapplied() == 0
+                      ? tr("held")
+                      : tr("held \u00B7 %1").arg(QString::fromStdString(held_.Summary())));
+    }
     const std::string notice = io.TakeNotice();
     const bool failed = io.TakeFailure();
     if (!notice.empty())
@@ -239,6 +259,7 @@ void CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed
     if (failed)
         palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
     status_->setPalette(palette);
+    return failed;
 }
 
 void CPortSetDlg::RefreshFormatButtons() {
@@ -292,7 +313,34 @@ void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
 
 void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     uart::SetModemLine(mask, box->isChecked());
+    held_.KeepModemLine(mask, box->isChecked());
     UpdateStatus(std::nullopt);
+}
+
+void CPortSetDlg::SetHold(bool on) {
+    hold_->setChecked(on);
+    OnHold();
+}
+
+void CPortSetDlg::OnHold() {
+    if (hold_->isChecked()) {
+        holdTimer_->start();
+    } else {
+        holdTimer_->stop();
+    }
+    UpdateStatus(std::nullopt);
+}
+
+void CPortSetDlg::OnHoldTimer() {
+    if (held_.Check() == uart::Hold::Look::Kept)
+        return;
+    // A port that cannot be looked at or set ends the hold, rather than failing at every look.
+    if (UpdateStatus(std::nullopt)) {
+        hold_->setChecked(false);
+        holdTimer_->stop();
+        status_->setText(status_->text() + QLatin1Char('\n') + tr("hold ended"));
+        status_->setToolTip(status_->text());
+    }
 }
 
 void CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {

@@ -10,6 +10,7 @@
 
 #include "dialog/TemplateDialog.h"
 #include "panel/RatePresets.h"
+#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 
 class QCheckBox;
@@ -17,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
+class QTimer;
 
 namespace dialog {
 class TrackbarSlider;
@@ -70,6 +72,12 @@ class CPortSetDlg : public TemplateDialog {
     void OnStepUp() { StepRate(+kStepPositions); }
     void OnFramingButton(const FramingChoice& choice);
     void OnModemLine(QCheckBox* box, std::uint8_t mask);
+    // The Hold box: while it is ticked the UART is looked at every kHoldInterval, and what the
+    // panel last set (each change the user makes) is set again whenever something else changed
+    // it.
+    void OnHold();
+    // Ticks or clears the Hold box, as a click would.
+    void SetHold(bool on);
 
   protected:
     void DoDataExchange() override;
@@ -83,7 +91,9 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    void UpdateStatus(const std::optional<uart::RateReport>& programmed);
+    // Returns whether the backend said that a change failed.
+    bool UpdateStatus(const std::optional<uart::RateReport>& programmed);
+    void OnHoldTimer();
 
     // Bound by DoDataExchange.
     QRadioButton* stop1_ = nullptr;
@@ -95,6 +105,9 @@ class CPortSetDlg : public TemplateDialog {
     QLineEdit* display_ = nullptr;
     QIcon icon_;
     QLabel* status_ = nullptr;
+    QCheckBox* hold_ = nullptr;
+    QTimer* holdTimer_ = nullptr;
+    uart::Hold held_{0};  // what the panel has set, at the port it announces
     QString rateLine_;
     // The look-ahead's last slider position and its text.
     int shownPosition_ = 0;

@@ -44,6 +44,7 @@ inline constexpr int IDC_RATE_300_0 = 1024;
 inline constexpr int IDC_DTR = 1025;
 inline constexpr int IDC_RTS = 1026;
 inline constexpr int IDC_ABOUT_LIST = 1028;
+inline constexpr int IDC_HOLD = 1029;  // in the panel's own area below its template
 inline constexpr int IDC_RATE_GROUP = 1048;
 
 // Controls without an identifier of their own.

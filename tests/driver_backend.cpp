@@ -52,7 +52,7 @@ class DriverBackend : public QObject {
             << 45.45 << 115200 << "refuses" << 0 << int(BOTHER) << 45
             << "no exact divisor (it refused a custom divisor: Invalid argument): nearest "
                "whole rate 45 Bd set instead";
-        QTest::newRow("custom divisor silently ignored: nearest whole rate")
+        QTest::newRow("custom divisor ignored, its flag taken: nearest whole rate")
             << 74.2 << 115200 << "ignores" << 0 << int(BOTHER) << 74
             << "no exact divisor (it ignored the custom divisor): nearest whole rate 74 Bd set "
                "instead";
@@ -86,6 +86,8 @@ class DriverBackend : public QObject {
         } else {
             QCOMPARE(int(after.c_ospeed), wholeRate);
             QCOMPARE(int(after.c_ispeed), wholeRate);
+            // No custom divisor left behind for the terminal program's next 38400 Bd.
+            QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, 0);
         }
         // Five-bit words, no parity, 1.5 stop bits; nothing else of the terminal's changed.
         QCOMPARE(after.c_cflag & kFraming, tcflag_t(CS5 | CSTOPB));
@@ -151,6 +153,11 @@ class DriverBackend : public QObject {
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
         QVERIFY(f.io.TakeFailure());
+        // The custom divisor went in, the rate that makes it count did not: it is cleared.
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(f.io.TakeFailure());
+        QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, 0);
+        QCOMPARE(f.driver->serial.custom_divisor, 0);
     }
 
     void modemLinesOnlyTheBitThatChanged_data() {
@@ -198,6 +205,16 @@ class DriverBackend : public QObject {
         ProgramUart(0x2F8, 0);
         // Once gone, the driver is not asked again.
         QCOMPARE(f.driver->calls, QStringList{"TCGETS2"});
+
+        // Unplugged between a change and its read-back: the read-back says so.
+        DriverFixture g;
+        g.driver->goneAfterSet = true;
+        ProgramUart(0x2F8, 0);
+        QVERIFY(QString::fromStdString(g.io.TakeNotice()).contains("/dev/ttyS1 is gone"));
+        QVERIFY(g.io.TakeFailure());
+        g.driver->calls.clear();
+        SetModemLine(0x01, true);
+        QVERIFY(g.driver->calls.isEmpty());
     }
 
     void registerImageReadsBack() {
@@ -232,6 +249,15 @@ class DriverBackend : public QObject {
         QVERIFY(!io.TakeFailure());
         ProgramUart(0x2F8, 0);
         QCOMPARE(QString::fromStdString(io.TakeNotice()), QString());  // said once
+
+        // The lines the open raised, which the driver will not drop again.
+        driver->lines = TIOCM_DTR | TIOCM_RTS;
+        driver->dropError = EIO;
+        std::string notice;
+        PutBackOpenedLines(*driver, "/dev/ttyS1", TIOCM_DTR | TIOCM_RTS, &notice);
+        QCOMPARE(QString::fromStdString(notice),
+                 QStringLiteral("opening /dev/ttyS1 raised DTR and RTS, and the driver refused "
+                                "to drop them again (Input/output error)"));
     }
 
     void openErrorsSayWhatToDo_data() {

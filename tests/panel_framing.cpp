@@ -143,12 +143,12 @@ class PanelFraming : public QObject {
     void tabChainFollowsTheTemplate() {
         PanelFixture f;
         QVERIFY(QTest::qWaitForWindowExposed(f.panel.get()));
-        const QList<int> chain{IDC_RATE_SLIDER, IDC_STEP_DOWN, IDC_STEP_UP,
-                               IDC_DTR,         IDC_RTS,       IDC_RATE_DISPLAY};
-        for (int id : chain) {
+        // The template's tab stops in its order, then the Hold box below it.
+        const QStringList chain{"IDC_RATE_SLIDER", "IDC_STEP_DOWN", "IDC_STEP_UP",     "IDC_DTR",
+                                "IDC_RTS",         "IDC_HOLD",      "IDC_RATE_DISPLAY"};
+        for (const QString& name : chain) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget()->objectName(),
-                     f.panel->GetDlgItem(id)->objectName());
+            QCOMPARE(QApplication::focusWidget()->objectName(), name);
         }
         QCOMPARE(f.TakeAccesses(), QStringList{});
     }
@@ -229,12 +229,14 @@ class PanelFraming : public QObject {
         PanelFixture f;
         const dialog::DialogUnits& own = f.panel->Units();
         QVERIFY(own.baseX > 0 && own.baseY > 0);
-        // The template's area, and the status line below it.
+        // The template's area, and the Hold box and the status line below it.
         QCOMPARE(f.panel->width(), own.X(78));
-        const QWidget* status = f.panel->findChild<QWidget*>(QStringLiteral("IDC_STATUS"));
-        QVERIFY(status != nullptr);
-        QVERIFY(status->geometry().top() >= own.Y(311));
-        QVERIFY(f.panel->rect().contains(status->geometry()));
+        for (const char* name : {"IDC_HOLD", "IDC_STATUS"}) {
+            const QWidget* below = f.panel->findChild<QWidget*>(QLatin1String(name));
+            QVERIFY2(below != nullptr, name);
+            QVERIFY(below->geometry().top() >= own.Y(311));
+            QVERIFY(f.panel->rect().contains(below->geometry()));
+        }
         for (const res::ControlTemplate& row : res::kPortSetDialog.controls) {
             const QWidget* widget = f.panel->findChild<QWidget*>(QString::fromLatin1(row.name));
             QVERIFY2(widget != nullptr, row.name);
@@ -243,7 +245,7 @@ class PanelFraming : public QObject {
             }
         }
         QCOMPARE(f.panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(),
-                 29 + 1);
+                 29 + 2);
         // Centred on the screen when it opens.
         const QPoint centre = f.panel->screen()->availableGeometry().center();
         QVERIFY((f.panel->frameGeometry().center() - centre).manhattanLength() <= 2);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rate controls: presets, the step buttons, and the look-ahead that makes the display follow
 // the slider one event behind and programs the rate it shows when a drag ends.
+#include <QCheckBox>
 #include <QLabel>
 #include <QTest>
 
@@ -12,6 +13,7 @@
 #include "panel/RateText.h"
 #include "uart/DriverPortIo.h"
 #include "uart/LineSettings.h"
+#include "uart/SimulatedUart.h"
 
 using namespace res;
 
@@ -320,6 +322,57 @@ class PanelRate : public QObject {
         f.Click(IDC_RATE_50_0);
         QVERIFY(f.panel->isVisible());
         QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
+        // Held, the first look that fails ends the hold.
+        f.panel->SetHold(true);
+        QTRY_VERIFY(
+            f.panel->StatusText().endsWith("/dev/ttyUSB0 is gone (unplugged?)\nhold ended"));
+        QVERIFY(!f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked());
+    }
+
+    // The terminal program's driver sets 300 Bd 8N1 behind the panel's back: while Hold is
+    // ticked the panel sets 45.45 Bd 5N1.5 again, once, and says so; cleared, it leaves it.
+    void holdSetsTheLineAgainWhileTicked_data() {
+        QTest::addColumn<bool>("simulated");
+        QTest::newRow("simulated UART") << true;
+        QTest::newRow("serial driver") << false;
+    }
+    void holdSetsTheLineAgainWhileTicked() {
+        QFETCH(bool, simulated);
+        PanelFixture f;
+        uart::SimulatedUart uart(0x2F8);
+        auto* driver = new FakeSerialDriver;
+        uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
+        const uart::ScopedPortIo installed(simulated ? static_cast<uart::PortIo&>(uart) : io);
+        const auto terminalSets300 = [&] {
+            uart.DriverSetsLine(300, uart::Framing::FromLineControl(0x03));
+            driver->termios.c_cflag =
+                (driver->termios.c_cflag & ~(CBAUD | CSIZE | CSTOPB)) | B300 | CS8;
+            driver->termios.c_ospeed = 300;
+        };
+        const auto held = [&] {
+            return simulated ? uart::Describe(uart.View()).starts_with("2534 (45.46 Bd) 5N1.5")
+                             : (driver->termios.c_cflag & (CBAUD | CSIZE | CSTOPB)) ==
+                                       (B38400 | CS5 | CSTOPB) &&
+                                   driver->serial.custom_divisor == 2534;
+        };
+        QVERIFY(QTest::qWaitForWindowActive(f.panel.get()));
+        auto* hold = f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"));
+        f.Click(IDC_RATE_45_45);
+        QTest::mouseClick(hold, Qt::LeftButton, {}, QPoint(6, hold->height() / 2));
+        QVERIFY(hold->isChecked() && held());
+        terminalSets300();
+        QTRY_VERIFY(held());
+        const QString said = "held · re-applied 1×, last: the driver set 300 Bd 8N1";
+        QVERIFY2(f.panel->StatusText().contains(said), qPrintable(f.panel->StatusText()));
+        QTest::qWait(300);  // three more looks find it as set
+        QVERIFY2(f.panel->StatusText().contains(said), qPrintable(f.panel->StatusText()));
+
+        QTest::keyClick(f.panel.get(), Qt::Key_H, Qt::AltModifier);  // cleared from the keyboard
+        QTRY_VERIFY(!hold->isChecked());
+        QVERIFY(!f.panel->StatusText().contains("held"));
+        terminalSets300();
+        QTest::qWait(300);
+        QVERIFY(!held());
     }
 
     void rateArithmetic_data() {

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
 // statuses it ends with.
+#include <signal.h>
+#include <unistd.h>
+#include <QRegularExpression>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
 #include "FakeSerialDriver.h"
 #include "MainRunner.h"
@@ -173,7 +178,7 @@ class ScriptedMode : public QObject {
     // Over a stand-in for the serial driver: each line is printed once the driver has answered.
     void driverOutcomesAreSaidAfterTheFact_data() {
         QTest::addColumn<QString>("apply");
-        QTest::addColumn<QString>("habit");  // of the driver: refuses (a custom divisor), fails
+        QTest::addColumn<QString>("habit");  // refuses (a custom divisor), fails, held elsewhere
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
@@ -181,6 +186,18 @@ class ScriptedMode : public QObject {
         QTest::newRow("a rate alone keeps the driver's 8N1")
             << "110"
             << "" << 0
+            << "/dev/ttyS1 · driver\n"
+               "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
+               "framing: 8 data bits, no parity, 1 stop bit\n"
+               "note: opening /dev/ttyS1 may have raised DTR and RTS\n"
+               "RTS on\n"
+               "note: the kernel drops DTR and RTS when the last program closes /dev/ttyS1 "
+               "(HUPCL), and no other program was seen holding it open; --hold keeps them\n"
+            << ""
+            << "8N1";
+        QTest::newRow("another program holds the port: DTR and RTS stay, nothing to say")
+            << "110"
+            << "held elsewhere" << 0
             << "/dev/ttyS1 · driver\n"
                "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
                "framing: 8 data bits, no parity, 1 stop bit\n"
@@ -198,11 +215,16 @@ class ScriptedMode : public QObject {
                "refused a custom divisor: Invalid argument): nearest whole rate 45 Bd set "
                "instead\n"
                "RTS on\n"
+               "note: the kernel drops DTR and RTS when the last program closes /dev/ttyS1 "
+               "(HUPCL), and no other program was seen holding it open; --hold keeps them\n"
             << ""
             << "5N1.5";
         QTest::newRow("refused settings: no rate line, only the failure")
             << "45.45,5N1.5"
-            << "fails" << 1 << "/dev/ttyS1 · driver\nRTS on\n"
+            << "fails" << 1
+            << "/dev/ttyS1 · driver\nRTS on\n"
+               "note: the kernel drops DTR and RTS when the last program closes /dev/ttyS1 "
+               "(HUPCL), and no other program was seen holding it open; --hold keeps them\n"
             << "quorlix: opening /dev/ttyS1 may have raised DTR and RTS; the driver refused the "
                "line settings (Invalid argument)\n"
             << "8N1";
@@ -221,6 +243,7 @@ class ScriptedMode : public QObject {
         auto* driver = new FakeSerialDriver;
         driver->refusesCustom = habit == "refuses";
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
+        driver->heldElsewhere = habit == "held elsewhere";
         uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver),
                               "opening /dev/ttyS1 may have raised DTR and RTS");
         const uart::ScopedPortIo installed(io);
@@ -237,6 +260,50 @@ class ScriptedMode : public QObject {
         QCOMPARE(
             QString::fromStdString(uart::Framing::FromTermios(driver->termios.c_cflag).Compact()),
             line);
+    }
+
+    // The 8250 driver's own 5N1.5 after the terminal program's stty, which may have changed the
+    // divisor behind the latch: the same framing, with the even-parity select bit the driver
+    // always sets. Every look finds it and sets the line again, until SIGTERM ends the hold
+    // with status 0 and its summary.
+    void holdReappliesUntilASignal() {
+        app::ApplyRequest request;
+        std::string error;
+        QVERIFY(app::ParseApply("45.45,5N1.5", request, error));
+        request.hold = true;
+        uart::RecordingPortIo io;
+        io.SetReadValue(0x2FB, 0x14);
+        io.SetReadValue(0x2FC, 0x08);
+        const uart::ScopedPortIo installed(io);
+        std::thread terminate([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(350));
+            kill(getpid(), SIGTERM);
+        });
+        int status = -1;
+        const QStringList said = Capture([&](std::FILE* out) {
+                                     status = app::RunScripted(request, io, 0x2F8, out, out);
+                                 }).split('\n', Qt::SkipEmptyParts);
+        terminate.join();
+        QCOMPARE(status, 0);
+        QCOMPARE(said.at(3),
+                 QStringLiteral("hold: looking every 100 ms; Ctrl+C or SIGTERM ends it"));
+        const QStringList reapplied = said.mid(4, said.size() - 5);
+        QVERIFY2(reapplied.size() >= 1 && reapplied.size() <= 3, qPrintable(said.join('\n')));
+        static const QRegularExpression stamped(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} re-applied: the driver set 5N1\\.5$"));
+        for (const QString& line : reapplied)
+            QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
+        QCOMPARE(said.last(),
+                 QStringLiteral("hold ended: re-applied %1\u00D7, last: the driver set 5N1.5")
+                     .arg(reapplied.size()));
+        // Each look: two reads; each re-application: the four writes of a rate change.
+        const QStringList rate{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
+                               "out 0x2FB 0x04"};
+        QStringList expected = rate;
+        for (qsizetype i = 0; i < reapplied.size(); ++i)
+            expected << "in 0x2FB 0x14"
+                     << "in 0x2FC 0x08" << rate;
+        QCOMPARE(Lines(io), expected);
     }
 
     void exitStatuses_data() {
@@ -267,6 +334,9 @@ class ScriptedMode : public QObject {
             << "no such device";
         QTest::newRow("not a serial port")
             << QStringList{"--device", "/dev/null", "--apply", "50"} << 1 << "not a serial port";
+        QTest::newRow("--hold with the bridge, which keeps its port itself")
+            << QStringList{"--bridge", "--device", "/dev/ttyS1", "--hold"} << 2
+            << "--hold goes with --apply, --dtr, --rts or the panel";
         QTest::newRow("works") << QStringList{"--simulate", "--rts", "on"} << 0 << "";
     }
     void exitStatuses() {

@@ -204,30 +204,35 @@ class Startup : public QObject {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("status");
         QTest::newRow("offscreen: no failure window")
             << QStringList{"--device", "/nonexistent/ttyS1"}
-            << QStringList{"QT_QPA_PLATFORM=offscreen"} << "There is no such device";
+            << QStringList{"QT_QPA_PLATFORM=offscreen"} << "There is no such device" << 1;
         QTest::newRow("minimal: no failure window")
             << QStringList{"--device", "/nonexistent/ttyS1", "-platform", "minimal"}
-            << QStringList{} << "There is no such device";
+            << QStringList{} << "There is no such device" << 1;
         QTest::newRow("a display that cannot be opened: the message alone")
             << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{"DISPLAY=:7391"}
-            << "There is no such device";
+            << "There is no such device" << 1;
         QTest::newRow("no display at all: the panel says so")
             << QStringList{"--simulate"} << QStringList{}
-            << "there is no display to show the panel on";
+            << "there is no display to show the panel on" << 1;
         QTest::newRow("a display that cannot be opened: the panel says so")
             << QStringList{"--simulate"} << QStringList{"DISPLAY=:7391"}
-            << "the panel cannot open on this display";
+            << "the panel cannot open on this display" << 1;
+        QTest::newRow("--hold alone and no display: nothing to keep")
+            << QStringList{"--simulate", "--hold"} << QStringList{}
+            << "--hold keeps what --apply, --dtr or --rts set" << 2;
     }
     void failuresNobodyCanSeeEndAtOnce() {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, environment);
         QFETCH(QString, said);
+        QFETCH(int, status);
         const ProcessRun run = RunBinary(arguments, environment);
         QVERIFY2(run.finished, "still running: waiting on a window nobody can see");
         QCOMPARE(run.how, QProcess::NormalExit);  // no abort
-        QCOMPARE(run.status, 1);
+        QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
         QVERIFY2(!run.err.contains("qt.qpa"), qPrintable(run.err));
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 #include "uart/SimulatedUart.h"
@@ -165,6 +166,58 @@ class UartProgramming : public QObject {
         SetModemLine(static_cast<std::uint8_t>(mask), on);
         QCOMPARE(Show(io.Accesses()), Show({InAccess(0x3EC, static_cast<std::uint8_t>(before)),
                                             OutAccess(0x3EC, static_cast<std::uint8_t>(after))}));
+    }
+
+    // Held at 45.45 Bd 5N1.5 with DTR up at 0x2F8, a look (over the I/O ports) finds the line
+    // control and modem control registers as below.
+    void holdPutsBackWhatALookFindsChanged_data() {
+        QTest::addColumn<int>("lcr");
+        QTest::addColumn<int>("mcr");
+        QTest::addColumn<int>("looks");
+        QTest::addColumn<QString>("reason");    // empty: left alone
+        QTest::addColumn<QString>("accesses");  // of the last look
+        const QString look = "in 0x2FB 0x%1, in 0x2FC 0x%2";
+        const QString line = ", out 0x2FB 0x80, out 0x2F9 0x09, out 0x2F8 0xE6, out 0x2FB 0x04";
+        const QString dtr = ", in 0x2FC 0x08, out 0x2FC 0x09";
+        QTest::newRow("as written: two reads, nothing else")
+            << 0x04 << 0x09 << 1 << "" << look.arg("04", "09");
+        QTest::newRow("the 8250 driver's own 5N1.5, even-parity select on: set again")
+            << 0x14 << 0x09 << 1 << "the driver set 5N1.5" << look.arg("14", "09") + line;
+        QTest::newRow("a break in progress is no change")
+            << 0x44 << 0x09 << 1 << "" << look.arg("44", "09");
+        QTest::newRow("the latch open once: the driver between its writes")
+            << 0x84 << 0x09 << 1 << "" << look.arg("84", "09");
+        QTest::newRow("the latch open at two looks: left open, closed by setting the line")
+            << 0x84 << 0x09 << 2 << "the driver left the divisor latch open"
+            << look.arg("84", "09") + line;
+        QTest::newRow("DTR dropped: put back alone")
+            << 0x04 << 0x08 << 1 << "the driver dropped DTR" << look.arg("04", "08") + dtr;
+        QTest::newRow("8N1 and DTR dropped: both put back")
+            << 0x03 << 0x08 << 1 << "the driver set 8N1 and dropped DTR"
+            << look.arg("03", "08") + line + dtr;
+    }
+    void holdPutsBackWhatALookFindsChanged() {
+        QFETCH(int, lcr);
+        QFETCH(int, mcr);
+        QFETCH(int, looks);
+        QFETCH(QString, reason);
+        QFETCH(QString, accesses);
+        LineSettings.portBase = 0x2F8;
+        RecordingPortIo io;
+        io.SetReadValue(0x2FB, static_cast<std::uint8_t>(lcr));
+        io.SetReadValue(0x2FC, static_cast<std::uint8_t>(mcr));
+        const ScopedPortIo installed(io);
+        Hold hold(0x2F8);
+        hold.KeepLine(45.45, LineSettings.ToFraming(), std::nullopt);
+        hold.KeepModemLine(0x01, true);
+        Hold::Look found = Hold::Look::Kept;
+        for (int i = 0; i < looks; ++i) {
+            io.Clear();
+            found = hold.Check();
+        }
+        QCOMPARE(found, reason.isEmpty() ? Hold::Look::Kept : Hold::Look::Reapplied);
+        QCOMPARE(QString::fromStdString(hold.LastReason()), reason);
+        QCOMPARE(Show(io.Accesses()), accesses);
     }
 
     void noBackendMeansNoAccess() {

@@ -44,6 +44,15 @@ bool MeansGone(int error) {
     return error == EIO || error == ENODEV || error == ENXIO;
 }
 
+std::uint8_t ModemControlFrom(int lines) {
+    std::uint8_t mcr = 0;
+    for (const auto& bit : kModemBits) {
+        if (lines & bit.tiocm)
+            mcr |= bit.mcr;
+    }
+    return mcr;
+}
+
 }  // namespace
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
@@ -138,6 +147,7 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
         Say("the driver refused the modem lines (" + Error(error) + ")", true);
         return;
     }
+    modemLinesSet_ |= raise != 0 || drop != 0;
     image_.Store(Reg::ModemControl, value);
 }
 
@@ -187,22 +197,63 @@ std::uint8_t DriverPortIo::ModemLinesFromDriver(Reg reg) {
         }
         return msr;
     }
-    std::uint8_t mcr = 0;
-    for (const auto& bit : kModemBits) {
-        if (lines & bit.tiocm)
-            mcr |= bit.mcr;
-    }
+    const std::uint8_t mcr = ModemControlFrom(lines);
     image_.Store(Reg::ModemControl, mcr);
     return mcr;
 }
 
+std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
+    termios2 termios{};
+    serial_struct serial{};
+    int lines = 0;
+    int error = gone_ ? ENODEV : driver_->GetTermios(termios);
+    // A driver without serial settings (many USB adapters) runs at the termios rate.
+    const bool custom = error == 0 && driver_->GetSerial(serial) == 0 &&
+                        (termios.c_cflag & CBAUD) == B38400 &&
+                        (serial.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST &&
+                        serial.custom_divisor > 0 && serial.baud_base > 0;
+    if (error == 0)
+        error = driver_->GetModemLines(lines);
+    if (error != 0) {
+        CheckGone(error);
+        Say(gone_ ? device_ + " is gone (unplugged?)"
+                  : "could not read the line settings (" + Error(error) + ")",
+            true);
+        return std::nullopt;
+    }
+    LineState state;
+    state.lineControl = Framing::FromTermios(termios.c_cflag).LineControl();
+    state.modemControl = ModemControlFrom(lines);
+    image_.Store(Reg::ModemControl, state.modemControl);
+    if (custom) {
+        state.rate = static_cast<double>(serial.baud_base) / serial.custom_divisor;
+    } else if (termios.c_ospeed != 0) {
+        state.rate = termios.c_ospeed;
+    }
+    return state;
+}
+
+std::string DriverPortIo::ModemLinesAtExit() {
+    termios2 termios{};
+    if (!modemLinesSet_ || gone_ || driver_->GetTermios(termios) != 0 ||
+        (termios.c_cflag & HUPCL) == 0 || driver_->HeldOpenElsewhere())
+        return {};
+    return "the kernel drops DTR and RTS when the last program closes " + device_ +
+           " (HUPCL), and no other program was seen holding it open";
+}
+
 bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
+    customBefore_.reset();
     serial_struct serial{};
     if (const int error = driver_->GetSerial(serial); error != 0) {
         CheckGone(error);
         why = "it has no serial settings: " + Error(error);
         return false;
     }
+    // A custom divisor in force (this program's from before, or another's) is cleared if this
+    // change falls back to a whole rate.
+    if ((serial.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST)
+        customBefore_ = serial;
     if (serial.baud_base <= 0) {
         why = "it reports no base rate";
         return false;
@@ -221,13 +272,33 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
         why = "it refused a custom divisor: " + Error(error);
         return false;
     }
+    customBefore_ = serial;
     serial_struct kept{};
-    if (driver_->GetSerial(kept) != 0 || kept.custom_divisor != custom ||
-        (kept.flags & ASYNC_SPD_MASK) != ASYNC_SPD_CUST) {
+    if (const int error = driver_->GetSerial(kept); error != 0) {
+        CheckGone(error);
+        why = gone_ ? device_ + " is gone" : "it could not be read back: " + Error(error);
+        return false;
+    }
+    if (kept.custom_divisor != custom || (kept.flags & ASYNC_SPD_MASK) != ASYNC_SPD_CUST) {
         why = "it ignored the custom divisor";
         return false;
     }
     return true;
+}
+
+void DriverPortIo::ClearCustomDivisor() {
+    if (!customBefore_ || gone_)
+        return;
+    // Otherwise the terminal program's next 38400 Bd would run at the old custom rate.
+    serial_struct cleared = *customBefore_;
+    cleared.flags &= ~ASYNC_SPD_MASK;
+    cleared.custom_divisor = 0;
+    if (const int error = driver_->SetSerial(cleared); error != 0) {
+        CheckGone(error);
+        Say("the custom divisor could not be cleared (" + Error(error) + ")", true);
+        return;
+    }
+    customBefore_.reset();
 }
 
 void DriverPortIo::ApplyLine(bool divisorChanged) {
@@ -258,6 +329,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
             // A custom divisor takes effect while the termios rate is 38400.
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
         } else {
+            ClearCustomDivisor();
             const auto rate = static_cast<speed_t>(std::lround(kDivisorBase / divisor));
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
@@ -270,11 +342,17 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     if (const int error = driver_->SetTermios(wanted); error != 0) {
         CheckGone(error);
         Say("the driver refused the line settings (" + Error(error) + ")", true);
+        if (divisorChanged)
+            ClearCustomDivisor();
         return;
     }
     termios2 kept{};
-    if (driver_->GetTermios(kept) != 0)
+    if (const int error = driver_->GetTermios(kept); error != 0) {
+        CheckGone(error);
+        if (gone_)
+            Say(device_ + " is gone (unplugged?) after the change", true);
         return;
+    }
     if ((kept.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE))
         Say("the driver ignored the word length", true);
     if ((kept.c_cflag & CSTOPB) != (wanted.c_cflag & CSTOPB))

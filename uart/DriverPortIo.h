@@ -29,6 +29,11 @@ class DriverPortIo final : public PortIo {
     std::string TakeNotice() override;
     bool TakeFailure() override;
     std::optional<double> TakeSubstituteRate() override;
+    // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
+    std::optional<LineState> ReadLineState(std::int32_t base) override;
+    // When this program changed DTR or RTS and the terminal hangs up on the last close (HUPCL),
+    // unless another program is seen holding the device open.
+    std::string ModemLinesAtExit() override;
 
   private:
     void SetModemLines(std::uint8_t modemControl);
@@ -36,6 +41,7 @@ class DriverPortIo final : public PortIo {
     std::uint8_t ModemLinesFromDriver(Reg reg);
     void ApplyLine(bool divisorChanged);
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
+    void ClearCustomDivisor();
     void Say(std::string text, bool failure = false);
     void CheckGone(int error);
 
@@ -43,6 +49,10 @@ class DriverPortIo final : public PortIo {
     std::string device_;
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
+    // The serial settings as read before the last custom divisor was asked for, while the
+    // driver may hold a custom divisor of this program's: cleared when the line falls back.
+    std::optional<serial_struct> customBefore_;
+    bool modemLinesSet_ = false;
     std::optional<double> substituteRate_;
     bool gone_ = false;
     bool failed_ = false;

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "uart/Registers.h"
+
 namespace uart {
 namespace {
 
@@ -26,6 +28,13 @@ std::string PortLabel(std::int32_t base, const char* kind) {
 
 std::string PortIo::Label(std::int32_t base) const {
     return PortLabel(base, "I/O ports");
+}
+
+std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
+    LineState state;
+    state.lineControl = In(static_cast<std::uint16_t>(base + kLineControl));
+    state.modemControl = In(static_cast<std::uint16_t>(base + kModemControl));
+    return state;
 }
 
 PortIo& ThePortIo() {

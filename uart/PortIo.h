@@ -9,6 +9,16 @@
 
 namespace uart {
 
+// What one look at a UART finds, without disturbing it: the line control and modem control
+// registers as they stand, and the bit rate where the backend can see it.
+struct LineState {
+    std::uint8_t lineControl = 0;
+    std::uint8_t modemControl = 0;
+    // The rate the line runs at. The I/O ports cannot show it: the divisor sits behind the latch,
+    // and opening the latch would take the driver's received data register away from it.
+    std::optional<double> rate;
+};
+
 class PortIo {
   public:
     virtual ~PortIo() = default;
@@ -26,6 +36,13 @@ class PortIo {
     // divisor (the serial driver's nearest whole rate), once; nothing when the divisor went in
     // as written.
     virtual std::optional<double> TakeSubstituteRate() { return std::nullopt; }
+
+    // One look at the UART at `base`: here two reads, the line control and the modem control
+    // register. Nothing when the look failed; TakeNotice says why.
+    virtual std::optional<LineState> ReadLineState(std::int32_t base);
+    // What becomes of the modem lines this program set once it lets the port go: empty when
+    // they stay as set, otherwise why they may not.
+    virtual std::string ModemLinesAtExit() { return {}; }
 };
 
 // "0x2F8 · kind".

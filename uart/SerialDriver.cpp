@@ -2,8 +2,10 @@
 #include "uart/SerialDriver.h"
 
 #include <asm/ioctls.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -148,9 +150,8 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
     // The open raised DTR and RTS: put back what the open, not the user, changed.
     int now = 0;
     if (driver->GetModemLines(now) == 0) {
-        const int raised = before >= 0 ? now & ~before & (TIOCM_DTR | TIOCM_RTS) : 0;
-        if (raised != 0)
-            driver->DropModemLines(raised);
+        if (before >= 0)
+            PutBackOpenedLines(*driver, path, now & ~before, notice);
         if (before < 0 && notice != nullptr && (now & (TIOCM_DTR | TIOCM_RTS)) != 0) {
             *notice = "opening " + path +
                       " may have raised DTR and RTS (the kernel does so on "
@@ -158,6 +159,54 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
         }
     }
     return driver;
+}
+
+void PutBackOpenedLines(SerialDriver& driver, const std::string& path, int raisedByOpen,
+                        std::string* notice) {
+    const int raised = raisedByOpen & (TIOCM_DTR | TIOCM_RTS);
+    if (raised == 0)
+        return;
+    if (const int error = driver.DropModemLines(raised); error != 0 && notice != nullptr) {
+        *notice = "opening " + path + " raised " +
+                  (raised == (TIOCM_DTR | TIOCM_RTS) ? "DTR and RTS"
+                   : raised == TIOCM_DTR             ? "DTR"
+                                                     : "RTS") +
+                  ", and the driver refused to drop them again (" + std::strerror(error) + ")";
+    }
+}
+
+bool DeviceSerialDriver::HeldOpenElsewhere() {
+    struct stat own {};
+    if (fstat(fd_, &own) != 0 || !S_ISCHR(own.st_mode))
+        return false;
+    DIR* processes = opendir("/proc");
+    if (processes == nullptr)
+        return false;
+    const std::string self = std::to_string(getpid());
+    bool held = false;
+    while (const dirent* process = readdir(processes)) {
+        const std::string_view pid = process->d_name;
+        if (pid.find_first_not_of("0123456789") != pid.npos || pid == self)
+            continue;
+        const std::string folder = "/proc/" + std::string(pid) + "/fd";
+        DIR* descriptors = opendir(folder.c_str());
+        if (descriptors == nullptr)
+            continue;  // gone by now, or another user's: not seen
+        while (const dirent* descriptor = readdir(descriptors)) {
+            struct stat file {};
+            if (descriptor->d_name[0] != '.' &&
+                stat((folder + "/" + descriptor->d_name).c_str(), &file) == 0 &&
+                S_ISCHR(file.st_mode) && file.st_rdev == own.st_rdev) {
+                held = true;
+                break;
+            }
+        }
+        closedir(descriptors);
+        if (held)
+            break;
+    }
+    closedir(processes);
+    return held;
 }
 
 DeviceSerialDriver::~DeviceSerialDriver() {

@@ -23,6 +23,9 @@ class SerialDriver {
     virtual int GetModemLines(int& lines) = 0;               // TIOCMGET
     virtual int RaiseModemLines(int lines) = 0;              // TIOCMBIS
     virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
+    // Whether another process is seen holding the device open; false also when that cannot be
+    // told (another user's descriptors are hidden from this one).
+    virtual bool HeldOpenElsewhere() = 0;
 };
 
 // The 8250 driver's line number of a device path, 1 for "/dev/ttyS1"; -1 for any other name, a
@@ -59,11 +62,18 @@ class DeviceSerialDriver final : public SerialDriver {
     int GetModemLines(int& lines) override;
     int RaiseModemLines(int lines) override;
     int DropModemLines(int lines) override;
+    // Looks through /proc/*/fd for the same device, this process's own descriptors left out.
+    bool HeldOpenElsewhere() override;
 
   private:
     explicit DeviceSerialDriver(int fd) : fd_(fd) {}
     int fd_;
 };
+
+// After an open that raised DTR and RTS: drops again those of `raisedByOpen` (TIOCM_ bits) that
+// the open, not the user, raised. Says in `notice` when they could not be dropped.
+void PutBackOpenedLines(SerialDriver& driver, const std::string& path, int raisedByOpen,
+                        std::string* notice);
 
 // The message for a failed open of `path` with `error`.
 std::string DeviceOpenMessage(const std::string& path, int error);

@@ -34,6 +34,16 @@ class SimulatedUart final : public PortIo {
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override { return PortLabel(base, "simulated"); }
 
+    // Its registers as they stand, the rate included: the simulator sees its divisor without
+    // opening the latch.
+    std::optional<LineState> ReadLineState(std::int32_t base) override;
+
+    // For tests, the terminal program's driver rewriting the UART behind this program's back:
+    // the divisor for `rate` and the framing, as the 8250 driver writes them...
+    void DriverSetsLine(double rate, const Framing& framing);
+    // ...and the modem control register.
+    void DriverSetsModemControl(std::uint8_t modemControl);
+
     UartView View() const;
     std::uint16_t Base() const { return image_.Base(); }
     std::uint8_t LineControl() const { return image_.LineControl(); }

@@ -2,6 +2,7 @@
 #include "uart/TracingPortIo.h"
 
 #include "uart/RecordingPortIo.h"
+#include "uart/Registers.h"
 
 namespace uart {
 namespace {
@@ -22,6 +23,16 @@ std::uint8_t TracingPortIo::In(std::uint16_t port) {
     const std::uint8_t value = inner_.In(port);
     Print(out_, InAccess(port, value));
     return value;
+}
+
+std::optional<LineState> TracingPortIo::ReadLineState(std::int32_t base) {
+    const std::optional<LineState> state = inner_.ReadLineState(base);
+    if (state) {
+        Print(out_, InAccess(static_cast<std::uint16_t>(base + kLineControl), state->lineControl));
+        Print(out_,
+              InAccess(static_cast<std::uint16_t>(base + kModemControl), state->modemControl));
+    }
+    return state;
 }
 
 }  // namespace uart

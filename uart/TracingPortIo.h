@@ -18,6 +18,9 @@ class TracingPortIo final : public PortIo {
     std::string TakeNotice() override { return inner_.TakeNotice(); }
     bool TakeFailure() override { return inner_.TakeFailure(); }
     std::optional<double> TakeSubstituteRate() override { return inner_.TakeSubstituteRate(); }
+    // The inner backend's look, printed as the two reads it stands for.
+    std::optional<LineState> ReadLineState(std::int32_t base) override;
+    std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
 
   private:
     PortIo& inner_;

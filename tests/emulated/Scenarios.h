@@ -15,6 +15,8 @@ inline constexpr std::uint8_t kCaseMarker = 0xC3;
 inline constexpr std::uint8_t kEndMarker = 0x3C;
 // Opens a case of the bridge's own run instead; kEndMarker ends that run too.
 inline constexpr std::uint8_t kBridgeMarker = 0xB7;
+// Opens a step of a hold's run (a terminal program beside quorlix --hold); kEndMarker ends it.
+inline constexpr std::uint8_t kHoldMarker = 0xD2;
 
 // The UARTs the emulated PC has, and which of them each group uses.
 inline constexpr std::array<std::uint16_t, 4> kGuestUarts{0x2F8, 0x3E8, 0x260, 0x3E0};

@@ -3,7 +3,8 @@
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
 // drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
-// permission, and the Baudot bridge's codes both ways.
+// permission, the Baudot bridge's codes both ways, and --hold beside a terminal program that
+// sets the port again.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -79,6 +80,7 @@ class EmulatedUart : public QObject {
     QString console_;
     std::map<int, QList<Run>> runs_;        // per UART base, in order
     std::map<int, QList<Run>> bridgeRuns_;  // the bridge's, cut by its own marker
+    std::map<int, QList<Run>> holdRuns_;    // the hold's, cut by its own marker
     // serial_update_parameters, in order, logged while each run at 0x2F8 (the guest's ttyS1)
     // was under way
     std::map<int, QStringList> parameters_;
@@ -106,10 +108,11 @@ class EmulatedUart : public QObject {
                            match.captured(3).toInt(nullptr, 16)};
             const int base = a.port & ~7;
             const bool marker = a.write && (a.port & 7) == 7;
-            if (marker &&
-                (a.value == emulated::kCaseMarker || a.value == emulated::kBridgeMarker)) {
-                QList<Run>& runs =
-                    a.value == emulated::kCaseMarker ? runs_[base] : bridgeRuns_[base];
+            if (marker && (a.value == emulated::kCaseMarker || a.value == emulated::kBridgeMarker ||
+                           a.value == emulated::kHoldMarker)) {
+                QList<Run>& runs = a.value == emulated::kCaseMarker     ? runs_[base]
+                                   : a.value == emulated::kBridgeMarker ? bridgeRuns_[base]
+                                                                        : holdRuns_[base];
                 if (inRun[base] != &runs)
                     runs.append(Run{});
                 inRun[base] = &runs;
@@ -276,6 +279,66 @@ class EmulatedUart : public QObject {
         QVERIFY2(said.contains("bridge: 9 characters sent, 1 received, 0 not printable"),
                  qPrintable(said));
         QVERIFY2(said.contains("status: 0"), qPrintable(said));
+    }
+
+    // A terminal program beside quorlix --hold, over the I/O ports and through the driver: its
+    // stty 300, and a close and re-open with stty 110, each rewrite the UART; a byte sent one
+    // wait later leaves at divisor 2534, five bits, 1.5 stop bits and DTR up all the same.
+    void holdKeepsTheLineThroughTheTerminalsChanges_data() {
+        QTest::addColumn<int>("run");
+        QTest::newRow("I/O ports") << 0;
+        QTest::newRow("serial driver") << 1;
+    }
+    void holdKeepsTheLineThroughTheTerminalsChanges() {
+        QFETCH(int, run);
+        const int b = 0x2F8;
+        QVERIFY2(holdRuns_[b].size() == 2, "a hold run over each backend at 0x2F8");
+        const Run& steps = holdRuns_[b][run];
+        QCOMPARE(steps.size(), 4);  // start, a byte, stty 300 and a byte, re-open and a byte
+        // Replay every write into a 16550: the line each byte left at, and the divisors the
+        // terminal's driver wrote on the way.
+        int lcr = 0, dll = 0, dlm = 0, mcr = 0;
+        QList<int> sent, driverDivisors;
+        for (int step = 0; step < steps.size(); ++step) {
+            for (const Access& a : steps[step]) {
+                if (!a.write)
+                    continue;
+                const bool latch = (lcr & 0x80) != 0;
+                if (a.port == b + 3) {
+                    if (latch && !(a.value & 0x80) && (dlm << 8 | dll) != 2534 && step >= 2)
+                        driverDivisors << (dlm << 8 | dll);
+                    lcr = a.value;
+                } else if (a.port == b + 4) {
+                    mcr = a.value;
+                } else if (a.port == b && latch) {
+                    dll = a.value;
+                } else if (a.port == b + 1 && latch) {
+                    dlm = a.value;
+                } else if (a.port == b && step >= 1) {
+                    sent << a.value;
+                    const QString line = QString::asprintf(
+                        "'%c' at divisor %d, line control 0x%02X, modem control 0x%02X", a.value,
+                        dlm << 8 | dll, lcr, mcr);
+                    // Five bits, 1.5 stop bits, parity off (the 8250 driver leaves even-parity
+                    // select on with it), latch closed.
+                    QVERIFY2((dlm << 8 | dll) == 2534 && (lcr & 0x8F) == 0x04 && (mcr & 0x01),
+                             qPrintable(line));
+                }
+            }
+        }
+        QCOMPARE(sent, (QList<int>{'B', 'C', 'D'}));
+        // The terminal's own changes did reach the UART: 300 Bd (384), and 110 Bd (1047) at the
+        // re-open.
+        QVERIFY2(driverDivisors.contains(384) && driverDivisors.contains(1047),
+                 qPrintable(QString::number(driverDivisors.size())));
+        const QString said = console_.section("== hold", 1)
+                                 .section("\n== ", 0, 0)
+                                 .section("\n-- ", run + 1, run + 1);
+        QVERIFY2(said.contains("hold exit: 0"), qPrintable(said));
+        static const QRegularExpression summary(
+            QStringLiteral("hold ended: re-applied (\\d+)\u00D7, last: the driver "));
+        const auto match = summary.match(said);
+        QVERIFY2(match.hasMatch() && match.captured(1).toInt() >= 2, qPrintable(said));
     }
 
     void noPermissionMeansNoAccess() {

@@ -31,6 +31,7 @@ int FakeSerialDriver::SetTermios(const termios2& in) {
         termios.c_cflag &= ~CMSPAR;
     if ((in.c_cflag & CBAUD) == BOTHER)
         termios.c_ospeed = termios.c_ispeed = in.c_ospeed;
+    gone = goneAfterSet;
     return 0;
 }
 int FakeSerialDriver::GetSerial(serial_struct& out) {
@@ -48,8 +49,9 @@ int FakeSerialDriver::SetSerial(const serial_struct& in) {
         return EIO;
     if (refusesCustom)
         return EINVAL;
-    if (!ignoresCustom)
-        serial = in;
+    serial = in;
+    if (ignoresCustom)
+        serial.custom_divisor = 0;  // takes the flags, not the divisor
     return 0;
 }
 int FakeSerialDriver::GetModemLines(int& out) {
@@ -70,6 +72,8 @@ int FakeSerialDriver::DropModemLines(int bits) {
     calls << QString::asprintf("TIOCMBIC 0x%X", bits);
     if (gone)
         return EIO;
+    if (dropError)
+        return dropError;
     lines &= ~bits;
     return 0;
 }

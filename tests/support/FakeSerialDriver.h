@@ -18,12 +18,16 @@ class FakeSerialDriver final : public uart::SerialDriver {
     int GetModemLines(int& out) override;
     int RaiseModemLines(int bits) override;
     int DropModemLines(int bits) override;
+    bool HeldOpenElsewhere() override { return heldElsewhere; }
 
     termios2 termios{};
     serial_struct serial{};
     int lines = 0;
     bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
     bool dropsMarkSpace = false;
+    bool goneAfterSet = false;   // unplugged right after it took the line settings
+    bool heldElsewhere = false;  // another program has the device open
     int setTermiosError = 0;
+    int dropError = 0;
     QStringList calls;
 };

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "uart/Hold.h"
+
+#include <cmath>
+#include <vector>
+
+#include "uart/CLocale.h"
+#include "uart/LineSettings.h"
+#include "uart/Registers.h"
+
+namespace uart {
+namespace {
+
+// Two rates are the same line when they come from the same divisor.
+bool SameRate(double a, double b) {
+    return std::lround(kDivisorBase / a) == std::lround(kDivisorBase / b);
+}
+
+// "300", "45.46": a rate without the zeros a whole number does not need.
+std::string RateText(double rate) {
+    std::string text = FormatC("%.2f", rate);
+    while (text.back() == '0')
+        text.pop_back();
+    if (text.back() == '.')
+        text.pop_back();
+    return text;
+}
+
+// "a", "a and b", "a, b and c".
+std::string Listed(const std::vector<std::string>& parts) {
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == parts.size() ? " and " : ", ";
+        text += parts[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+void Hold::KeepLine(double rate, const Framing& framing, std::optional<double> substitute) {
+    framing_ = framing;
+    if (!(rate > kMinimumRate))
+        return;  // the divisor was left alone: what was held of it stays held
+    rate_ = rate;
+    const RateReport report = ReportRate(rate);
+    running_ = substitute            ? substitute
+               : report.divisor != 0 ? std::optional(report.produced)
+                                     : std::nullopt;
+}
+
+void Hold::KeepModemLine(std::uint8_t mask, bool on) {
+    (mask == kMcrDtr ? dtr_ : rts_) = on;
+}
+
+Hold::Look Hold::Check() {
+    if (Empty())
+        return Look::Kept;
+    PortIo& io = ThePortIo();
+    const std::optional<LineState> state = io.ReadLineState(base_);
+    if (!state)
+        return Look::LookFailed;
+    // The latch open: the driver is between its writes, and the next look sees where it ended.
+    // Open at two looks in a row, it was left open, and a held line is set again, which closes
+    // it.
+    const bool latchOpen = (state->lineControl & kLcrDlab) != 0;
+    const bool latchLeftOpen = latchOpen && latchSeen_ && framing_;
+    latchSeen_ = latchOpen;
+    if (latchOpen && !latchLeftOpen)
+        return Look::Kept;
+
+    // The byte as written, not only the framing it means: Linux's 8250 driver sets the
+    // even-parity select bit in every byte it writes without odd parity, parity on or not, and
+    // this program never does, so the driver's rewrite shows even at the same framing (and so a
+    // divisor it changed behind the latch). A break in progress is not a change.
+    const bool byteDiffers =
+        framing_ && (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
+    const bool rateDiffers =
+        rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
+    const bool lineDiffers = byteDiffers || rateDiffers;
+    std::vector<std::string> changes;
+    if (latchLeftOpen) {
+        changes.push_back("left the divisor latch open");
+    } else if (lineDiffers) {
+        changes.push_back("set " + (state->rate ? RateText(*state->rate) + " Bd " : "") +
+                          Framing::FromLineControl(state->lineControl).Compact());
+    }
+    struct Line {
+        const std::optional<bool>& held;
+        std::uint8_t mask;
+        const char* name;
+        bool differs;
+    };
+    Line lines[] = {{dtr_, kMcrDtr, "DTR", false}, {rts_, kMcrRts, "RTS", false}};
+    for (Line& line : lines) {
+        const bool up = (state->modemControl & line.mask) != 0;
+        line.differs = line.held && up != *line.held;
+        if (line.differs)
+            changes.push_back((up ? "raised " : "dropped ") + std::string(line.name));
+    }
+    if (changes.empty())
+        return Look::Kept;
+
+    if (lineDiffers) {
+        LineSettings.SetFraming(*framing_);
+        ProgramUart(base_, rate_);
+        KeepLine(rate_, *framing_, io.TakeSubstituteRate());
+    }
+    for (const Line& line : lines) {
+        if (line.differs)
+            SetModemLine(line.mask, *line.held);
+    }
+    ++count_;
+    reason_ = "the driver " + Listed(changes);
+    return Look::Reapplied;
+}
+
+std::string Hold::Summary() const {
+    if (count_ == 0)
+        return "not re-applied";
+    return FormatC("re-applied %d\u00D7, last: %s", count_, reason_.c_str());
+}
+
+}  // namespace uart

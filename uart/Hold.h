@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Keeps the line this program set against the terminal program's driver: a look at the UART at
+// a fixed interval, and when something else changed what was set, the same writes again.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "uart/Framing.h"
+#include "uart/PortIo.h"
+
+namespace uart {
+
+// How often the UART is looked at while held.
+inline constexpr std::chrono::milliseconds kHoldInterval{100};
+
+class Hold {
+  public:
+    // Keeps the UART at `base`, reached through ThePortIo().
+    explicit Hold(std::int32_t base) : base_(base) {}
+
+    // What was just written, to be kept from now on. `rate` is what ProgramUart was given (0:
+    // the divisor was left alone, and so it is not held); `substitute` the rate the backend set
+    // instead of that divisor's own, if any.
+    void KeepLine(double rate, const Framing& framing, std::optional<double> substitute);
+    // A modem line (kMcrDtr or kMcrRts) just raised or dropped.
+    void KeepModemLine(std::uint8_t mask, bool on);
+    bool Empty() const { return !framing_ && !dtr_ && !rts_; }
+
+    enum class Look {
+        Kept,        // as set, or nothing to keep
+        Reapplied,   // something else had changed it: written again
+        LookFailed,  // the UART could not be looked at; the backend's notice says why
+    };
+    // One look: reads the line state and, where it differs from what is kept (the line control
+    // byte other than what was written, break aside; the rate where the backend shows it; DTR
+    // or RTS), writes the divisor and framing again (four writes, as for a rate change; one for
+    // a framing alone) and puts DTR and RTS back (read-modify-write). The backend's notice is
+    // left for the caller to take.
+    Look Check();
+
+    int Reapplied() const { return count_; }
+    // Why the last re-application was needed: "the driver set 300 Bd 8N1".
+    const std::string& LastReason() const { return reason_; }
+    // "re-applied 3×, last: the driver set 300 Bd 8N1", or "not re-applied".
+    std::string Summary() const;
+
+  private:
+    std::int32_t base_;
+    double rate_ = 0;                // 0: the divisor is not held
+    std::optional<double> running_;  // the rate the line runs at while kept, where seen
+    std::optional<Framing> framing_;
+    std::optional<bool> dtr_, rts_;
+    bool latchSeen_ = false;  // the last look found the divisor latch open
+    int count_ = 0;
+    std::string reason_;
+};
+
+}  // namespace uart
