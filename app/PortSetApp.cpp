@@ -119,7 +119,7 @@ bool HasVisiblePlatform(const std::vector<std::string>& toolkit) {
     });
 }
 
-bool CPortSetApp::InitInstance() {
+void CPortSetApp::InitInstance() {
     panel::CPortSetDlg dialog;
     dialog.SetHold(hold_);
     if (!screenshotPath_.isEmpty()) {
@@ -130,7 +130,6 @@ bool CPortSetApp::InitInstance() {
         });
     }
     dialog.DoModal();  // OK or Cancel: either way the program ends
-    return false;
 }
 
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,

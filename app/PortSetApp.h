@@ -15,8 +15,8 @@ class CPortSetApp {
     explicit CPortSetApp(QString screenshotPath = {}, bool hold = false)
         : screenshotPath_(std::move(screenshotPath)), hold_(hold) {}
 
-    // Builds the panel, runs it until it closes, and returns false: the program then ends.
-    bool InitInstance();
+    // Builds the panel and runs it until it closes; the program then ends.
+    void InitInstance();
 
   private:
     QString screenshotPath_;

@@ -12,7 +12,7 @@
 #include <ctime>
 #include <string_view>
 
-#include "bridge/Pump.h"
+#include "app/StopSignals.h"
 #include "uart/CLocale.h"
 #include "uart/Hold.h"
 #include "uart/LineSettings.h"
@@ -74,9 +74,10 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
         return false;
     }
     if (rate <= uart::kMinimumRate || rate > kMaximumRate) {
-        error = "rate " + copy +
-                " is outside 35 to 115200 baud (at 35 baud or less the divisor "
-                "is left alone)";
+        error = uart::FormatC(
+            "rate %s is outside %g to %g baud (at %g baud or less the divisor "
+            "is left alone)",
+            copy.c_str(), uart::kMinimumRate, kMaximumRate, uart::kMinimumRate);
         return false;
     }
     return true;
@@ -164,7 +165,7 @@ std::string TimeStamp() {
 // `hold` keeps whenever something else changed it, until SIGINT or SIGTERM (status 0) or until
 // the port can no longer be looked at or set (1).
 int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err) {
-    const bridge::StopSignals signals;
+    const StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
         return 1;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "app/StopSignals.h"
 #include "bridge/Pump.h"
 #include "uart/DriverPortIo.h"
 #include "uart/PortSelection.h"
@@ -215,7 +216,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
         std::fprintf(err, "quorlix: %s\n", error.c_str());
         return 1;
     }
-    const StopSignals signals;
+    const app::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
         return 1;

@@ -42,21 +42,6 @@ class PseudoTerminal {
     std::string path_;
 };
 
-// SIGINT, SIGTERM and SIGHUP, caught for the life of the object: each writes its number as one
-// byte into a pipe whose reading end is Fd(). The previous handling comes back afterwards.
-class StopSignals {
-  public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int Fd() const { return pipe_[0]; }
-
-  private:
-    int pipe_[2] = {-1, -1};
-};
-
 struct Counts {
     std::size_t sent = 0;         // characters from the terminal (or the pattern) that left
     std::size_t received = 0;     // characters given to the terminal

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/StopSignals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+
+namespace app {
+
+namespace {
+
+constexpr std::array kStopSignals{SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, kStopSignals.size()> previousActions;
+int stopPipe = -1;  // the writing end, for the handler
+
+void OnStopSignal(int signal) {
+    const int saved = errno;
+    const auto number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe, &number, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+StopSignals::StopSignals() {
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return;
+    }
+    stopPipe = pipe_[1];
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+        sigaction(kStopSignals[i], &action, &previousActions[i]);
+}
+
+StopSignals::~StopSignals() {
+    if (pipe_[0] < 0)
+        return;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
+        sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    stopPipe = -1;
+    ::close(pipe_[0]);
+    ::close(pipe_[1]);
+}
+
+}  // namespace app
