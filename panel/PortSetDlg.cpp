@@ -219,7 +219,9 @@ bool CPortSetDlg::OnInitDialog() {
     held_ = uart::Hold(LineSettings.portBase);
     display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
     RefreshFormatButtons();
-    UpdateStatus(std::nullopt);
+    if (hold_->isChecked())
+        holdTimer_->start();
+    UpdateStatus(std::nullopt);  // with what opening the port had to say
     return true;
 }
 
@@ -319,7 +321,8 @@ void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
 
 void CPortSetDlg::SetHold(bool on) {
     hold_->setChecked(on);
-    OnHold();
+    if (isVisible())  // else the panel's initialisation starts the hold
+        OnHold();
 }
 
 void CPortSetDlg::OnHold() {

@@ -76,7 +76,7 @@ class CPortSetDlg : public TemplateDialog {
     // panel last set (each change the user makes) is set again whenever something else changed
     // it.
     void OnHold();
-    // Ticks or clears the Hold box, as a click would.
+    // Ticks or clears the Hold box, as a click would (before the panel is shown: as it opens).
     void SetHold(bool on);
 
   protected:

@@ -329,6 +329,28 @@ class PanelRate : public QObject {
         QVERIFY(!f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked());
     }
 
+    // What opening the device did is the panel's first word, held from the start or not.
+    void openingIsSaidWhenThePanelOpens_data() {
+        QTest::addColumn<bool>("hold");
+        QTest::newRow("not held") << false;
+        QTest::newRow("--hold") << true;
+    }
+    void openingIsSaidWhenThePanelOpens() {
+        QFETCH(bool, hold);
+        uart::LineSettings = uart::LineSettingsData{};
+        uart::SetProcessCommandLine("quorlix 2");
+        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
+                              std::unique_ptr<uart::SerialDriver>(new FakeSerialDriver),
+                              "opening /dev/ttyUSB0 may have raised DTR and RTS");
+        const uart::ScopedPortIo installed(io);
+        panel::CPortSetDlg panel;
+        panel.SetHold(hold);  // as the application does, before the panel opens
+        panel.show();
+        QVERIFY2(panel.StatusText().contains("may have raised DTR and RTS"),
+                 qPrintable(panel.StatusText()));
+        QCOMPARE(panel.findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked(), hold);
+    }
+
     // The terminal program's driver sets 300 Bd 8N1 behind the panel's back: while Hold is
     // ticked the panel sets 45.45 Bd 5N1.5 again, once, and says so; cleared, it leaves it.
     void holdSetsTheLineAgainWhileTicked_data() {
