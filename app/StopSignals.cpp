@@ -35,8 +35,13 @@ StopSignals::StopSignals() {
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
-        sigaction(kStopSignals[i], &action, &previousActions[i]);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        // A signal the caller ignores stays ignored: nohup's hang-up, a background job's
+        // Ctrl+C.
+        sigaction(kStopSignals[i], nullptr, &previousActions[i]);
+        if (previousActions[i].sa_handler != SIG_IGN)
+            sigaction(kStopSignals[i], &action, nullptr);
+    }
 }
 
 StopSignals::~StopSignals() {

@@ -4,8 +4,9 @@
 
 namespace app {
 
-// SIGINT, SIGTERM and SIGHUP, caught for the life of the object: each writes its number as one
-// byte into a pipe whose reading end is Fd(). The previous handling comes back afterwards.
+// SIGINT, SIGTERM and SIGHUP, caught for the life of the object unless they are ignored (as
+// nohup ignores SIGHUP): each writes its number as one byte into a pipe whose reading end is
+// Fd(). The previous handling comes back afterwards.
 class StopSignals {
   public:
     StopSignals();

@@ -265,7 +265,7 @@ class ScriptedMode : public QObject {
     // The 8250 driver's own 5N1.5 after the terminal program's stty, which may have changed the
     // divisor behind the latch: the same framing, with the even-parity select bit the driver
     // always sets. Every look finds it and sets the line again, until SIGTERM ends the hold
-    // with status 0 and its summary.
+    // with status 0 and its summary. A hang-up that is ignored (nohup) does not end it.
     void holdReappliesUntilASignal() {
         app::ApplyRequest request;
         std::string error;
@@ -275,8 +275,11 @@ class ScriptedMode : public QObject {
         io.SetReadValue(0x2FB, 0x14);
         io.SetReadValue(0x2FC, 0x08);
         const uart::ScopedPortIo installed(io);
+        signal(SIGHUP, SIG_IGN);
         std::thread terminate([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(350));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            kill(getpid(), SIGHUP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
             kill(getpid(), SIGTERM);
         });
         int status = -1;
@@ -284,6 +287,7 @@ class ScriptedMode : public QObject {
                                      status = app::RunScripted(request, io, 0x2F8, out, out);
                                  }).split('\n', Qt::SkipEmptyParts);
         terminate.join();
+        signal(SIGHUP, SIG_DFL);
         QCOMPARE(status, 0);
         QCOMPARE(said.at(3),
                  QStringLiteral("hold: looking every 100 ms; Ctrl+C or SIGTERM ends it"));
