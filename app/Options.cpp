@@ -213,7 +213,7 @@ std::string UsageText() {
            "               [--dtr on|off] [--rts on|off]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
-           "serial port by writing its registers, while your terminal program keeps using it.\n"
+           "serial port by writing its registers, while your terminal program uses it.\n"
            "Nothing is written until you use the panel; nothing is restored when it closes.\n"
            "\n" +
            PortTableLines() +

@@ -258,7 +258,7 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     int status = failed ? 1 : 0;
     if (!failed && request.hold)
         status = KeepHeld(hold, io, out, err);
-    if (const std::string note = io.ModemLinesAtExit(); !note.empty())
+    if (const std::string note = request.portStaysOpen ? "" : io.ModemLinesAtExit(); !note.empty())
         std::fprintf(out, "note: %s%s\n", note.c_str(), request.hold ? "" : "; --hold keeps them");
     return status;
 }

@@ -18,7 +18,10 @@ struct ApplyRequest {
     std::optional<uart::Framing> framing;  // none: the rate alone, in the line's framing
     std::optional<bool> dtr;
     std::optional<bool> rts;
-    bool hold = false;  // then keep it all until SIGINT or SIGTERM
+    bool hold = false;  // then keep it all until SIGINT, SIGTERM or SIGHUP
+    // The caller goes on using the port (the bridge): what the kernel does at the last close is
+    // not yet to be said.
+    bool portStaysOpen = false;
 };
 
 // Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the

@@ -152,6 +152,7 @@ bool ReadSettings(const app::Options& options, Settings& settings, std::string& 
         settings.line.framing = defaults.framing;
     settings.line.dtr = options.dtr;
     settings.line.rts = options.rts;
+    settings.line.portStaysOpen = true;  // the bridge holds it while it runs
     if (options.code && (settings.codeSet = FindCodeSet(*options.code)) == nullptr) {
         error = "--code takes " + Choices(kCodeSets, [](const CodeSet* set) { return set->name; }) +
                 ", not " + *options.code;

@@ -178,7 +178,8 @@ class ScriptedMode : public QObject {
     // Over a stand-in for the serial driver: each line is printed once the driver has answered.
     void driverOutcomesAreSaidAfterTheFact_data() {
         QTest::addColumn<QString>("apply");
-        QTest::addColumn<QString>("habit");  // refuses (a custom divisor), fails, held elsewhere
+        // refuses (a custom divisor), fails, held elsewhere, or the bridge keeps the port open
+        QTest::addColumn<QString>("habit");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
@@ -198,6 +199,16 @@ class ScriptedMode : public QObject {
         QTest::newRow("another program holds the port: DTR and RTS stay, nothing to say")
             << "110"
             << "held elsewhere" << 0
+            << "/dev/ttyS1 · driver\n"
+               "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
+               "framing: 8 data bits, no parity, 1 stop bit\n"
+               "note: opening /dev/ttyS1 may have raised DTR and RTS\n"
+               "RTS on\n"
+            << ""
+            << "8N1";
+        QTest::newRow("the bridge goes on holding the port: nothing to say yet")
+            << "110"
+            << "bridge" << 0
             << "/dev/ttyS1 · driver\n"
                "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
                "framing: 8 data bits, no parity, 1 stop bit\n"
@@ -240,6 +251,7 @@ class ScriptedMode : public QObject {
         std::string error;
         QVERIFY(app::ParseApply(apply.toStdString(), request, error));
         request.rts = true;  // a later step, which runs and is said whatever came before
+        request.portStaysOpen = habit == "bridge";
         auto* driver = new FakeSerialDriver;
         driver->refusesCustom = habit == "refuses";
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
