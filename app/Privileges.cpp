@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,34 +69,40 @@ std::string GiveBackRoot(const InvokingUser& user) {
         return Failure("setresgid");
     if (setresuid(user.uid, user.uid, user.uid) != 0)
         return Failure("setresuid");
-    if (setuid(0) == 0) {  // must be gone for good
-        errno = EPERM;
-        return Failure("setuid");
+    if (setuid(0) == 0) {  // must be gone for good: root regained is not to be kept a moment
+        std::fputs("quorlix: root could be regained after it was given up; stopping.\n", stderr);
+        _exit(1);
     }
     return {};
 }
 
-// A set-user-id or set-group-id start: the ids it lent go back to the real ones, for good.
-std::string ReturnToRealIds() {
+// The process's real, effective and saved user and group ids.
+struct Ids {
     uid_t ruid = 0, euid = 0, suid = 0;
     gid_t rgid = 0, egid = 0, sgid = 0;
-    if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
-        return Failure("getresuid");
-    if ((egid != rgid || sgid != rgid) && setresgid(rgid, rgid, rgid) != 0)
-        return Failure("setresgid");
-    if ((euid != ruid || suid != ruid) && setresuid(ruid, ruid, ruid) != 0)
-        return Failure("setresuid");
-    return {};
+    // Whether the effective and saved ids are the real ones.
+    bool Settled() const { return euid == ruid && suid == ruid && egid == rgid && sgid == rgid; }
+};
+std::optional<Ids> CurrentIds() {
+    Ids ids;
+    if (getresuid(&ids.ruid, &ids.euid, &ids.suid) != 0 ||
+        getresgid(&ids.rgid, &ids.egid, &ids.sgid) != 0)
+        return std::nullopt;
+    return ids;
 }
 
-// Whether every user and group id is the one the process is to keep.
-bool IdsSettled() {
-    uid_t ruid = 0, euid = 0, suid = 0;
-    gid_t rgid = 0, egid = 0, sgid = 0;
-    if (getresuid(&ruid, &euid, &suid) != 0 || getresgid(&rgid, &egid, &sgid) != 0)
-        return false;
-    return euid == ruid && suid == ruid && egid == rgid && sgid == rgid &&
-           (ruid == 0 || setuid(0) != 0);
+// A set-user-id or set-group-id start: the ids it lent go back to the real ones, for good.
+std::string ReturnToRealIds() {
+    const std::optional<Ids> ids = CurrentIds();
+    if (!ids)
+        return Failure("getresuid");
+    if ((ids->egid != ids->rgid || ids->sgid != ids->rgid) &&
+        setresgid(ids->rgid, ids->rgid, ids->rgid) != 0)
+        return Failure("setresgid");
+    if ((ids->euid != ids->ruid || ids->suid != ids->ruid) &&
+        setresuid(ids->ruid, ids->ruid, ids->ruid) != 0)
+        return Failure("setresuid");
+    return {};
 }
 
 class Capabilities {
@@ -190,7 +197,9 @@ std::string LeavePrivilege() {
         errno = EPERM;
         return Failure("cap_get_proc");
     }
-    if (!IdsSettled()) {
+    // Under sudo, GiveBackRoot made sure root cannot come back; otherwise the ids now are the
+    // real ones, and without a capability none of them can change again.
+    if (const std::optional<Ids> ids = CurrentIds(); !ids || !ids->Settled()) {
         errno = EPERM;
         return Failure("getresuid");
     }
