@@ -146,8 +146,9 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
     Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
     Pending toPort, toTerminal;
     RecentCharacters recent;
-    // Ends the loop; `unsent` codes (those the driver still holds, when they are flushed) and
-    // the ones still here never leave, nor do the characters they belong to.
+    // Ends the loop; `unsent` codes (those the driver still holds when they are flushed, or
+    // when the port went away) and the ones still here never leave, nor do the characters they
+    // belong to.
     const auto finish = [&](Ending ending, std::size_t unsent = 0) {
         const std::size_t thrownAway = recent.In(unsent + toPort.Size());
         counts.sent += encoder.Characters() - thrownAway;
@@ -181,7 +182,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         if (poll(ends, kEnds, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            return finish(Ending::PortGone);
+            return finish(Ending::PortGone, Queued(setup.port));
         }
         if (ends[kStop].revents != 0) {
             unsigned char signal = 0;
@@ -195,7 +196,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             return finish(Ending::Terminated);
         }
         if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
-            return finish(Ending::PortGone);
+            return finish(Ending::PortGone, Queued(setup.port));
         // Reported whatever was asked for, and again on every poll: without this it would spin.
         if (ends[kTerminal].revents & (POLLERR | POLLHUP | POLLNVAL))
             return finish(Ending::TerminalGone);
@@ -203,7 +204,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             Code received[kChunk];
             const ssize_t size = ::read(setup.port, received, sizeof received);
             if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
-                return finish(Ending::PortGone);
+                return finish(Ending::PortGone, Queued(setup.port));
             text.clear();
             for (ssize_t i = 0; i < size; ++i)
                 decoder.Put(received[i], text);
@@ -226,7 +227,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
         if (toPort.WriteTo(setup.port) != 0)
-            return finish(Ending::PortGone);
+            return finish(Ending::PortGone, Queued(setup.port));
         if (toTerminal.WriteTo(setup.terminal) != 0)
             toTerminal.Clear();  // the terminal side cannot fail while this side holds it open
     }
