@@ -80,7 +80,12 @@ int Main(int argc, char** argv, const Environment& environment) {
     uart::SetProcessCommandLine(commandLine);
     const auto base =
         static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
-    const bool openPort = usageError.empty() && !options.help && !options.version;
+    // A panel with no display to show it on is said before the port is opened for nothing.
+    const bool panelWithoutDisplay = usageError.empty() && !options.help && !options.version &&
+                                     !options.bridge && !IsScripted(options) &&
+                                     !HasPlatform(options.toolkit);
+    const bool openPort =
+        usageError.empty() && !options.help && !options.version && !panelWithoutDisplay;
     const bool portNeedsPrivilege =
         !options.simulate && (!options.device || (getuid() == 0 && geteuid() == 0));
     std::string leaveFailure;
@@ -124,6 +129,10 @@ int Main(int argc, char** argv, const Environment& environment) {
                      res::kVersionDotted.data());
         return 0;
     }
+    if (panelWithoutDisplay) {
+        std::fputs(options.hold ? kHoldWithoutLineMessage : kNoDisplayMessage, err);
+        return options.hold ? 2 : 1;
+    }
     if (options.bridge) {
         if (!bridgePort) {
             std::fputs(portError.c_str(), err);
@@ -145,12 +154,6 @@ int Main(int argc, char** argv, const Environment& environment) {
     int status = 0;
     if (IsScripted(options)) {
         status = RunScripted(request, backend->Io(), base, out, err);
-    } else if (!HasPlatform(options.toolkit) && options.hold) {
-        std::fputs(kHoldWithoutLineMessage, err);
-        return 2;
-    } else if (!HasPlatform(options.toolkit)) {
-        std::fputs(kNoDisplayMessage, err);
-        return 1;
     } else {
         status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
     }

@@ -223,6 +223,13 @@ class Startup : public QObject {
         QTest::newRow("--hold alone and no display: nothing to keep")
             << QStringList{"--simulate", "--hold"} << QStringList{}
             << "--hold keeps what --apply, --dtr or --rts set" << 2;
+        // Said before the device is opened, which would raise its lines for nothing.
+        QTest::newRow("no display, a device: not opened")
+            << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{}
+            << "there is no display to show the panel on" << 1;
+        QTest::newRow("--hold alone, a device, no display: not opened")
+            << QStringList{"--device", "/nonexistent/ttyS1", "--hold"} << QStringList{}
+            << "--hold keeps what --apply, --dtr or --rts set" << 2;
     }
     void failuresNobodyCanSeeEndAtOnce() {
         QFETCH(QStringList, arguments);
