@@ -7,6 +7,7 @@
 
 #include "FakeSerialDriver.h"
 #include "uart/DriverPortIo.h"
+#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 
 using namespace uart;
@@ -166,6 +167,21 @@ class DriverBackend : public QObject {
         QVERIFY(f.io.TakeFailure());
         QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, ASYNC_SPD_CUST);
         QCOMPARE(f.driver->serial.custom_divisor, 7);
+        // Held, a re-application the driver refuses is said as such and not counted.
+        f.driver->setTermiosError = 0;
+        f.io.TakeNotice();  // the refusals above
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(!f.io.TakeFailure());
+        Hold hold(0x2F8);
+        hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeSubstituteRate());
+        f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS8;  // the terminal's
+        f.driver->setTermiosError = EINVAL;
+        QCOMPARE(hold.Check(), Hold::Look::ReapplyFailed);
+        QCOMPARE(QString::fromStdString(hold.LastReason()),
+                 QStringLiteral("the driver set 45.46 Bd 8N2"));
+        QCOMPARE(hold.Reapplied(), 0);
+        QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
+                 QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }
 
     void modemLinesOnlyTheBitThatChanged_data() {

@@ -31,6 +31,7 @@ class DriverPortIo final : public PortIo {
     std::optional<double> TakeSubstituteRate() override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
+    bool LookShowsRate() const override { return true; }
     // When this program raised DTR or RTS and the terminal hangs up on the last close (HUPCL),
     // unless another program is seen holding the device open.
     std::string ModemLinesAtExit() override;
