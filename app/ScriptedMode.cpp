@@ -173,6 +173,8 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
     using Clock = std::chrono::steady_clock;
     std::fprintf(out, "hold: looking every %lld ms; Ctrl+C or SIGTERM ends it\n",
                  static_cast<long long>(uart::kHoldInterval.count()));
+    if (const std::string limit = hold.Limit(); !limit.empty())
+        std::fprintf(out, "note: %s\n", limit.c_str());
     std::fflush(out);
     int status = 0;
     for (Clock::time_point next = Clock::now() + uart::kHoldInterval;;) {
@@ -192,13 +194,17 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
         const uart::Hold::Look look = hold.Check();
         if (look == uart::Hold::Look::Kept)
             continue;
-        const Outcome outcome = TakeOutcome(io);
-        if (look == uart::Hold::Look::Reapplied)
-            std::fprintf(out, "%s re-applied: %s\n", TimeStamp().c_str(),
+        Outcome outcome = TakeOutcome(io);
+        // A failed re-application's failure the hold has taken already; its notice is here.
+        outcome.failed |= look != uart::Hold::Look::Reapplied;
+        if (look != uart::Hold::Look::LookFailed) {
+            std::fprintf(out, "%s %s: %s\n", TimeStamp().c_str(),
+                         look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply",
                          hold.LastReason().c_str());
+        }
         SayNotice(outcome, out, err);
         std::fflush(out);
-        if (look == uart::Hold::Look::LookFailed || outcome.failed) {
+        if (outcome.failed) {
             std::fprintf(err, "quorlix: the hold ends\n");
             status = 1;
             break;

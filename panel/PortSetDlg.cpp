@@ -237,7 +237,7 @@ QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed) {
+bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed) {
     uart::PortIo& io = uart::ThePortIo();
     if (programmed)
         rateLine_ = RateStatus(*programmed);
@@ -249,9 +249,11 @@ bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed
                   : held_.Reapplied() == 0
                       ? tr("held")
                       : tr("held \u00B7 %1").arg(QString::fromStdString(held_.Summary())));
+        if (const std::string limit = held_.Limit(); !limit.empty())
+            lines << QString::fromStdString(limit);
     }
     const std::string notice = io.TakeNotice();
-    const bool failed = io.TakeFailure();
+    failed |= io.TakeFailure();
     if (!notice.empty())
         lines << QString::fromStdString(notice);
     status_->setText(lines.join(QLatin1Char('\n')));
@@ -335,10 +337,12 @@ void CPortSetDlg::OnHold() {
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    if (held_.Check() == uart::Hold::Look::Kept)
+    const uart::Hold::Look look = held_.Check();
+    if (look == uart::Hold::Look::Kept)
         return;
     // A port that cannot be looked at or set ends the hold, rather than failing at every look.
-    if (UpdateStatus(std::nullopt)) {
+    // A failed re-application's failure the hold has taken from the backend itself.
+    if (UpdateStatus(std::nullopt, look == uart::Hold::Look::ReapplyFailed)) {
         hold_->setChecked(false);
         holdTimer_->stop();
         status_->setText(status_->text() + QLatin1Char('\n') + tr("hold ended"));

@@ -91,8 +91,9 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    // Returns whether the backend said that a change failed.
-    bool UpdateStatus(const std::optional<uart::RateReport>& programmed);
+    // Returns whether the backend said that a change failed, or `failed` says so (a failure
+    // already taken from the backend).
+    bool UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed = false);
     void OnHoldTimer();
 
     // Bound by DoDataExchange.

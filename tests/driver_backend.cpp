@@ -7,6 +7,7 @@
 
 #include "FakeSerialDriver.h"
 #include "uart/DriverPortIo.h"
+#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 
 using namespace uart;
@@ -153,11 +154,34 @@ class DriverBackend : public QObject {
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
         QVERIFY(f.io.TakeFailure());
-        // The custom divisor went in, the rate that makes it count did not: it is cleared.
+        // The custom divisor went in, the rate that makes it count did not: the serial settings
+        // go back as they were, without it.
         ProgramUart(0x2F8, 45.45);
         QVERIFY(f.io.TakeFailure());
         QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, 0);
         QCOMPARE(f.driver->serial.custom_divisor, 0);
+        // Another program's custom divisor from before stays in force, not cleared.
+        f.driver->serial.flags |= ASYNC_SPD_CUST;
+        f.driver->serial.custom_divisor = 7;
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(f.io.TakeFailure());
+        QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, ASYNC_SPD_CUST);
+        QCOMPARE(f.driver->serial.custom_divisor, 7);
+        // Held, a re-application the driver refuses is said as such and not counted.
+        f.driver->setTermiosError = 0;
+        f.io.TakeNotice();  // the refusals above
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(!f.io.TakeFailure());
+        Hold hold(0x2F8);
+        hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeSubstituteRate());
+        f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS8;  // the terminal's
+        f.driver->setTermiosError = EINVAL;
+        QCOMPARE(hold.Check(), Hold::Look::ReapplyFailed);
+        QCOMPARE(QString::fromStdString(hold.LastReason()),
+                 QStringLiteral("the driver set 45.46 Bd 8N2"));
+        QCOMPARE(hold.Reapplied(), 0);
+        QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
+                 QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }
 
     void modemLinesOnlyTheBitThatChanged_data() {
@@ -166,16 +190,21 @@ class DriverBackend : public QObject {
         QTest::addColumn<bool>("on");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("hangUp");  // the hang-up on the last close (HUPCL) is said
         QTest::newRow("DTR on") << int(TIOCM_RTS) << 0x01 << true
                                 << QStringList{"TIOCMGET", "TIOCMBIS 0x2"}
-                                << int(TIOCM_RTS | TIOCM_DTR);
+                                << int(TIOCM_RTS | TIOCM_DTR) << true;
         QTest::newRow("RTS off") << int(TIOCM_RTS | TIOCM_DTR) << 0x02 << false
-                                 << QStringList{"TIOCMGET", "TIOCMBIC 0x4"} << int(TIOCM_DTR);
+                                 << QStringList{"TIOCMGET", "TIOCMBIC 0x4"} << int(TIOCM_DTR)
+                                 << false;
         QTest::newRow("DTR on when on: no call")
-            << int(TIOCM_DTR) << 0x01 << true << QStringList{"TIOCMGET"} << int(TIOCM_DTR);
+            << int(TIOCM_DTR) << 0x01 << true << QStringList{"TIOCMGET"} << int(TIOCM_DTR) << false;
         QTest::newRow("OUT2 reported and kept")
             << 0x4000 << 0x01 << true << QStringList{"TIOCMGET", "TIOCMBIS 0x2"}
-            << int(0x4000 | TIOCM_DTR);
+            << int(0x4000 | TIOCM_DTR) << true;
+        QTest::newRow("DTR off: a hang-up drops nothing this program raised")
+            << int(TIOCM_DTR) << 0x01 << false << QStringList{"TIOCMGET", "TIOCMBIC 0x2"} << 0
+            << false;
     }
     void modemLinesOnlyTheBitThatChanged() {
         QFETCH(int, lines);
@@ -183,12 +212,14 @@ class DriverBackend : public QObject {
         QFETCH(bool, on);
         QFETCH(QStringList, calls);
         QFETCH(int, after);
+        QFETCH(bool, hangUp);
         DriverFixture f;
         f.driver->lines = lines;
         SetModemLine(static_cast<std::uint8_t>(mask), on);
         QCOMPARE(f.driver->calls, calls);
         QCOMPARE(f.driver->lines, after);
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
+        QCOMPARE(!f.io.ModemLinesAtExit().empty(), hangUp);
     }
 
     void unpluggedAdapterIsReportedNotFatal() {

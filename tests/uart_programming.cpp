@@ -16,6 +16,7 @@ using namespace uart;
 
 using Accesses = std::vector<PortAccess>;
 Q_DECLARE_METATYPE(Accesses)
+Q_DECLARE_METATYPE(uart::Hold::Look)
 
 namespace {
 
@@ -168,55 +169,83 @@ class UartProgramming : public QObject {
                                             OutAccess(0x3EC, static_cast<std::uint8_t>(after))}));
     }
 
-    // Held at 45.45 Bd 5N1.5 with DTR up at 0x2F8, a look (over the I/O ports) finds the line
-    // control and modem control registers as below.
+    // Held at 45.45 Bd with DTR up at 0x2F8, a look (over the I/O ports) finds the line control
+    // and modem control registers as below.
     void holdPutsBackWhatALookFindsChanged_data() {
+        QTest::addColumn<QString>("framing");  // held
         QTest::addColumn<int>("lcr");
         QTest::addColumn<int>("mcr");
         QTest::addColumn<int>("looks");
-        QTest::addColumn<QString>("reason");    // empty: left alone
+        QTest::addColumn<Hold::Look>("found");  // by the last look
+        QTest::addColumn<QString>("reason");    // of the last re-application
+        QTest::addColumn<QString>("said");      // the hold's limit, or the backend's notice
         QTest::addColumn<QString>("accesses");  // of the last look
         const QString look = "in 0x2FB 0x%1, in 0x2FC 0x%2";
         const QString line = ", out 0x2FB 0x80, out 0x2F9 0x09, out 0x2F8 0xE6, out 0x2FB 0x04";
         const QString dtr = ", in 0x2FC 0x08, out 0x2FC 0x09";
+        const Hold::Look kept = Hold::Look::Kept, reapplied = Hold::Look::Reapplied;
         QTest::newRow("as written: two reads, nothing else")
-            << 0x04 << 0x09 << 1 << "" << look.arg("04", "09");
+            << "5N1.5" << 0x04 << 0x09 << 1 << kept << ""
+            << "" << look.arg("04", "09");
         QTest::newRow("the 8250 driver's own 5N1.5, even-parity select on: set again")
-            << 0x14 << 0x09 << 1 << "the driver set 5N1.5" << look.arg("14", "09") + line;
+            << "5N1.5" << 0x14 << 0x09 << 1 << reapplied << "the driver set 5N1.5"
+            << "" << look.arg("14", "09") + line;
         QTest::newRow("a break in progress is no change")
-            << 0x44 << 0x09 << 1 << "" << look.arg("44", "09");
+            << "5N1.5" << 0x44 << 0x09 << 1 << kept << ""
+            << "" << look.arg("44", "09");
         QTest::newRow("the latch open once: the driver between its writes")
-            << 0x84 << 0x09 << 1 << "" << look.arg("84", "09");
+            << "5N1.5" << 0x84 << 0x09 << 1 << kept << ""
+            << "" << look.arg("84", "09");
         QTest::newRow("the latch open at two looks: left open, closed by setting the line")
-            << 0x84 << 0x09 << 2 << "the driver left the divisor latch open"
-            << look.arg("84", "09") + line;
+            << "5N1.5" << 0x84 << 0x09 << 2 << reapplied << "the driver left the divisor latch open"
+            << "" << look.arg("84", "09") + line;
+        QTest::newRow("open again at the look after closing it: between writes again")
+            << "5N1.5" << 0x84 << 0x09 << 3 << kept << "the driver left the divisor latch open"
+            << "" << look.arg("84", "09");
         QTest::newRow("DTR dropped: put back alone")
-            << 0x04 << 0x08 << 1 << "the driver dropped DTR" << look.arg("04", "08") + dtr;
+            << "5N1.5" << 0x04 << 0x08 << 1 << reapplied << "the driver dropped DTR"
+            << "" << look.arg("04", "08") + dtr;
         QTest::newRow("8N1 and DTR dropped: both put back")
-            << 0x03 << 0x08 << 1 << "the driver set 8N1 and dropped DTR"
-            << look.arg("03", "08") + line + dtr;
+            << "5N1.5" << 0x03 << 0x08 << 1 << reapplied << "the driver set 8N1 and dropped DTR"
+            << "" << look.arg("03", "08") + line + dtr;
+        QTest::newRow("7E1: the 8250 driver's byte is this program's, its rate change unseen")
+            << "7E1" << 0x1A << 0x09 << 1 << kept << ""
+            << "over the I/O ports a rate the driver sets at 7E1 goes unseen"
+            << look.arg("1A", "09");
+        QTest::newRow("no UART at the address: the bus reads 0xFF, the look fails")
+            << "5N1.5" << 0xFF << 0xFF << 1 << Hold::Look::LookFailed << ""
+            << "no UART answers at 0x2F8 (its modem control register reads 0xFF)"
+            << look.arg("FF", "FF");
     }
     void holdPutsBackWhatALookFindsChanged() {
+        QFETCH(QString, framing);
         QFETCH(int, lcr);
         QFETCH(int, mcr);
         QFETCH(int, looks);
+        QFETCH(Hold::Look, found);
         QFETCH(QString, reason);
+        QFETCH(QString, said);
         QFETCH(QString, accesses);
         LineSettings.portBase = 0x2F8;
         RecordingPortIo io;
         io.SetReadValue(0x2FB, static_cast<std::uint8_t>(lcr));
         io.SetReadValue(0x2FC, static_cast<std::uint8_t>(mcr));
         const ScopedPortIo installed(io);
+        std::string error;
+        const std::optional<Framing> held = Framing::Parse(framing.toStdString(), error);
+        QVERIFY2(held, error.c_str());
         Hold hold(0x2F8);
-        hold.KeepLine(45.45, LineSettings.ToFraming(), std::nullopt);
+        hold.KeepLine(45.45, *held, std::nullopt);
         hold.KeepModemLine(0x01, true);
-        Hold::Look found = Hold::Look::Kept;
+        Hold::Look last = Hold::Look::Kept;
         for (int i = 0; i < looks; ++i) {
             io.Clear();
-            found = hold.Check();
+            last = hold.Check();
         }
-        QCOMPARE(found, reason.isEmpty() ? Hold::Look::Kept : Hold::Look::Reapplied);
+        QCOMPARE(last, found);
         QCOMPARE(QString::fromStdString(hold.LastReason()), reason);
+        QCOMPARE(QString::fromStdString(hold.Limit() + io.TakeNotice()), said);
+        QCOMPARE(io.TakeFailure(), found == Hold::Look::LookFailed);
         QCOMPARE(Show(io.Accesses()), accesses);
     }
 

@@ -147,7 +147,8 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
         Say("the driver refused the modem lines (" + Error(error) + ")", true);
         return;
     }
-    modemLinesSet_ |= raise != 0 || drop != 0;
+    // Only a raised line has something for a hang-up to undo.
+    modemLinesRaised_ |= raise != 0;
     image_.Store(Reg::ModemControl, value);
 }
 
@@ -235,7 +236,7 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
 
 std::string DriverPortIo::ModemLinesAtExit() {
     termios2 termios{};
-    if (!modemLinesSet_ || gone_ || driver_->GetTermios(termios) != 0 ||
+    if (!modemLinesRaised_ || gone_ || driver_->GetTermios(termios) != 0 ||
         (termios.c_cflag & HUPCL) == 0 || driver_->HeldOpenElsewhere())
         return {};
     return "the kernel drops DTR and RTS when the last program closes " + device_ +
@@ -273,6 +274,7 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
         return false;
     }
     customBefore_ = serial;
+    serialBefore_ = serial;
     serial_struct kept{};
     if (const int error = driver_->GetSerial(kept); error != 0) {
         CheckGone(error);
@@ -298,10 +300,25 @@ void DriverPortIo::ClearCustomDivisor() {
         Say("the custom divisor could not be cleared (" + Error(error) + ")", true);
         return;
     }
+    serialBefore_ = *customBefore_;
     customBefore_.reset();
 }
 
+void DriverPortIo::PutBackSerial() {
+    if (!serialBefore_ || gone_)
+        return;
+    // Another program's custom divisor, or this program's from before, stays in force.
+    if (const int error = driver_->SetSerial(*serialBefore_); error != 0) {
+        CheckGone(error);
+        Say("the serial settings could not be put back (" + Error(error) + ")", true);
+        return;
+    }
+    customBefore_.reset();
+    serialBefore_.reset();
+}
+
 void DriverPortIo::ApplyLine(bool divisorChanged) {
+    serialBefore_.reset();
     if (divisorChanged)
         substituteRate_.reset();
     if (gone_) {
@@ -342,8 +359,8 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     if (const int error = driver_->SetTermios(wanted); error != 0) {
         CheckGone(error);
         Say("the driver refused the line settings (" + Error(error) + ")", true);
-        if (divisorChanged)
-            ClearCustomDivisor();
+        // Nothing of this change is to stay: not the custom divisor it set nor one it cleared.
+        PutBackSerial();
         return;
     }
     termios2 kept{};

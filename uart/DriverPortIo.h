@@ -31,7 +31,8 @@ class DriverPortIo final : public PortIo {
     std::optional<double> TakeSubstituteRate() override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
-    // When this program changed DTR or RTS and the terminal hangs up on the last close (HUPCL),
+    bool LookShowsRate() const override { return true; }
+    // When this program raised DTR or RTS and the terminal hangs up on the last close (HUPCL),
     // unless another program is seen holding the device open.
     std::string ModemLinesAtExit() override;
 
@@ -42,6 +43,7 @@ class DriverPortIo final : public PortIo {
     void ApplyLine(bool divisorChanged);
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
     void ClearCustomDivisor();
+    void PutBackSerial();
     void Say(std::string text, bool failure = false);
     void CheckGone(int error);
 
@@ -52,7 +54,10 @@ class DriverPortIo final : public PortIo {
     // The serial settings as read before the last custom divisor was asked for, while the
     // driver may hold a custom divisor of this program's: cleared when the line falls back.
     std::optional<serial_struct> customBefore_;
-    bool modemLinesSet_ = false;
+    // The serial settings as they stood before the change in progress wrote them: put back when
+    // the driver then refuses its termios.
+    std::optional<serial_struct> serialBefore_;
+    bool modemLinesRaised_ = false;
     std::optional<double> substituteRate_;
     bool gone_ = false;
     bool failed_ = false;

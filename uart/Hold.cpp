@@ -72,8 +72,9 @@ Hold::Look Hold::Check() {
 
     // The byte as written, not only the framing it means: Linux's 8250 driver sets the
     // even-parity select bit in every byte it writes without odd parity, parity on or not, and
-    // this program never does, so the driver's rewrite shows even at the same framing (and so a
-    // divisor it changed behind the latch). A break in progress is not a change.
+    // this program leaves it clear at no parity, so there the driver's rewrite shows even at
+    // the same framing (and so a divisor it changed behind the latch). With parity on the two
+    // bytes are the same: see Limit(). A break in progress is not a change.
     const bool byteDiffers =
         framing_ && (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
     const bool rateDiffers =
@@ -111,15 +112,27 @@ Hold::Look Hold::Check() {
         if (line.differs)
             SetModemLine(line.mask, *line.held);
     }
-    ++count_;
+    // The latch is closed now; open at the next look, the driver is between its writes again.
+    latchSeen_ = false;
     reason_ = "the driver " + Listed(changes);
+    if (io.TakeFailure())
+        return Look::ReapplyFailed;
+    ++count_;
+    reapplied_ = reason_;
     return Look::Reapplied;
 }
 
 std::string Hold::Summary() const {
     if (count_ == 0)
         return "not re-applied";
-    return FormatC("re-applied %d\u00D7, last: %s", count_, reason_.c_str());
+    return FormatC("re-applied %d\u00D7, last: %s", count_, reapplied_.c_str());
+}
+
+std::string Hold::Limit() const {
+    if (!framing_ || (framing_->parityBits & kLcrParityEnable) == 0 || !(rate_ > 0) ||
+        ThePortIo().LookShowsRate())
+        return {};
+    return "over the I/O ports a rate the driver sets at " + framing_->Compact() + " goes unseen";
 }
 
 }  // namespace uart

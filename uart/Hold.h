@@ -30,22 +30,29 @@ class Hold {
     bool Empty() const { return !framing_ && !dtr_ && !rts_; }
 
     enum class Look {
-        Kept,        // as set, or nothing to keep
-        Reapplied,   // something else had changed it: written again
-        LookFailed,  // the UART could not be looked at; the backend's notice says why
+        Kept,           // as set, or nothing to keep
+        Reapplied,      // something else had changed it: written again
+        LookFailed,     // the UART could not be looked at; the backend's notice says why
+        ReapplyFailed,  // written again, and the backend failed; its notice says why
     };
     // One look: reads the line state and, where it differs from what is kept (the line control
     // byte other than what was written, break aside; the rate where the backend shows it; DTR
     // or RTS), writes the divisor and framing again (four writes, as for a rate change; one for
     // a framing alone) and puts DTR and RTS back (read-modify-write). The backend's notice is
-    // left for the caller to take.
+    // left for the caller to take; its failure too, except after writes, which Check takes to
+    // tell ReapplyFailed from Reapplied.
     Look Check();
 
+    // How many re-applications reached the port.
     int Reapplied() const { return count_; }
-    // Why the last re-application was needed: "the driver set 300 Bd 8N1".
+    // Why the last look wrote the line again, or tried to: "the driver set 300 Bd 8N1".
     const std::string& LastReason() const { return reason_; }
     // "re-applied 3×, last: the driver set 300 Bd 8N1", or "not re-applied".
     std::string Summary() const;
+    // What a look cannot see of the line kept, in one line; empty when it sees every change.
+    // Over the I/O ports with parity on: Linux's 8250 driver writes such a framing's line
+    // control byte exactly as this program does, and the divisor sits behind the latch.
+    std::string Limit() const;
 
   private:
     std::int32_t base_;
@@ -55,7 +62,8 @@ class Hold {
     std::optional<bool> dtr_, rts_;
     bool latchSeen_ = false;  // the last look found the divisor latch open
     int count_ = 0;
-    std::string reason_;
+    std::string reason_;     // of the last look that wrote, or tried to
+    std::string reapplied_;  // of the last re-application that reached the port
 };
 
 }  // namespace uart

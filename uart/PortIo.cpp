@@ -30,10 +30,33 @@ std::string PortIo::Label(std::int32_t base) const {
     return PortLabel(base, "I/O ports");
 }
 
+std::string PortIo::TakeNotice() {
+    std::string notice;
+    notice.swap(lookNotice_);
+    return notice;
+}
+
+bool PortIo::TakeFailure() {
+    const bool failed = lookFailed_;
+    lookFailed_ = false;
+    return failed;
+}
+
 std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
     LineState state;
     state.lineControl = In(static_cast<std::uint16_t>(base + kLineControl));
     state.modemControl = In(static_cast<std::uint16_t>(base + kModemControl));
+    // An 8250, 16450 or 16550 reads the modem control register's top three bits as 0 (a 16750
+    // its bit 5 at most); all three set is a bus with nothing on it, which reads 0xFF.
+    if ((state.modemControl & kMcrUnused) == kMcrUnused) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "no UART answers at 0x%X (its modem control register reads 0x%02X)",
+                      static_cast<unsigned>(base), state.modemControl);
+        lookNotice_ = text;
+        lookFailed_ = true;
+        return std::nullopt;
+    }
     return state;
 }
 

@@ -28,21 +28,29 @@ class PortIo {
     // Where the UART is and how it is reached, e.g. "0x2F8 · I/O ports".
     virtual std::string Label(std::int32_t base) const;
     // What the backend has to say about the last change it carried out (a setting the hardware
-    // could not take exactly, an error), once; empty when there is nothing to say.
-    virtual std::string TakeNotice() { return {}; }
-    // Whether a change since the last call failed to reach the hardware; clears it.
-    virtual bool TakeFailure() { return false; }
+    // could not take exactly, an error), once; empty when there is nothing to say. Here only
+    // what the last look found.
+    virtual std::string TakeNotice();
+    // Whether a change or look since the last call failed; clears it.
+    virtual bool TakeFailure();
     // The rate the backend set in place of the last divisor's own, when it could not take the
     // divisor (the serial driver's nearest whole rate), once; nothing when the divisor went in
     // as written.
     virtual std::optional<double> TakeSubstituteRate() { return std::nullopt; }
 
     // One look at the UART at `base`: here two reads, the line control and the modem control
-    // register. Nothing when the look failed; TakeNotice says why.
+    // register. Nothing when the look failed (here: no UART answers at `base`); TakeNotice says
+    // why.
     virtual std::optional<LineState> ReadLineState(std::int32_t base);
+    // Whether ReadLineState shows the rate the line runs at.
+    virtual bool LookShowsRate() const { return false; }
     // What becomes of the modem lines this program set once it lets the port go: empty when
     // they stay as set, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
+
+  private:
+    std::string lookNotice_;
+    bool lookFailed_ = false;
 };
 
 // "0x2F8 · kind".

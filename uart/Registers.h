@@ -48,6 +48,7 @@ inline constexpr std::uint8_t kMcrRts = 0x02;
 inline constexpr std::uint8_t kMcrOut1 = 0x04;
 inline constexpr std::uint8_t kMcrOut2 = 0x08;
 inline constexpr std::uint8_t kMcrLoop = 0x10;
+inline constexpr std::uint8_t kMcrUnused = 0xE0;  // read as 0 on an 8250, 16450 or 16550
 
 // Modem status register.
 inline constexpr std::uint8_t kMsrCts = 0x10;

@@ -193,10 +193,19 @@ bool DeviceSerialDriver::HeldOpenElsewhere() {
         if (descriptors == nullptr)
             continue;  // gone by now, or another user's: not seen
         while (const dirent* descriptor = readdir(descriptors)) {
+            if (descriptor->d_name[0] == '.')
+                continue;
+            const std::string link = folder + "/" + descriptor->d_name;
+            // Only a device node can be the port, and only a device node is stat()ed: a file on
+            // a hung network or FUSE mount would block the stat. readlink only names the target.
+            char target[PATH_MAX];
+            const ssize_t length = readlink(link.c_str(), target, sizeof target);
+            if (length <= 0 ||
+                !std::string_view(target, static_cast<std::size_t>(length)).starts_with("/dev/"))
+                continue;
             struct stat file {};
-            if (descriptor->d_name[0] != '.' &&
-                stat((folder + "/" + descriptor->d_name).c_str(), &file) == 0 &&
-                S_ISCHR(file.st_mode) && file.st_rdev == own.st_rdev) {
+            if (stat(link.c_str(), &file) == 0 && S_ISCHR(file.st_mode) &&
+                file.st_rdev == own.st_rdev) {
                 held = true;
                 break;
             }

@@ -37,6 +37,7 @@ class SimulatedUart final : public PortIo {
     // Its registers as they stand, the rate included: the simulator sees its divisor without
     // opening the latch.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
+    bool LookShowsRate() const override { return true; }
 
     // For tests, the terminal program's driver rewriting the UART behind this program's back:
     // the divisor for `rate` and the framing, as the 8250 driver writes them...

@@ -20,6 +20,7 @@ class TracingPortIo final : public PortIo {
     std::optional<double> TakeSubstituteRate() override { return inner_.TakeSubstituteRate(); }
     // The inner backend's look, printed as the two reads it stands for.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
+    bool LookShowsRate() const override { return inner_.LookShowsRate(); }
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
 
   private:
