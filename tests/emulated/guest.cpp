@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,9 @@ int Panel(int argc, char** argv, const char* digit) {
 }
 
 int Run(int argc, char** argv) {
+    // As from a terminal's foreground: the guest's shell starts its background cases with
+    // Ctrl+C ignored, which the program keeps ignored, and the bridge's case sends it one.
+    std::signal(SIGINT, SIG_DFL);
     const int status = app::Main(argc, argv);
     std::fflush(stderr);
     std::printf("status: %d\n", status);
