@@ -57,38 +57,18 @@ std::uint8_t ModemControlFrom(int lines) {
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
                            std::unique_ptr<SerialDriver> driver, std::string openNotice)
-    : image_(base),
-      device_(std::move(device)),
-      driver_(std::move(driver)),
-      notice_(std::move(openNotice)) {}
+    : image_(base), device_(std::move(device)), driver_(std::move(driver)) {
+    Say(std::move(openNotice));
+}
 
 std::string DriverPortIo::Label(std::int32_t) const {
     return device_ + " \u00B7 driver";
-}
-
-std::string DriverPortIo::TakeNotice() {
-    std::string notice;
-    notice.swap(notice_);
-    return notice;
 }
 
 std::optional<double> DriverPortIo::TakeSubstituteRate() {
     std::optional<double> rate;
     rate.swap(substituteRate_);
     return rate;
-}
-
-bool DriverPortIo::TakeFailure() {
-    const bool failed = failed_;
-    failed_ = false;
-    return failed;
-}
-
-void DriverPortIo::Say(std::string text, bool failure) {
-    failed_ |= failure;
-    if (!notice_.empty())
-        notice_ += "; ";
-    notice_ += text;
 }
 
 void DriverPortIo::CheckGone(int error) {

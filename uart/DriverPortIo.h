@@ -26,8 +26,6 @@ class DriverPortIo final : public PortIo {
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::string TakeNotice() override;
-    bool TakeFailure() override;
     std::optional<double> TakeSubstituteRate() override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
@@ -44,7 +42,6 @@ class DriverPortIo final : public PortIo {
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
     void ClearCustomDivisor();
     void PutBackSerial();
-    void Say(std::string text, bool failure = false);
     void CheckGone(int error);
 
     RegisterImage image_;  // its modem control as last read or written
@@ -60,8 +57,6 @@ class DriverPortIo final : public PortIo {
     bool modemLinesRaised_ = false;
     std::optional<double> substituteRate_;
     bool gone_ = false;
-    bool failed_ = false;
-    std::string notice_;
 };
 
 }  // namespace uart

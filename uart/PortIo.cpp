@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "uart/CLocale.h"
 #include "uart/Registers.h"
 
 namespace uart {
@@ -32,14 +33,21 @@ std::string PortIo::Label(std::int32_t base) const {
 
 std::string PortIo::TakeNotice() {
     std::string notice;
-    notice.swap(lookNotice_);
+    notice.swap(notice_);
     return notice;
 }
 
 bool PortIo::TakeFailure() {
-    const bool failed = lookFailed_;
-    lookFailed_ = false;
+    const bool failed = failed_;
+    failed_ = false;
     return failed;
+}
+
+void PortIo::Say(std::string text, bool failure) {
+    failed_ |= failure;
+    if (!notice_.empty() && !text.empty())
+        notice_ += "; ";
+    notice_ += text;
 }
 
 std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
@@ -49,12 +57,9 @@ std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
     // An 8250, 16450 or 16550 reads the modem control register's top three bits as 0 (a 16750
     // its bit 5 at most); all three set is a bus with nothing on it, which reads 0xFF.
     if ((state.modemControl & kMcrUnused) == kMcrUnused) {
-        char text[96];
-        std::snprintf(text, sizeof text,
-                      "no UART answers at 0x%X (its modem control register reads 0x%02X)",
-                      static_cast<unsigned>(base), state.modemControl);
-        lookNotice_ = text;
-        lookFailed_ = true;
+        Say(FormatC("no UART answers at 0x%X (its modem control register reads 0x%02X)",
+                    static_cast<unsigned>(base), state.modemControl),
+            true);
         return std::nullopt;
     }
     return state;

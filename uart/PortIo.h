@@ -27,9 +27,8 @@ class PortIo {
 
     // Where the UART is and how it is reached, e.g. "0x2F8 · I/O ports".
     virtual std::string Label(std::int32_t base) const;
-    // What the backend has to say about the last change it carried out (a setting the hardware
-    // could not take exactly, an error), once; empty when there is nothing to say. Here only
-    // what the last look found.
+    // What the backend has to say about the last change or look it carried out (a setting the
+    // hardware could not take exactly, an error), once; empty when there is nothing to say.
     virtual std::string TakeNotice();
     // Whether a change or look since the last call failed; clears it.
     virtual bool TakeFailure();
@@ -48,9 +47,14 @@ class PortIo {
     // they stay as set, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
 
+  protected:
+    // Adds `text` to what TakeNotice gives next ("; " between), and with `failure` marks the
+    // change or look as failed.
+    void Say(std::string text, bool failure = false);
+
   private:
-    std::string lookNotice_;
-    bool lookFailed_ = false;
+    std::string notice_;
+    bool failed_ = false;
 };
 
 // "0x2F8 · kind".
