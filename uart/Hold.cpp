@@ -63,22 +63,21 @@ Hold::Look Hold::Check() {
         return Look::LookFailed;
     // The latch open: the driver is between its writes, and the next look sees where it ended.
     // Open at two looks in a row, it was left open, and a held line is set again, which closes
-    // it.
+    // it. The modem control register is not behind the latch: held lines are looked at anyway.
     const bool latchOpen = (state->lineControl & kLcrDlab) != 0;
     const bool latchLeftOpen = latchOpen && latchSeen_ && framing_;
     latchSeen_ = latchOpen;
-    if (latchOpen && !latchLeftOpen)
-        return Look::Kept;
+    const bool lineSettled = !latchOpen || latchLeftOpen;
 
     // The byte as written, not only the framing it means: Linux's 8250 driver sets the
     // even-parity select bit in every byte it writes without odd parity, parity on or not, and
     // this program leaves it clear at no parity, so there the driver's rewrite shows even at
     // the same framing (and so a divisor it changed behind the latch). With parity on the two
     // bytes are the same: see Limit(). A break in progress is not a change.
-    const bool byteDiffers =
-        framing_ && (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
+    const bool byteDiffers = lineSettled && framing_ &&
+                             (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
     const bool rateDiffers =
-        rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
+        lineSettled && rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
     const bool lineDiffers = byteDiffers || rateDiffers;
     std::vector<std::string> changes;
     if (latchLeftOpen) {
