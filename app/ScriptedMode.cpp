@@ -162,7 +162,7 @@ std::string TimeStamp() {
 }
 
 // Looks at the port every kHoldInterval, asleep in poll() in between, and re-applies what
-// `hold` keeps whenever something else changed it, until SIGINT or SIGTERM (status 0) or until
+// `hold` keeps whenever something else changed it, until a stop signal (status 0) or until
 // the port can no longer be looked at or set (1).
 int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err) {
     const StopSignals signals;
@@ -171,8 +171,8 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
         return 1;
     }
     using Clock = std::chrono::steady_clock;
-    std::fprintf(out, "hold: looking every %lld ms; Ctrl+C or SIGTERM ends it\n",
-                 static_cast<long long>(uart::kHoldInterval.count()));
+    std::fprintf(out, "hold: looking every %lld ms; %s ends it\n",
+                 static_cast<long long>(uart::kHoldInterval.count()), signals.Names().c_str());
     if (const std::string limit = hold.Limit(); !limit.empty())
         std::fprintf(out, "note: %s\n", limit.c_str());
     std::fflush(out);

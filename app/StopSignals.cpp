@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <string>
 
 namespace app {
 
@@ -39,7 +40,8 @@ StopSignals::StopSignals() {
         // A signal the caller ignores stays ignored: nohup's hang-up, a background job's
         // Ctrl+C.
         sigaction(kStopSignals[i], nullptr, &previousActions[i]);
-        if (previousActions[i].sa_handler != SIG_IGN)
+        caught_[i] = previousActions[i].sa_handler != SIG_IGN;
+        if (caught_[i])
             sigaction(kStopSignals[i], &action, nullptr);
     }
 }
@@ -52,6 +54,22 @@ StopSignals::~StopSignals() {
     stopPipe = -1;
     ::close(pipe_[0]);
     ::close(pipe_[1]);
+}
+
+std::string StopSignals::Names() const {
+    constexpr const char* kNames[] = {"Ctrl+C", "SIGTERM", "SIGHUP"};
+    std::string names;
+    std::size_t left = 0;
+    for (const bool caught : caught_)
+        left += caught ? 1 : 0;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (!caught_[i])
+            continue;
+        --left;
+        names += kNames[i];
+        names += left > 1 ? ", " : left == 1 ? " or " : "";
+    }
+    return names.empty() ? "only SIGKILL" : names;
 }
 
 }  // namespace app

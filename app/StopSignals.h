@@ -2,6 +2,8 @@
 // The signals that end a long run (the bridge, a hold), turned into something poll() can wait on.
 #pragma once
 
+#include <string>
+
 namespace app {
 
 // SIGINT, SIGTERM and SIGHUP, caught for the life of the object unless they are ignored (as
@@ -16,9 +18,12 @@ class StopSignals {
 
     // The pipe's reading end, or -1 when no pipe could be made.
     int Fd() const { return pipe_[0]; }
+    // What ends the run, for the user: "Ctrl+C, SIGTERM or SIGHUP", less those ignored.
+    std::string Names() const;
 
   private:
     int pipe_[2] = {-1, -1};
+    bool caught_[3] = {false, false, false};  // SIGINT, SIGTERM, SIGHUP
 };
 
 }  // namespace app

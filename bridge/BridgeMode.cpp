@@ -231,7 +231,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
                      static_cast<int>(settings.pattern->name.size()),
                      settings.pattern->name.data());
     }
-    std::fputs("; Ctrl+C ends it\n", out);
+    std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
     std::fflush(out);
 
     PumpSetup setup;
