@@ -340,14 +340,21 @@ void CPortSetDlg::OnHoldTimer() {
     const uart::Hold::Look look = held_.Check();
     if (look == uart::Hold::Look::Kept)
         return;
+    if (look == uart::Hold::Look::Reapplied) {
+        UpdateStatus(std::nullopt);
+        return;
+    }
     // A port that cannot be looked at or set ends the hold, rather than failing at every look.
     // A failed re-application's failure the hold has taken from the backend itself.
-    if (UpdateStatus(std::nullopt, look == uart::Hold::Look::ReapplyFailed)) {
-        hold_->setChecked(false);
-        holdTimer_->stop();
-        status_->setText(status_->text() + QLatin1Char('\n') + tr("hold ended"));
-        status_->setToolTip(status_->text());
-    }
+    hold_->setChecked(false);
+    holdTimer_->stop();
+    UpdateStatus(std::nullopt, true);
+    QStringList ending{status_->text()};
+    if (look == uart::Hold::Look::ReapplyFailed)
+        ending << tr("could not re-apply: %1").arg(QString::fromStdString(held_.LastReason()));
+    ending << tr("hold ended");
+    status_->setText(ending.join(QLatin1Char('\n')));
+    status_->setToolTip(status_->text());
 }
 
 void CPortSetDlg::PreTranslateMessage(QObject* target, QEvent* event) {

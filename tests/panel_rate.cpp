@@ -329,7 +329,8 @@ class PanelRate : public QObject {
         QVERIFY(!f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked());
     }
 
-    // What opening the device did is the panel's first word, held from the start or not.
+    // What opening the device did is the panel's first word, held from the start or not; held,
+    // the hold runs from the start.
     void openingIsSaidWhenThePanelOpens_data() {
         QTest::addColumn<bool>("hold");
         QTest::newRow("not held") << false;
@@ -339,8 +340,8 @@ class PanelRate : public QObject {
         QFETCH(bool, hold);
         uart::LineSettings = uart::LineSettingsData{};
         uart::SetProcessCommandLine("quorlix 2");
-        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
-                              std::unique_ptr<uart::SerialDriver>(new FakeSerialDriver),
+        auto* driver = new FakeSerialDriver;
+        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver),
                               "opening /dev/ttyUSB0 may have raised DTR and RTS");
         const uart::ScopedPortIo installed(io);
         panel::CPortSetDlg panel;
@@ -349,17 +350,26 @@ class PanelRate : public QObject {
         QVERIFY2(panel.StatusText().contains("may have raised DTR and RTS"),
                  qPrintable(panel.StatusText()));
         QCOMPARE(panel.findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked(), hold);
+        panel.GetItem<QAbstractButton>(res::IDC_RATE_45_45)->click();
+        driver->termios.c_cflag = (driver->termios.c_cflag & ~CBAUD) | B300;  // the terminal's
+        driver->termios.c_ospeed = 300;
+        QTest::qWait(250);
+        QCOMPARE((driver->termios.c_cflag & CBAUD) != B300, hold);
     }
 
     // The terminal program's driver sets 300 Bd 8N1 behind the panel's back: while Hold is
-    // ticked the panel sets 45.45 Bd 5N1.5 again, once, and says so; cleared, it leaves it.
+    // ticked the panel sets 45.45 Bd 5N1.5 again, once, and says so; cleared, it leaves it. A
+    // driver that refuses the line then ends the hold, in the colour of warning.
     void holdSetsTheLineAgainWhileTicked_data() {
         QTest::addColumn<bool>("simulated");
-        QTest::newRow("simulated UART") << true;
-        QTest::newRow("serial driver") << false;
+        QTest::addColumn<bool>("refuses");
+        QTest::newRow("simulated UART") << true << false;
+        QTest::newRow("serial driver") << false << false;
+        QTest::newRow("serial driver that then refuses the line") << false << true;
     }
     void holdSetsTheLineAgainWhileTicked() {
         QFETCH(bool, simulated);
+        QFETCH(bool, refuses);
         PanelFixture f;
         uart::SimulatedUart uart(0x2F8);
         auto* driver = new FakeSerialDriver;
@@ -383,6 +393,19 @@ class PanelRate : public QObject {
         QTest::mouseClick(hold, Qt::LeftButton, {}, QPoint(6, hold->height() / 2));
         QVERIFY(hold->isChecked() && held());
         terminalSets300();
+        if (refuses) {
+            driver->setTermiosError = EINVAL;
+            QTRY_VERIFY(!hold->isChecked());
+            QVERIFY2(f.panel->StatusText().endsWith(
+                         "the driver refused the line settings (Invalid argument)\n"
+                         "could not re-apply: the driver set 300 Bd 8N1\nhold ended"),
+                     qPrintable(f.panel->StatusText()));
+            QVERIFY(!f.panel->StatusText().contains("held"));
+            const auto* status = f.panel->findChild<QLabel*>(QStringLiteral("IDC_STATUS"));
+            QVERIFY(status->palette().color(QPalette::WindowText) !=
+                    f.panel->palette().color(QPalette::WindowText));
+            return;
+        }
         QTRY_VERIFY(held());
         const QString said = "held · re-applied 1×, last: the driver set 300 Bd 8N1";
         QVERIFY2(f.panel->StatusText().contains(said), qPrintable(f.panel->StatusText()));
