@@ -27,6 +27,20 @@ QStringList Lines(const uart::RecordingPortIo& io) {
     return lines;
 }
 
+// A UART whose line the driver has rewritten (its 8N1) and which takes no write after the
+// first four: a line that cannot be set again.
+class RefusingUart final : public uart::PortIo {
+  public:
+    void Out(std::uint16_t, std::uint8_t) override {
+        if (++writes_ == 5)  // said once, for the first write it refuses
+            Say("the port refused the write", true);
+    }
+    std::uint8_t In(std::uint16_t port) override { return port == 0x2FB ? 0x13 : 0x08; }
+
+  private:
+    int writes_ = 0;
+};
+
 int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
     const ProgramRun run = RunProgram(arguments);
     if (out)
@@ -320,6 +334,31 @@ class ScriptedMode : public QObject {
             expected << "in 0x2FB 0x14"
                      << "in 0x2FC 0x08" << rate;
         QCOMPARE(Lines(io), expected);
+    }
+
+    void holdEndsWhenTheLineCannotBeSetAgain() {
+        app::ApplyRequest request;
+        std::string error;
+        QVERIFY(app::ParseApply("45.45,5N1.5", request, error));
+        request.hold = true;
+        RefusingUart io;
+        const uart::ScopedPortIo installed(io);
+        int status = -1;
+        QString said;
+        alarm(5);  // a hold that carries on fails the test instead of hanging it
+        const QString complained = Capture([&](std::FILE* errors) {
+            said = Capture([&](std::FILE* output) {
+                status = app::RunScripted(request, io, 0x2F8, output, errors);
+            });
+        });
+        alarm(0);
+        QCOMPARE(status, 1);
+        static const QRegularExpression failed(
+            QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} could not re-apply: the driver set "
+                           "8N1\\nhold ended: not re-applied\\n$"));
+        QVERIFY2(failed.match(said).hasMatch(), qPrintable(said));
+        QCOMPARE(complained,
+                 QStringLiteral("quorlix: the port refused the write\nquorlix: the hold ends\n"));
     }
 
     void exitStatuses_data() {
