@@ -198,6 +198,8 @@ bool DeviceSerialDriver::HeldOpenElsewhere() {
             const std::string link = folder + "/" + descriptor->d_name;
             // Only a device node can be the port, and only a device node is stat()ed: a file on
             // a hung network or FUSE mount would block the stat. readlink only names the target.
+            // A holder in a chroot or a container with a /dev of its own names the device by
+            // another path and is not counted: the note then errs on the side of warning.
             char target[PATH_MAX];
             const ssize_t length = readlink(link.c_str(), target, sizeof target);
             if (length <= 0 ||
