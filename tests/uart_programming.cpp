@@ -377,6 +377,17 @@ class UartProgramming : public QObject {
                  QStringLiteral("out 0x2FB 0x80\nout 0x2F9 0x09\nout 0x2F8 0xE6\nout 0x2FB 0x04\n"
                                 "in 0x2FC 0x08\nout 0x2FC 0x09\n"));
         QCOMPARE(uart.View().divisor, std::uint16_t{2534});  // passed through to the backend
+
+        // A look over the I/O ports that finds no UART: both reads printed, the failure kept.
+        char lookBuffer[128] = {};
+        out = fmemopen(lookBuffer, sizeof lookBuffer - 1, "w");
+        RecordingPortIo empty;  // every address reads 0xFF
+        TracingPortIo tracingEmpty(empty, out);
+        QVERIFY(!tracingEmpty.ReadLineState(0x2F8));
+        std::fclose(out);
+        QCOMPARE(QString::fromLatin1(lookBuffer), QStringLiteral("in 0x2FB 0xFF\nin 0x2FC 0xFF\n"));
+        QVERIFY(tracingEmpty.TakeNotice().starts_with("no UART answers at 0x2F8"));
+        QVERIFY(tracingEmpty.TakeFailure());
     }
 
     void traceFormatPadsLowAddresses() {

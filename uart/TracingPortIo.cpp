@@ -25,7 +25,20 @@ std::uint8_t TracingPortIo::In(std::uint16_t port) {
     return value;
 }
 
+std::string TracingPortIo::TakeNotice() {
+    std::string own = PortIo::TakeNotice();
+    std::string inner = inner_.TakeNotice();
+    return own.empty() ? inner : inner.empty() ? own : own + "; " + inner;
+}
+
+bool TracingPortIo::TakeFailure() {
+    const bool own = PortIo::TakeFailure();
+    return inner_.TakeFailure() || own;
+}
+
 std::optional<LineState> TracingPortIo::ReadLineState(std::int32_t base) {
+    if (!inner_.LookShowsRate())
+        return PortIo::ReadLineState(base);
     const std::optional<LineState> state = inner_.ReadLineState(base);
     if (state) {
         Print(out_, InAccess(static_cast<std::uint16_t>(base + kLineControl), state->lineControl));

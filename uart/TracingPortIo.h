@@ -15,10 +15,13 @@ class TracingPortIo final : public PortIo {
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override { return inner_.Label(base); }
-    std::string TakeNotice() override { return inner_.TakeNotice(); }
-    bool TakeFailure() override { return inner_.TakeFailure(); }
+    // What a look made here found, then what the inner backend has to say.
+    std::string TakeNotice() override;
+    bool TakeFailure() override;
     std::optional<double> TakeSubstituteRate() override { return inner_.TakeSubstituteRate(); }
-    // The inner backend's look, printed as the two reads it stands for.
+    // A look that is two register reads (a backend whose look cannot show the rate) is made
+    // here, through In, so that each read is printed as it happens, a failed look's too; another
+    // backend's look is printed as the two reads it stands for.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return inner_.LookShowsRate(); }
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
