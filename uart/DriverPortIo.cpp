@@ -76,6 +76,12 @@ void DriverPortIo::CheckGone(int error) {
         gone_ = true;
 }
 
+void DriverPortIo::SayFailed(int error, const std::string& what, const char* whenGone) {
+    CheckGone(error);
+    Say(gone_ ? device_ + " is gone (unplugged?)" + whenGone : what + " (" + Error(error) + ")",
+        true);
+}
+
 void DriverPortIo::Out(std::uint16_t port, std::uint8_t value) {
     const Reg reg = image_.Decode(port);
     switch (reg) {
@@ -123,8 +129,7 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
     if (error == 0 && drop != 0)
         error = driver_->DropModemLines(drop);
     if (error != 0) {
-        CheckGone(error);
-        Say("the driver refused the modem lines (" + Error(error) + ")", true);
+        SayFailed(error, "the driver refused the modem lines");
         return;
     }
     // Only a raised line has something for a hang-up to undo.
@@ -151,10 +156,7 @@ std::uint8_t DriverPortIo::LineControlFromDriver() {
     termios2 termios{};
     const int error = gone_ ? ENODEV : driver_->GetTermios(termios);
     if (error != 0) {
-        CheckGone(error);
-        Say(gone_ ? device_ + " is gone (unplugged?)"
-                  : "could not read the line settings (" + Error(error) + ")",
-            true);
+        SayFailed(error, "could not read the line settings");
         return image_.LineControl();
     }
     return Framing::FromTermios(termios.c_cflag).LineControl();
@@ -164,10 +166,7 @@ std::uint8_t DriverPortIo::ModemLinesFromDriver(Reg reg) {
     int lines = 0;
     const int error = gone_ ? ENODEV : driver_->GetModemLines(lines);
     if (error != 0) {
-        CheckGone(error);
-        Say(gone_ ? device_ + " is gone (unplugged?)"
-                  : "the driver does not report the modem lines (" + Error(error) + ")",
-            true);
+        SayFailed(error, "the driver does not report the modem lines");
         return reg == Reg::ModemControl ? image_.ModemControl() : 0x00;
     }
     if (reg == Reg::ModemStatus) {
@@ -188,18 +187,16 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
     serial_struct serial{};
     int lines = 0;
     int error = gone_ ? ENODEV : driver_->GetTermios(termios);
-    // A driver without serial settings (many USB adapters) runs at the termios rate.
-    const bool custom = error == 0 && driver_->GetSerial(serial) == 0 &&
-                        (termios.c_cflag & CBAUD) == B38400 &&
+    // A custom divisor runs only at the termios rate 38400; a driver without serial settings
+    // (many USB adapters) runs at the termios rate.
+    const bool custom = error == 0 && (termios.c_cflag & CBAUD) == B38400 &&
+                        driver_->GetSerial(serial) == 0 &&
                         (serial.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST &&
                         serial.custom_divisor > 0 && serial.baud_base > 0;
     if (error == 0)
         error = driver_->GetModemLines(lines);
     if (error != 0) {
-        CheckGone(error);
-        Say(gone_ ? device_ + " is gone (unplugged?)"
-                  : "could not read the line settings (" + Error(error) + ")",
-            true);
+        SayFailed(error, "could not read the line settings");
         return std::nullopt;
     }
     LineState state;
@@ -276,8 +273,7 @@ void DriverPortIo::ClearCustomDivisor() {
     cleared.flags &= ~ASYNC_SPD_MASK;
     cleared.custom_divisor = 0;
     if (const int error = driver_->SetSerial(cleared); error != 0) {
-        CheckGone(error);
-        Say("the custom divisor could not be cleared (" + Error(error) + ")", true);
+        SayFailed(error, "the custom divisor could not be cleared");
         return;
     }
     serialBefore_ = *customBefore_;
@@ -289,8 +285,7 @@ void DriverPortIo::PutBackSerial() {
         return;
     // Another program's custom divisor, or this program's from before, stays in force.
     if (const int error = driver_->SetSerial(*serialBefore_); error != 0) {
-        CheckGone(error);
-        Say("the serial settings could not be put back (" + Error(error) + ")", true);
+        SayFailed(error, "the serial settings could not be put back");
         return;
     }
     customBefore_.reset();
@@ -307,10 +302,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     }
     termios2 termios{};
     if (const int error = driver_->GetTermios(termios); error != 0) {
-        CheckGone(error);
-        Say(gone_ ? device_ + " is gone (unplugged?): nothing was set"
-                  : "could not read the line settings (" + Error(error) + ")",
-            true);
+        SayFailed(error, "could not read the line settings", ": nothing was set");
         return;
     }
     termios2 wanted = termios;
@@ -337,8 +329,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
         }
     }
     if (const int error = driver_->SetTermios(wanted); error != 0) {
-        CheckGone(error);
-        Say("the driver refused the line settings (" + Error(error) + ")", true);
+        SayFailed(error, "the driver refused the line settings");
         // Nothing of this change is to stay: not the custom divisor it set nor one it cleared.
         PutBackSerial();
         return;

@@ -43,6 +43,8 @@ class DriverPortIo final : public PortIo {
     void ClearCustomDivisor();
     void PutBackSerial();
     void CheckGone(int error);
+    // Says that `what` failed with `error`, or that the device is gone (then with `whenGone`).
+    void SayFailed(int error, const std::string& what, const char* whenGone = "");
 
     RegisterImage image_;  // its modem control as last read or written
     std::string device_;
