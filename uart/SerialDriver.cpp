@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string_view>
 
@@ -175,49 +176,53 @@ void PutBackOpenedLines(SerialDriver& driver, const std::string& path, int raise
     }
 }
 
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// Whether one of the descriptors in `folder` (a /proc/PID/fd) is the character device `device`.
+// Only a device node can be the port, and only a device node is stat()ed: a file on a hung
+// network or FUSE mount would block the stat, while readlink only names the target. A holder in
+// a chroot or a container with a /dev of its own names the device by another path and is not
+// counted: the note then errs on the side of warning.
+bool HoldsDevice(const std::string& folder, dev_t device) {
+    const Dir descriptors(opendir(folder.c_str()));
+    if (!descriptors)
+        return false;  // gone by now, or another user's: not seen
+    while (const dirent* descriptor = readdir(descriptors.get())) {
+        const std::string link = folder + "/" + descriptor->d_name;
+        char target[PATH_MAX];
+        const ssize_t length = readlink(link.c_str(), target, sizeof target);
+        if (length <= 0 ||
+            !std::string_view(target, static_cast<std::size_t>(length)).starts_with("/dev/"))
+            continue;  // ".", "..", a pipe, a socket, a file
+        struct stat file {};
+        if (stat(link.c_str(), &file) == 0 && S_ISCHR(file.st_mode) && file.st_rdev == device)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool DeviceSerialDriver::HeldOpenElsewhere() {
     struct stat own {};
     if (fstat(fd_, &own) != 0 || !S_ISCHR(own.st_mode))
         return false;
-    DIR* processes = opendir("/proc");
-    if (processes == nullptr)
+    const Dir processes(opendir("/proc"));
+    if (!processes)
         return false;
     const std::string self = std::to_string(getpid());
-    bool held = false;
-    while (const dirent* process = readdir(processes)) {
+    while (const dirent* process = readdir(processes.get())) {
         const std::string_view pid = process->d_name;
-        if (pid.find_first_not_of("0123456789") != pid.npos || pid == self)
-            continue;
-        const std::string folder = "/proc/" + std::string(pid) + "/fd";
-        DIR* descriptors = opendir(folder.c_str());
-        if (descriptors == nullptr)
-            continue;  // gone by now, or another user's: not seen
-        while (const dirent* descriptor = readdir(descriptors)) {
-            if (descriptor->d_name[0] == '.')
-                continue;
-            const std::string link = folder + "/" + descriptor->d_name;
-            // Only a device node can be the port, and only a device node is stat()ed: a file on
-            // a hung network or FUSE mount would block the stat. readlink only names the target.
-            // A holder in a chroot or a container with a /dev of its own names the device by
-            // another path and is not counted: the note then errs on the side of warning.
-            char target[PATH_MAX];
-            const ssize_t length = readlink(link.c_str(), target, sizeof target);
-            if (length <= 0 ||
-                !std::string_view(target, static_cast<std::size_t>(length)).starts_with("/dev/"))
-                continue;
-            struct stat file {};
-            if (stat(link.c_str(), &file) == 0 && S_ISCHR(file.st_mode) &&
-                file.st_rdev == own.st_rdev) {
-                held = true;
-                break;
-            }
-        }
-        closedir(descriptors);
-        if (held)
-            break;
+        if (pid.find_first_not_of("0123456789") == pid.npos && pid != self &&
+            HoldsDevice("/proc/" + std::string(pid) + "/fd", own.st_rdev))
+            return true;
     }
-    closedir(processes);
-    return held;
+    return false;
 }
 
 DeviceSerialDriver::~DeviceSerialDriver() {
