@@ -80,12 +80,11 @@ int Main(int argc, char** argv, const Environment& environment) {
     uart::SetProcessCommandLine(commandLine);
     const auto base =
         static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
+    const bool runs = usageError.empty() && !options.help && !options.version;
     // A panel with no display to show it on is said before the port is opened for nothing.
-    const bool panelWithoutDisplay = usageError.empty() && !options.help && !options.version &&
-                                     !options.bridge && !IsScripted(options) &&
-                                     !HasPlatform(options.toolkit);
-    const bool openPort =
-        usageError.empty() && !options.help && !options.version && !panelWithoutDisplay;
+    const bool panelWithoutDisplay =
+        runs && !options.bridge && !IsScripted(options) && !HasPlatform(options.toolkit);
+    const bool openPort = runs && !panelWithoutDisplay;
     const bool portNeedsPrivilege =
         !options.simulate && (!options.device || (getuid() == 0 && geteuid() == 0));
     std::string leaveFailure;

@@ -46,22 +46,18 @@ std::uint8_t SimulatedUart::ModemStatus() const {
 }
 
 std::optional<LineState> SimulatedUart::ReadLineState(std::int32_t) {
-    const UartView view = View();
     LineState state;
     state.lineControl = image_.LineControl();
     state.modemControl = image_.ModemControl();
-    if (view.divisor != 0)
-        state.rate = view.rate;
+    if (image_.Divisor() != 0)
+        state.rate = RateOfDivisor(image_.Divisor());
     return state;
 }
 
 void SimulatedUart::DriverSetsLine(double rate, const Framing& framing) {
     const std::uint16_t divisor = DivisorForRate(rate);
-    image_.Store(Reg::LineControl, kLcrDlab);
-    image_.Store(image_.Decode(static_cast<std::uint16_t>(Base() + kDivisorLow)),
-                 static_cast<std::uint8_t>(divisor & 0xFF));
-    image_.Store(image_.Decode(static_cast<std::uint16_t>(Base() + kDivisorHigh)),
-                 static_cast<std::uint8_t>(divisor >> 8));
+    image_.Store(Reg::DivisorLow, static_cast<std::uint8_t>(divisor & 0xFF));
+    image_.Store(Reg::DivisorHigh, static_cast<std::uint8_t>(divisor >> 8));
     image_.Store(Reg::LineControl, framing.LineControl());
 }
 

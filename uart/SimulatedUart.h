@@ -40,7 +40,7 @@ class SimulatedUart final : public PortIo {
     bool LookShowsRate() const override { return true; }
 
     // For tests, the terminal program's driver rewriting the UART behind this program's back:
-    // the divisor for `rate` and the framing, as the 8250 driver writes them...
+    // the divisor for `rate` and the framing's line control byte, the latch closed...
     void DriverSetsLine(double rate, const Framing& framing);
     // ...and the modem control register.
     void DriverSetsModemControl(std::uint8_t modemControl);
