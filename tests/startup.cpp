@@ -205,31 +205,28 @@ class Startup : public QObject {
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QString>("said");
         QTest::addColumn<int>("status");
+        const QStringList missing{"--device", "/nonexistent/ttyS1"}, none,
+            badDisplay{"DISPLAY=:7391"};
+        const QString gone = "There is no such device";
+        const QString noDisplay = "there is no display to show the panel on";
+        const QString nothingHeld = "--hold keeps what --apply, --dtr or --rts set";
         QTest::newRow("offscreen: no failure window")
-            << QStringList{"--device", "/nonexistent/ttyS1"}
-            << QStringList{"QT_QPA_PLATFORM=offscreen"} << "There is no such device" << 1;
+            << missing << QStringList{"QT_QPA_PLATFORM=offscreen"} << gone << 1;
         QTest::newRow("minimal: no failure window")
-            << QStringList{"--device", "/nonexistent/ttyS1", "-platform", "minimal"}
-            << QStringList{} << "There is no such device" << 1;
+            << missing + QStringList{"-platform", "minimal"} << none << gone << 1;
         QTest::newRow("a display that cannot be opened: the message alone")
-            << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{"DISPLAY=:7391"}
-            << "There is no such device" << 1;
+            << missing << badDisplay << gone << 1;
         QTest::newRow("no display at all: the panel says so")
-            << QStringList{"--simulate"} << QStringList{}
-            << "there is no display to show the panel on" << 1;
+            << QStringList{"--simulate"} << none << noDisplay << 1;
         QTest::newRow("a display that cannot be opened: the panel says so")
-            << QStringList{"--simulate"} << QStringList{"DISPLAY=:7391"}
-            << "the panel cannot open on this display" << 1;
+            << QStringList{"--simulate"} << badDisplay << "the panel cannot open on this display"
+            << 1;
         QTest::newRow("--hold alone and no display: nothing to keep")
-            << QStringList{"--simulate", "--hold"} << QStringList{}
-            << "--hold keeps what --apply, --dtr or --rts set" << 2;
+            << QStringList{"--simulate", "--hold"} << none << nothingHeld << 2;
         // Said before the device is opened, which would raise its lines for nothing.
-        QTest::newRow("no display, a device: not opened")
-            << QStringList{"--device", "/nonexistent/ttyS1"} << QStringList{}
-            << "there is no display to show the panel on" << 1;
+        QTest::newRow("no display, a device: not opened") << missing << none << noDisplay << 1;
         QTest::newRow("--hold alone, a device, no display: not opened")
-            << QStringList{"--device", "/nonexistent/ttyS1", "--hold"} << QStringList{}
-            << "--hold keeps what --apply, --dtr or --rts set" << 2;
+            << missing + QStringList{"--hold"} << none << nothingHeld << 2;
     }
     void failuresNobodyCanSeeEndAtOnce() {
         QFETCH(QStringList, arguments);
@@ -401,30 +398,22 @@ class Startup : public QObject {
     void failureWindowOnlyWhereSomeoneSeesIt_data() {
         QTest::addColumn<QStringList>("toolkit");
         QTest::addColumn<QString>("platformVariable");
-        QTest::addColumn<QString>("display");
         QTest::addColumn<bool>("visible");
-        QTest::newRow("an X display") << QStringList{} << ""
-                                      << ":0" << true;
-        QTest::newRow("no display at all") << QStringList{} << ""
-                                           << "" << false;
-        QTest::newRow("offscreen by variable") << QStringList{} << "offscreen"
-                                               << ":0" << false;
-        QTest::newRow("offscreen first in a list") << QStringList{} << "offscreen;xcb"
-                                                   << "" << false;
+        QTest::addColumn<QString>("display");
+        const QStringList none;
+        QTest::newRow("an X display") << none << "" << true << ":0";
+        QTest::newRow("no display at all") << none << "" << false << "";
+        QTest::newRow("offscreen by variable") << none << "offscreen" << false << ":0";
+        QTest::newRow("offscreen first in a list") << none << "offscreen;xcb" << false << "";
         QTest::newRow("minimal with parameters")
-            << QStringList{"-platform", "minimal:enable_fonts"} << ""
-            << "" << false;
+            << QStringList{"-platform", "minimal:enable_fonts"} << "" << false << "";
         QTest::newRow("offscreen last in a list: reached without a display")
-            << QStringList{} << "xcb;offscreen"
-            << "" << false;
+            << none << "xcb;offscreen" << false << "";
         QTest::newRow("a platform's name in capitals")
-            << QStringList{"-platform", "OFFSCREEN"} << ""
-            << ":0" << false;
-        QTest::newRow("Minimal by variable") << QStringList{} << "Minimal"
-                                             << ":0" << false;
+            << QStringList{"-platform", "OFFSCREEN"} << "" << false << ":0";
+        QTest::newRow("Minimal by variable") << none << "Minimal" << false << ":0";
         QTest::newRow("the option overrides the variable")
-            << QStringList{"-platform", "vnc"} << "offscreen"
-            << "" << true;
+            << QStringList{"-platform", "vnc"} << "offscreen" << true << "";
     }
     void failureWindowOnlyWhereSomeoneSeesIt() {
         QFETCH(QStringList, toolkit);
