@@ -1,0 +1,356 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "uart/ChipModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "uart/CLocale.h"
+#include "uart/LineSettings.h"
+
+namespace uart {
+namespace {
+
+constexpr unsigned kAllWordLengths = 0x1E0;  // 5, 6, 7 and 8 data bits
+constexpr unsigned kEightBitsOnly = 0x100;
+
+// FTDI: the chip type follows bcdDevice, as its driver reads it.
+struct FtdiType {
+    std::uint16_t release;
+    const char* name;
+    RateArithmetic arithmetic;
+};
+constexpr FtdiType kFtdiTypes[] = {
+    {0x0200, "FT232A", RateArithmetic::FtdiA},    {0x0400, "FT232B", RateArithmetic::FtdiB},
+    {0x0500, "FT2232C/D", RateArithmetic::FtdiB}, {0x0600, "FT232R", RateArithmetic::FtdiB},
+    {0x0700, "FT2232H", RateArithmetic::FtdiB},   {0x0800, "FT4232H", RateArithmetic::FtdiB},
+    {0x0900, "FT232H", RateArithmetic::FtdiB},    {0x1000, "FT-X", RateArithmetic::FtdiB},
+    {0x2800, "FT2233HP", RateArithmetic::FtdiB},  {0x2900, "FT4233HP", RateArithmetic::FtdiB},
+    {0x3000, "FT2232HP", RateArithmetic::FtdiB},  {0x3100, "FT4232HP", RateArithmetic::FtdiB},
+    {0x3200, "FT233HP", RateArithmetic::FtdiB},   {0x3300, "FT232HP", RateArithmetic::FtdiB},
+    {0x3600, "FT4232HA", RateArithmetic::FtdiB},
+};
+
+// The slowest an FTDI divisor goes: 3 MHz over 16383.875.
+constexpr double kFtdiLowestRate = 3e6 / 16383.875;
+constexpr unsigned kFtdiSioRates[] = {300,  600,   1200,  2400,  4800,
+                                      9600, 19200, 38400, 57600, 115200};
+
+// The sub-divisor each of the FTDI's three fraction bits selects, B types and later.
+constexpr double kFtdiFractions[] = {0, 0.5, 0.25, 0.125, 0.375, 0.625, 0.75, 0.875};
+// Which code the driver sends for each eighth.
+constexpr unsigned kFtdiFractionCodes[] = {0, 3, 2, 4, 1, 5, 6, 7};
+
+Chip Ftdi(const Adapter& adapter) {
+    Chip chip{Family::Ftdi, "FTDI SIO", "ftdi_sio", RateArithmetic::FtdiSio, 300, 115200};
+    for (const FtdiType& type : kFtdiTypes) {
+        if (type.release == adapter.release) {
+            chip.name = std::string("FTDI ") + type.name;
+            chip.arithmetic = type.arithmetic;
+            chip.lowestRate = kFtdiLowestRate;
+            chip.highestRate = 3e6;
+        }
+    }
+    // A B type without a serial number reports itself as an A; its latency timer gives it away.
+    if (adapter.release == 0x0200 && adapter.latencyTimer) {
+        chip.name = "FTDI FT232B";
+        chip.arithmetic = RateArithmetic::FtdiB;
+    }
+    chip.wordLengths = 0x180;  // the driver sends five bits as "0", and the chip then sends 8
+    chip.fiveBitStop = "2";
+    return chip;
+}
+
+Chip Cp210x(const Adapter& adapter) {
+    Chip chip{Family::Cp210x, "CP210x", "cp210x", RateArithmetic::Cp210xTable, 300, 2000000};
+    chip.wordLengths = kAllWordLengths;
+    chip.fiveBitStop = "2";
+    // The part number is read from the chip itself; the product string usually carries it.
+    const std::string& product = adapter.productName;
+    const auto at = product.find("CP21");
+    if (at == std::string::npos || at + 6 > product.size())
+        return chip;
+    const std::string name = product.substr(at, product.compare(at + 6, 1, "N") == 0 ? 7 : 6);
+    chip.name = name;
+    if (name == "CP2101") {
+        chip.wordLengths = kEightBitsOnly;
+        chip.oneStopBitOnly = true;
+        chip.stickParity = false;
+        chip.highestRate = 921600;
+    } else if (name == "CP2104" || name == "CP2102N" ||
+               (name == "CP2105" && adapter.interfaceNumber == 0)) {
+        chip.arithmetic = RateArithmetic::Cp210xExact;
+    } else if (name == "CP2105") {
+        chip.lowestRate = 2400;
+        chip.highestRate = 921600;
+    }
+    return chip;
+}
+
+Chip Ch341(const Adapter& adapter) {
+    const char* name = adapter.product == 0x7523 || adapter.product == 0x7522 ? "CH340"
+                       : adapter.product == 0x5523                            ? "CH341"
+                                                                              : "CH34x";
+    Chip chip{Family::Ch341, name, "ch341", RateArithmetic::Ch341, 46, 3000000};
+    chip.wordLengths = kAllWordLengths;
+    chip.fiveBitStop = "2";
+    return chip;
+}
+
+// The PL2303's type, from its descriptors as its driver tells them apart. Two release numbers
+// stand for either an older TA/TB or a newer G type, which only a request to the chip tells:
+// its rate is then not known (a TA or TB would run 45.03 Bd for 45).
+Chip Pl2303(const Adapter& adapter) {
+    Chip chip{Family::Pl2303, "PL2303HX", "pl2303", RateArithmetic::Pl2303, 0, 6000000};
+    chip.wordLengths = kAllWordLengths;
+    chip.fiveBitStop = "1.5";
+    const std::uint16_t release = adapter.release;
+    if (adapter.deviceClass == 0x02 || adapter.maxPacketSize0 != 0x40) {
+        chip.name = "PL2303H";
+        chip.highestRate = 1228800;
+    } else if (adapter.usbVersion == 0x101 || adapter.usbVersion == 0x110) {
+        if (release == 0x400)
+            chip.name = "PL2303HXD";
+    } else if (release == 0x300 || release == 0x500) {
+        chip.name = release == 0x300 ? "PL2303TA or G" : "PL2303TB or G";
+        chip.arithmetic = RateArithmetic::Unknown;
+    } else {
+        chip.name = "PL2303G";  // no divisor: the rate is the chip's own business
+        chip.arithmetic = RateArithmetic::Unknown;
+    }
+    if (chip.arithmetic == RateArithmetic::Pl2303)
+        chip.lowestRate = *ChipRate(chip, 1);
+    return chip;
+}
+
+// Rounded division of positive whole numbers, as the drivers do it.
+std::uint64_t RoundedDivision(std::uint64_t a, std::uint64_t b) {
+    return (a + b / 2) / b;
+}
+
+double FtdiBRate(unsigned request) {
+    const auto eighths = static_cast<std::uint32_t>(RoundedDivision(48000000, 2ull * request));
+    std::uint32_t divisor = (eighths >> 3) | (kFtdiFractionCodes[eighths & 7] << 14);
+    if (divisor == 1)
+        divisor = 0;
+    else if (divisor == 0x4001)
+        divisor = 1;
+    // The chip takes 14 bits of divisor and three of fraction (the third in the request's index):
+    // a divisor too big for 14 bits spills into the fraction and gives an unrelated rate.
+    const std::uint32_t whole = divisor & 0x3FFF;
+    const std::uint32_t code = ((divisor >> 14) & 3) | (((divisor >> 16) & 1) << 2);
+    if (whole == 0)
+        return 3e6;
+    if (whole == 1 && code == 0)
+        return 2e6;
+    return 3e6 / (whole + kFtdiFractions[code]);
+}
+
+double FtdiARate(unsigned request) {
+    auto eighths = static_cast<std::uint32_t>(RoundedDivision(48000000, 2ull * request));
+    if ((eighths & 7) == 7)
+        ++eighths;
+    const auto whole = static_cast<std::uint16_t>(eighths >> 3);
+    const std::uint32_t code = (eighths & 7) == 1   ? 3
+                               : (eighths & 7) >= 4 ? 1
+                               : (eighths & 7)      ? 2
+                                                    : 0;
+    const std::uint32_t divisor = (whole | (code << 14)) & 0xFFFF;
+    static constexpr double kFractions[] = {0, 0.5, 0.25, 0.125};
+    if ((divisor & 0x3FFF) <= 1 && (divisor >> 14) == 0)
+        return 3e6;
+    return 3e6 / ((divisor & 0x3FFF) + kFractions[divisor >> 14]);
+}
+
+double Ch341Rate(unsigned request) {
+    constexpr std::uint64_t kClock = 48000000;
+    const auto clockDivider = [](int prescaler, int fact) {
+        return 1u << (12 - 3 * prescaler - fact);
+    };
+    const std::uint64_t speed = std::clamp<std::uint64_t>(request, 46, 3000000);
+    int prescaler = 3;
+    while (prescaler > 0 && speed <= kClock / (clockDivider(prescaler, 1) * 512ull))
+        --prescaler;
+    std::uint64_t divider = clockDivider(prescaler, 1);
+    std::uint64_t divisor = kClock / (divider * speed);
+    if (divisor < 9 || divisor > 255) {
+        divisor /= 2;
+        divider *= 2;
+    }
+    // The next divisor when it comes closer, compared in sixteenths as the driver does.
+    if (16 * kClock / (divider * divisor) - 16 * speed >=
+        16 * speed - 16 * kClock / (divider * (divisor + 1)))
+        ++divisor;
+    return static_cast<double>(kClock) / static_cast<double>(divider * divisor);
+}
+
+double Pl2303Rate(const Chip& chip, unsigned request) {
+    static constexpr unsigned kStandard[] = {
+        75,     150,    300,    600,     1200,    1800,    2400,   3600,   4800,
+        7200,   9600,   14400,  19200,   28800,   38400,   57600,  115200, 230400,
+        460800, 614400, 921600, 1228800, 2457600, 3000000, 6000000};
+    const unsigned rate = std::min(request, static_cast<unsigned>(chip.highestRate));
+    // The nearest standard rate, the higher of two equally near; a standard rate goes out as is.
+    const unsigned* above = std::upper_bound(std::begin(kStandard), std::end(kStandard), rate);
+    unsigned nearest = above == std::end(kStandard) ? *(above - 1) : *above;
+    if (above != std::begin(kStandard) && above != std::end(kStandard) &&
+        *above - rate > rate - *(above - 1))
+        nearest = *(above - 1);
+    if (nearest == rate)
+        return rate;
+    // 12 MHz x 32 over a 9-bit mantissa times four to the power of a 3-bit exponent.
+    constexpr unsigned kBaseline = 12000000 * 32;
+    unsigned mantissa = std::max(1u, kBaseline / rate);
+    int exponent = 0;
+    while (mantissa >= 512) {
+        if (exponent == 7) {
+            mantissa = 511;  // the slowest it goes
+            break;
+        }
+        mantissa >>= 2;
+        ++exponent;
+    }
+    return kBaseline / (mantissa * std::pow(4.0, exponent));
+}
+
+const char* WordLengthNames(unsigned lengths) {
+    return lengths == kEightBitsOnly ? "8 data bits only" : "7 or 8 data bits only";
+}
+
+// What serves a teleprinter where this chip does not.
+std::string Instead(const Chip& chip) {
+    const bool slowChip = chip.family == Family::Ch341 || chip.family == Family::Pl2303;
+    return slowChip ? " A 16550 card (--device /dev/ttyS\u2026) reaches it."
+                    : " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
+                      "(--device /dev/ttyS\u2026).";
+}
+
+}  // namespace
+
+std::optional<Chip> ChipOf(const Adapter& adapter) {
+    if (!adapter.usb)
+        return std::nullopt;
+    if (adapter.driver == "ftdi_sio")
+        return Ftdi(adapter);
+    if (adapter.driver == "cp210x")
+        return Cp210x(adapter);
+    if (adapter.driver == "ch341-uart" || adapter.driver == "ch341")
+        return Ch341(adapter);
+    if (adapter.driver == "pl2303")
+        return Pl2303(adapter);
+    Chip chip;
+    chip.name = adapter.productName.empty() ? "USB adapter" : adapter.productName;
+    chip.driver = adapter.driver;
+    if (adapter.driver == "cdc_acm") {
+        // The firmware behind it is told the whole rate, the word length, and 1 or 2 stop bits.
+        chip.family = Family::CdcAcm;
+        chip.wordLengths = kAllWordLengths;
+        chip.fiveBitStop = "2";
+    }
+    return chip;
+}
+
+unsigned WholeRate(std::uint16_t divisor) {
+    return static_cast<unsigned>(std::lround(RateOfDivisor(divisor)));
+}
+
+std::optional<double> ChipRate(const Chip& chip, unsigned request) {
+    if (request == 0)
+        return std::nullopt;
+    switch (chip.arithmetic) {
+        case RateArithmetic::FtdiSio: {
+            const auto* found =
+                std::find(std::begin(kFtdiSioRates), std::end(kFtdiSioRates), request);
+            return found != std::end(kFtdiSioRates) ? request : 9600.0;
+        }
+        case RateArithmetic::FtdiA:
+            return request <= 3000000 ? FtdiARate(request) : 9600.0;
+        case RateArithmetic::FtdiB:
+            return request <= 3000000 ? FtdiBRate(request) : 9600.0;
+        case RateArithmetic::Cp210xTable: {
+            static constexpr std::pair<unsigned, unsigned> kTable[] = {
+                {300, 300},       {600, 600},       {1200, 1200},     {1800, 1800},
+                {2400, 2400},     {4000, 4000},     {4800, 4803},     {7200, 7207},
+                {9600, 9612},     {14400, 14428},   {16000, 16062},   {19200, 19250},
+                {28800, 28912},   {38400, 38601},   {51200, 51558},   {56000, 56280},
+                {57600, 58053},   {64000, 64111},   {76800, 77608},   {115200, 117028},
+                {128000, 129347}, {153600, 156868}, {230400, 237832}, {250000, 254234},
+                {256000, 273066}, {460800, 491520}, {500000, 567138}, {576000, 670254}};
+            const auto rate = static_cast<unsigned>(
+                std::clamp<double>(request, chip.lowestRate, chip.highestRate));
+            if (rate >= 1000000)
+                return rate;
+            for (const auto& [set, highest] : kTable) {
+                if (rate <= highest)
+                    return set;
+            }
+            return 921600.0;
+        }
+        case RateArithmetic::Cp210xExact: {
+            const auto rate = static_cast<unsigned>(
+                std::clamp<double>(request, chip.lowestRate, chip.highestRate));
+            const unsigned prescaler = rate <= 365 ? 4 : 1;
+            const std::uint64_t divisor = RoundedDivision(48000000, 2ull * prescaler * rate);
+            return 48e6 / static_cast<double>(2 * prescaler * divisor);
+        }
+        case RateArithmetic::Ch341:
+            return Ch341Rate(request);
+        case RateArithmetic::Pl2303:
+            return Pl2303Rate(chip, request);
+        case RateArithmetic::Unknown:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
+                       const std::optional<Framing>& framing) {
+    const std::optional<double> runs =
+        divisor && *divisor != 0 ? ChipRate(chip, WholeRate(*divisor)) : std::nullopt;
+    if (runs && std::fabs(*runs - asked) > asked * kRateTolerancePercent / 100.0) {
+        if (chip.lowestRate > 0 && asked < chip.lowestRate) {
+            return FormatC("the %s's lowest rate is %.0f Bd: %.2f Bd cannot be set.",
+                           chip.name.c_str(), chip.lowestRate, asked) +
+                   Instead(chip);
+        }
+        return FormatC("the %s runs %.2f Bd for %.2f Bd (%+.2f %%): it cannot be set.",
+                       chip.name.c_str(), *runs, asked, (*runs - asked) / asked * 100.0) +
+               Instead(chip);
+    }
+    if (!framing)
+        return {};
+    const int bits = framing->DataBits();
+    if (chip.wordLengths != 0 && (chip.wordLengths & (1u << bits)) == 0) {
+        return FormatC("the %s cannot send %d-bit words (%s).", chip.name.c_str(), bits,
+                       WordLengthNames(chip.wordLengths)) +
+               Instead(chip);
+    }
+    const bool stick = (framing->parityBits & kLcrStickParity) != 0 &&
+                       (framing->parityBits & kLcrParityEnable) != 0;
+    if (stick && !chip.stickParity)
+        return "the " + chip.name +
+               " cannot send mark or space parity (it would send odd or even "
+               "instead).";
+    return {};
+}
+
+std::string CannotSend(const Chip& chip, std::optional<double> rate,
+                       const std::optional<Framing>& framing) {
+    if (!rate)
+        return CannotSend(chip, std::nullopt, 0, framing);
+    return CannotSend(chip, DivisorForRate(*rate), *rate, framing);
+}
+
+std::string StopBitsTold(const Chip& chip, const Framing& framing) {
+    if (framing.stopBits == 0)
+        return {};
+    const std::string asked = framing.StopCount();
+    const std::string told = chip.oneStopBitOnly       ? "1"
+                             : framing.DataBits() == 5 ? chip.fiveBitStop
+                                                       : asked;
+    if (told.empty() || told == asked)
+        return {};
+    return asked + " stop bits asked, this chip is told " + told;
+}
+
+}  // namespace uart
