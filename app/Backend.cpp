@@ -35,7 +35,7 @@ Backend::~Backend() = default;
 
 std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t base,
                                        std::string& error, uart::IopermFunction ioperm,
-                                       std::FILE* traceOut) {
+                                       std::FILE* traceOut, const std::optional<uart::Chip>& chip) {
     std::unique_ptr<Backend> backend(new Backend());
     if (options.simulate) {
         auto simulated = std::make_unique<uart::SimulatedUart>(base);
@@ -46,8 +46,8 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
         auto driver = OpenSerialDevice(*options.device, error, notice);
         if (!driver)
             return nullptr;
-        backend->device_ =
-            std::make_unique<uart::DriverPortIo>(base, *options.device, std::move(driver), notice);
+        backend->device_ = std::make_unique<uart::DriverPortIo>(base, *options.device,
+                                                                std::move(driver), notice, chip);
     } else {
         backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
         if (!backend->device_)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/Options.h"
+#include "uart/ChipModel.h"
 #include "uart/DirectPortIo.h"
 #include "uart/PortIo.h"
 
@@ -33,10 +34,12 @@ class Backend {
   public:
     // The backend the options ask for, at `base`. Null with `error` set when the port cannot be
     // had; nothing has been accessed then. This is the one step that may use the privilege the
-    // process started with: the I/O port permission, or under sudo the device's open.
+    // process started with: the I/O port permission, or under sudo the device's open. `chip` is
+    // the chip of the USB adapter that --device names, where it is one.
     static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
                                          std::string& error, uart::IopermFunction ioperm = nullptr,
-                                         std::FILE* traceOut = stderr);
+                                         std::FILE* traceOut = stderr,
+                                         const std::optional<uart::Chip>& chip = std::nullopt);
     ~Backend();
 
     uart::PortIo& Io() { return trace_ ? *trace_ : *device_; }

@@ -102,16 +102,6 @@ void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
     }
 }
 
-std::string RateLine(const uart::RateReport& report, std::optional<double> substitute) {
-    if (substitute) {
-        return uart::FormatC("rate: %.2f Bd asked, the driver set %.2f Bd (%+.2f %%)\n",
-                             report.asked, *substitute,
-                             (*substitute - report.asked) / report.asked * 100.0);
-    }
-    return uart::FormatC("rate: %.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)\n", report.asked,
-                         report.divisor, report.produced, report.errorPercent);
-}
-
 // The framing and the rate, in one ProgramUart call, kept in `hold`. Returns whether it failed.
 bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, uart::Hold& hold,
              std::FILE* out, std::FILE* err) {
@@ -127,11 +117,12 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
     uart::LineSettings.SetFraming(*framing);
     const std::optional<uart::RateReport> report =
         uart::ProgramUart(base, request.rate.value_or(0.0));
-    const std::optional<double> substitute = io.TakeSubstituteRate();
+    const std::optional<uart::SubstituteRate> substitute = io.TakeSubstituteRate();
     hold.KeepLine(request.rate.value_or(0.0), *framing, substitute);
     const Outcome outcome = TakeOutcome(io);
     if (!outcome.failed) {
-        std::fputs(report ? RateLine(*report, substitute).c_str() : "rate: left as it was\n", out);
+        std::fprintf(out, "rate: %s\n",
+                     report ? uart::DescribeRate(*report, substitute).c_str() : "left as it was");
         std::fprintf(out, "framing: %s\n", framing->Description().c_str());
     }
     SayNotice(outcome, out, err);
@@ -264,7 +255,11 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     int status = failed ? 1 : 0;
     if (!failed && request.hold)
         status = KeepHeld(hold, io, out, err);
-    if (const std::string note = request.portStaysOpen ? "" : io.ModemLinesAtExit(); !note.empty())
+    // Only a line asked to be up has anything for the last close to undo, whichever open raised
+    // it.
+    const bool raised = request.dtr.value_or(false) || request.rts.value_or(false);
+    if (const std::string note = raised && !request.portStaysOpen ? io.ModemLinesAtExit() : "";
+        !note.empty())
         std::fprintf(out, "note: %s%s\n", note.c_str(), request.hold ? "" : "; --hold keeps them");
     return status;
 }

@@ -13,6 +13,7 @@
 #include "app/ScriptedMode.h"
 #include "bridge/BridgeMode.h"
 #include "res/Version.h"
+#include "uart/ChipModel.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
 
@@ -84,7 +85,22 @@ int Main(int argc, char** argv, const Environment& environment) {
     // A panel with no display to show it on is said before the port is opened for nothing.
     const bool panelWithoutDisplay =
         runs && !options.bridge && !IsScripted(options) && !HasPlatform(options.toolkit);
-    const bool openPort = runs && !panelWithoutDisplay;
+    // A USB adapter's chip is known from sysfs without opening the device, and opening it acts
+    // on it (every open raises DTR and RTS): a line the chip cannot send is refused first,
+    // wherever the command line alone decides it.
+    const std::optional<std::string> device =
+        options.bridge ? bridgeSettings.device : options.device;
+    std::optional<uart::Chip> chip;
+    std::string refusal;
+    if (runs && !panelWithoutDisplay && device) {
+        if (const std::optional<uart::Adapter> adapter =
+                uart::IdentifyAdapter(*device, environment.sysfs))
+            chip = uart::ChipOf(*adapter);
+        const ApplyRequest& line = options.bridge ? bridgeSettings.line : request;
+        if (chip && (options.bridge || line.program))
+            refusal = uart::CannotSend(*chip, line.rate, line.framing);
+    }
+    const bool openPort = runs && !panelWithoutDisplay && refusal.empty();
     const bool portNeedsPrivilege =
         !options.simulate && (!options.device || (getuid() == 0 && geteuid() == 0));
     std::string leaveFailure;
@@ -99,7 +115,7 @@ int Main(int argc, char** argv, const Environment& environment) {
             bridgePort =
                 OpenSerialDevice(bridgeSettings.device, portError, bridgeNotice, &bridgeFailure);
         } else {
-            backend = Backend::Open(options, base, portError, environment.ioperm, err);
+            backend = Backend::Open(options, base, portError, environment.ioperm, err, chip);
         }
     }
     if (openPort && portNeedsPrivilege)
@@ -132,12 +148,16 @@ int Main(int argc, char** argv, const Environment& environment) {
         std::fputs(options.hold ? kHoldWithoutLineMessage : kNoDisplayMessage, err);
         return options.hold ? 2 : 1;
     }
+    if (!refusal.empty()) {
+        std::fprintf(err, "quorlix: %s\n", refusal.c_str());
+        return 1;
+    }
     if (options.bridge) {
         if (!bridgePort) {
             std::fputs(portError.c_str(), err);
             return bridgeFailure == ENOTTY || bridgeFailure == EISDIR ? 2 : 1;
         }
-        return bridge::Run(bridgeSettings, std::move(bridgePort), bridgeNotice, out, err);
+        return bridge::Run(bridgeSettings, std::move(bridgePort), bridgeNotice, out, err, chip);
     }
     if (!backend) {
         std::fputs(portError.c_str(), err);

@@ -19,6 +19,8 @@ struct Environment {
     bool showFailuresInWindow = false;
     bool (*startedPrivileged)() = &StartedPrivileged;
     std::string (*leavePrivilege)() = &LeavePrivilege;
+    // Where the kernel's sysfs is, which tells a USB adapter's chip.
+    std::string sysfs = "/sys";
 };
 
 // Options, port, privilege, then the panel or the scripted mode. Returns the exit status: 0, 1

@@ -180,7 +180,8 @@ bool ReadSettings(const app::Options& options, Settings& settings, std::string& 
 }
 
 int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
-        const std::string& openNotice, std::FILE* out, std::FILE* err) {
+        const std::string& openNotice, std::FILE* out, std::FILE* err,
+        const std::optional<uart::Chip>& chip) {
     const char* device = settings.device.c_str();
     std::string error;
     // Refused before the port is touched; the link itself comes once the pseudo-terminal does.
@@ -202,7 +203,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     }
 
     // Rate, framing and modem lines exactly as the scripted mode sets them.
-    uart::DriverPortIo io(kBase, settings.device, std::move(port), openNotice);
+    uart::DriverPortIo io(kBase, settings.device, std::move(port), openNotice, chip);
     std::unique_ptr<uart::TracingPortIo> trace;
     if (settings.trace)
         trace = std::make_unique<uart::TracingPortIo>(io, err);

@@ -11,6 +11,7 @@
 #include "app/Options.h"
 #include "app/ScriptedMode.h"
 #include "bridge/Baudot.h"
+#include "uart/ChipModel.h"
 #include "uart/SerialDriver.h"
 
 namespace bridge {
@@ -36,7 +37,9 @@ bool ReadSettings(const app::Options& options, Settings& settings, std::string& 
 
 // Sets the line, makes the pseudo-terminal and runs the bridge until a signal or the port ends
 // it. Returns the exit status: 0 after a signal, 1 when something failed or the port went away.
+// `chip` is the port's USB adapter chip, where it is one.
 int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
-        const std::string& openNotice, std::FILE* out, std::FILE* err);
+        const std::string& openNotice, std::FILE* out, std::FILE* err,
+        const std::optional<uart::Chip>& chip = std::nullopt);
 
 }  // namespace bridge

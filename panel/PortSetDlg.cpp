@@ -134,7 +134,10 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon) {
     return {(client.width() - icon.width() + 1) / 2, (client.height() - icon.height() + 1) / 2};
 }
 
-QString RateStatus(const uart::RateReport& report) {
+QString RateStatus(const uart::RateReport& report,
+                   const std::optional<uart::SubstituteRate>& substitute) {
+    if (substitute)
+        return QString::fromStdString(uart::DescribeRate(report, substitute));
     if (report.divisor == 0)
         return QStringLiteral("0 \u2192 no defined rate");
     return QString::fromStdString(uart::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
@@ -221,26 +224,41 @@ bool CPortSetDlg::OnInitDialog() {
     RefreshFormatButtons();
     if (hold_->isChecked())
         holdTimer_->start();
-    UpdateStatus(std::nullopt);  // with what opening the port had to say
+    // With what opening the port had to say, and whether its hardware can send the line the
+    // panel starts with; nothing is written until the first click either way.
+    const std::string cannot = uart::ThePortIo().CannotSend(LineSettings.ToFraming());
+    UpdateStatus(std::nullopt, !cannot.empty());
+    if (!cannot.empty()) {
+        status_->setText(status_->text() + QLatin1Char('\n') + QString::fromStdString(cannot));
+        status_->setToolTip(status_->text());
+    }
     return true;
 }
 
-void CPortSetDlg::ApplyLineSettings(double rate) {
+void CPortSetDlg::ApplyLineSettings(double rate, const std::optional<Framing>& previous) {
+    uart::PortIo& io = uart::ThePortIo();
     const std::optional<uart::RateReport> programmed =
         uart::ProgramUart(LineSettings.portBase, rate);
-    held_.KeepLine(rate, LineSettings.ToFraming(), uart::ThePortIo().TakeSubstituteRate());
+    const std::optional<uart::SubstituteRate> substitute = io.TakeSubstituteRate();
+    const bool failed = io.TakeFailure();
+    if (!failed) {
+        held_.KeepLine(rate, LineSettings.ToFraming(), substitute);
+    } else if (previous) {
+        LineSettings.SetFraming(*previous);  // what was refused is not the line
+    }
     RefreshFormatButtons();
-    UpdateStatus(programmed);
+    UpdateStatus(failed ? std::nullopt : programmed, failed, substitute);
 }
 
 QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed) {
+bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed,
+                               const std::optional<uart::SubstituteRate>& substitute) {
     uart::PortIo& io = uart::ThePortIo();
     if (programmed)
-        rateLine_ = RateStatus(*programmed);
+        rateLine_ = RateStatus(*programmed, substitute);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
@@ -307,12 +325,13 @@ void CPortSetDlg::StepRate(int delta) {
 }
 
 void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
-    Framing framing = LineSettings.ToFraming();
+    const Framing previous = LineSettings.ToFraming();
+    Framing framing = previous;
     framing.*choice.field = choice.code;
     if (choice.turnsParityOff)
         framing.parityBits = uart::kParityNone;
     LineSettings.SetFraming(framing);
-    ApplyLineSettings(0);
+    ApplyLineSettings(0, previous);
 }
 
 void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {

@@ -46,8 +46,9 @@ class CPortSetDlg : public TemplateDialog {
     explicit CPortSetDlg(QWidget* parent = nullptr);
 
     // Programs the UART with the current framing and `rate` (0 leaves the divisor alone), then
-    // shows the framing in the radio groups.
-    void ApplyLineSettings(double rate);
+    // shows the framing in the radio groups. When the hardware refuses the line, the framing
+    // goes back to `previous` (where given), so that the groups show the line as it is.
+    void ApplyLineSettings(double rate, const std::optional<uart::Framing>& previous = {});
     // Shows LineSettings in the parity, word-length and stop groups, and highlights the stop
     // button that the word length cannot produce.
     void RefreshFormatButtons();
@@ -92,8 +93,10 @@ class CPortSetDlg : public TemplateDialog {
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
     // Returns whether the backend said that a change failed, or `failed` says so (a failure
-    // already taken from the backend).
-    bool UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed = false);
+    // already taken from the backend). `programmed` is what the last rate change gave, with the
+    // rate the line runs at in place of its divisor's own, if any.
+    bool UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed = false,
+                      const std::optional<uart::SubstituteRate>& substitute = {});
     void OnHoldTimer();
 
     // Bound by DoDataExchange.
@@ -116,7 +119,9 @@ class CPortSetDlg : public TemplateDialog {
 };
 
 // "2534 → 45.46 Bd +0.03 %": the divisor a rate gives, the rate that divisor produces, and its
-// error against the rate asked for.
-QString RateStatus(const uart::RateReport& report);
+// error against the rate asked for; where the line runs at another rate than the divisor's
+// ("the CH340 runs 45.96 Bd"), what it was asked and what it runs.
+QString RateStatus(const uart::RateReport& report,
+                   const std::optional<uart::SubstituteRate>& substitute = {});
 
 }  // namespace panel

@@ -44,7 +44,8 @@ struct PrivilegeStandIn {
     }
 };
 
-inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm = nullptr) {
+inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm = nullptr,
+                             const std::string& sysfs = "/sys") {
     arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
     std::vector<QByteArray> storage;
     for (const QString& argument : arguments)
@@ -56,9 +57,9 @@ inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm 
     ProgramRun run;
     run.out = Capture([&](std::FILE* out) {
         run.err = Capture([&](std::FILE* err) {
-            run.status = app::Main(
-                static_cast<int>(arguments.size()), argv.data(),
-                {ioperm, out, err, false, &PrivilegeStandIn::Started, &PrivilegeStandIn::Leave});
+            run.status = app::Main(static_cast<int>(arguments.size()), argv.data(),
+                                   {ioperm, out, err, false, &PrivilegeStandIn::Started,
+                                    &PrivilegeStandIn::Leave, sysfs});
         });
     });
     return run;

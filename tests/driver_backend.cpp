@@ -6,6 +6,8 @@
 #include <cerrno>
 
 #include "FakeSerialDriver.h"
+#include "FakeSysfs.h"
+#include "uart/CLocale.h"
 #include "uart/DriverPortIo.h"
 #include "uart/Hold.h"
 #include "uart/LineSettings.h"
@@ -29,12 +31,228 @@ struct DriverFixture {
 
 constexpr tcflag_t kFraming = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
 
+// A USB adapter as sysfs describes it: "driver release product-id [product string]", with "+lt"
+// for a port that offers FTDI's latency timer and "usb1.1" for a USB 1.1 device.
+Adapter UsbAdapter(const QString& description) {
+    const QStringList words = description.split(' ');
+    Adapter adapter;
+    adapter.usb = true;
+    adapter.driver = words[0].toStdString();
+    adapter.release = static_cast<std::uint16_t>(words[1].toUInt(nullptr, 16));
+    adapter.product = static_cast<std::uint16_t>(words[2].toUInt(nullptr, 16));
+    adapter.usbVersion = description.contains("usb1.1") ? 0x110 : 0x200;
+    adapter.maxPacketSize0 = 64;
+    adapter.latencyTimer = description.contains("+lt");
+    adapter.productName =
+        words.mid(3).join(' ').remove("+lt").remove("usb1.1").trimmed().toStdString();
+    return adapter;
+}
+
 }  // namespace
 
 class DriverBackend : public QObject {
     Q_OBJECT
 
   private slots:
+    // What each adapter family's chip runs for a line, and which lines it cannot send.
+    void chipModel_data() {
+        QTest::addColumn<QString>("adapter");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("runs");  // empty: cannot be known
+        QTest::addColumn<QString>("cannot");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("FT232B: 45 Bd overflows its divisor")
+            << "ftdi_sio 0400 6001"
+            << "45.45,8N1"
+            << "FTDI FT232B"
+            << "2653.40"
+            << "the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set. For a "
+               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
+            << "";
+        QTest::newRow("FT232B: no five-bit words")
+            << "ftdi_sio 0400 6001"
+            << "300,5N1.5"
+            << "FTDI FT232B"
+            << "300.00"
+            << "the FTDI FT232B cannot send 5-bit words (7 or 8 data bits only). For a "
+               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
+            << "1.5 stop bits asked, this chip is told 2";
+        QTest::newRow("FT232R: 1200 7E1 as asked") << "ftdi_sio 0600 6001"
+                                                   << "1200,7E1"
+                                                   << "FTDI FT232R"
+                                                   << "1200.00"
+                                                   << ""
+                                                   << "";
+        QTest::newRow("FT232A: a quarter step where a B has three eighths") << "ftdi_sio 0200 6001"
+                                                                            << "14400,8N2"
+                                                                            << "FTDI FT232A"
+                                                                            << "14405.76"
+                                                                            << ""
+                                                                            << "";
+        QTest::newRow("a B type that reports itself as an A") << "ftdi_sio 0200 6001 +lt"
+                                                              << "300,8N1"
+                                                              << "FTDI FT232B"
+                                                              << "300.00"
+                                                              << ""
+                                                              << "";
+        QTest::newRow("CH340: 45.45 within its clamp, 1.5 stop bits told 2")
+            << "ch341-uart 0254 7523"
+            << "45.45,5N1.5"
+            << "CH340"
+            << "45.96"
+            << ""
+            << "1.5 stop bits asked, this chip is told 2";
+        QTest::newRow("CH340: below 46 Bd refused")
+            << "ch341-uart 0254 7523"
+            << "40,5N1.5"
+            << "CH340"
+            << "45.96"
+            << "the CH340's lowest rate is 46 Bd: 40.00 Bd cannot be set. A 16550 card "
+               "(--device /dev/ttyS…) reaches it."
+            << "1.5 stop bits asked, this chip is told 2";
+        QTest::newRow("PL2303HX: 45.45 by its divisor, told 1.5 stop bits")
+            << "pl2303 0300 2303 usb1.1"
+            << "45.45,5N1.5"
+            << "PL2303HX"
+            << "45.87"
+            << ""
+            << "";
+        QTest::newRow("PL2303 TA or G: rate unknown") << "pl2303 0300 23a3"
+                                                      << "45.45,5N1.5"
+                                                      << "PL2303TA or G"
+                                                      << ""
+                                                      << ""
+                                                      << "";
+        QTest::newRow("CP2102: 300 Bd at the lowest")
+            << "cp210x 0100 ea60 CP2102 USB to UART Bridge Controller"
+            << "45.45,5N1.5"
+            << "CP2102"
+            << "300.00"
+            << "the CP2102's lowest rate is 300 Bd: 45.45 Bd cannot be set. For a teleprinter use "
+               "a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
+            << "1.5 stop bits asked, this chip is told 2";
+        QTest::newRow("CP2104: its own divisor")
+            << "cp210x 0100 ea60 CP2104 USB to UART Bridge Controller"
+            << "74.2,8N1"
+            << "CP2104"
+            << "300.00"
+            << "the CP2104's lowest rate is 300 Bd: 74.20 Bd cannot be set. For a "
+               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device "
+               "/dev/ttyS…)."
+            << "";
+        QTest::newRow("CP2101: eight bits, one stop bit, no stick parity")
+            << "cp210x 0100 ea60 CP2101"
+            << "300,8M2"
+            << "CP2101"
+            << "300.00"
+            << "the CP2101 cannot send mark or space parity (it would send odd or even instead)."
+            << "2 stop bits asked, this chip is told 1";
+        QTest::newRow("cdc_acm: the firmware decides the rate")
+            << "cdc_acm 0100 0043 Arduino Uno"
+            << "45.45,5N1.5"
+            << "Arduino Uno"
+            << ""
+            << ""
+            << "1.5 stop bits asked, this chip is told 2";
+        QTest::newRow("a driver not modelled") << "mos7840 0100 7840"
+                                               << "45.45,5N1.5"
+                                               << "USB adapter"
+                                               << ""
+                                               << ""
+                                               << "";
+    }
+    void chipModel() {
+        QFETCH(QString, adapter);
+        QFETCH(QString, line);
+        QFETCH(QString, name);
+        QFETCH(QString, runs);
+        QFETCH(QString, cannot);
+        QFETCH(QString, told);
+        const std::optional<Chip> chip = ChipOf(UsbAdapter(adapter));
+        QVERIFY(chip);
+        QCOMPARE(QString::fromStdString(chip->name), name);
+        std::string error;
+        const double rate = line.section(',', 0, 0).toDouble();
+        const std::optional<Framing> framing =
+            Framing::Parse(line.section(',', 1).toStdString(), error);
+        const std::optional<double> chipRuns = ChipRate(*chip, WholeRate(DivisorForRate(rate)));
+        QCOMPARE(chipRuns ? QString::fromStdString(FormatC("%.2f", *chipRuns)) : QString(), runs);
+        QCOMPARE(QString::fromStdString(CannotSend(*chip, rate, framing)), cannot);
+        QCOMPARE(QString::fromStdString(StopBitsTold(*chip, *framing)), told);
+    }
+
+    // The adapter behind a device number, from a sysfs tree laid out as the kernel lays it out.
+    void adapterIsIdentifiedFromSysfs() {
+        FakeSysfs sysfs;
+        sysfs.AddUsbPort(makedev(188, 0), "ftdi_sio", "0403", "6001", "0400", "QEMU USB SERIAL");
+        sysfs.AddPort(makedev(4, 65), "serial8250");
+        sysfs.AddVirtual(makedev(5, 2));
+        const std::optional<Adapter> ftdi = IdentifyAdapter(makedev(188, 0), sysfs.Root());
+        QVERIFY(ftdi);
+        QCOMPARE(QString::fromStdString(ftdi->driver), QStringLiteral("ftdi_sio"));
+        QCOMPARE(ftdi->vendor, 0x0403);
+        QCOMPARE(ftdi->usbVersion, 0x0200);
+        QCOMPARE(QString::fromStdString(ftdi->productName), QStringLiteral("QEMU USB SERIAL"));
+        QCOMPARE(QString::fromStdString(ChipOf(*ftdi)->name), QStringLiteral("FTDI FT232B"));
+        const std::optional<Adapter> uart = IdentifyAdapter(makedev(4, 65), sysfs.Root());
+        QVERIFY(uart && uart->driver == "serial8250" && !uart->usb && !ChipOf(*uart));
+        QVERIFY(!IdentifyAdapter(makedev(5, 2), sysfs.Root()));
+        QVERIFY(!IdentifyAdapter(makedev(188, 1), sysfs.Root()));
+    }
+
+    // Behind a known chip the driver is asked for the whole rate, what the chip runs is said,
+    // and a line it cannot send never reaches the driver.
+    void chipLineThroughTheDriver() {
+        DriverFixture f;
+        const std::optional<Chip> ch340 = ChipOf(UsbAdapter("ch341-uart 0254 7523"));
+        auto* driver = new FakeSerialDriver;
+        DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<SerialDriver>(driver), {}, ch340);
+        const ScopedPortIo installed(io);
+        QCOMPARE(QString::fromStdString(io.Label(0x2F8)),
+                 QStringLiteral("/dev/ttyUSB0 · driver · CH340 (ch341)"));
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(!io.TakeFailure());
+        QCOMPARE(driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
+        QCOMPARE(driver->termios.c_ospeed, 45u);
+        QCOMPARE(driver->termios.c_cflag & kFraming, tcflag_t(CS5 | CSTOPB));
+        const std::optional<SubstituteRate> runs = io.TakeSubstituteRate();
+        QVERIFY(runs && runs->known);
+        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), runs)),
+                 QStringLiteral("45.45 Bd asked, the CH340 runs 45.96 Bd (+1.11 %)"));
+        QCOMPARE(QString::fromStdString(io.TakeNotice()),
+                 QStringLiteral("1.5 stop bits asked, this chip is told 2"));
+        // A look sees the chip's rate in the driver's echo of the request.
+        QCOMPARE(QString::fromStdString(FormatC("%.2f", *io.ReadLineState(0x2F8)->rate)),
+                 QStringLiteral("45.96"));
+
+        auto* ftdiDriver = new FakeSerialDriver;
+        DriverPortIo ftdi(0x2F8, "/dev/ttyUSB1", std::unique_ptr<SerialDriver>(ftdiDriver), {},
+                          ChipOf(UsbAdapter("ftdi_sio 0400 6001")));
+        const ScopedPortIo ftdiInstalled(ftdi);
+        QVERIFY(!ftdi.CannotSend(LineSettings.ToFraming()).empty());  // 5N1.5
+        ProgramUart(0x2F8, 45.45);
+        QVERIFY(ftdi.TakeFailure());
+        QVERIFY(ftdi.TakeNotice().starts_with("the FTDI FT232B's lowest rate is 183 Bd"));
+        ProgramUart(0x2F8, 300);
+        QVERIFY(ftdi.TakeFailure());
+        QVERIFY(ftdi.TakeNotice().starts_with("the FTDI FT232B cannot send 5-bit words"));
+        QCOMPARE(ftdiDriver->calls, QStringList());  // nothing asked of the driver
+        QVERIFY(!ftdi.TakeSubstituteRate());
+
+        // A driver not modelled: what it reports, and that the chip's rate is unknown.
+        auto* other = new FakeSerialDriver;
+        DriverPortIo unknown(0x2F8, "/dev/ttyUSB2", std::unique_ptr<SerialDriver>(other), {},
+                             ChipOf(UsbAdapter("mos7840 0100 7840")));
+        const ScopedPortIo unknownInstalled(unknown);
+        ProgramUart(0x2F8, 45.45);
+        QCOMPARE(
+            QString::fromStdString(DescribeRate(ReportRate(45.45), unknown.TakeSubstituteRate())),
+            QStringLiteral("45.45 Bd asked, the driver reports 45 Bd; the chip's real rate "
+                           "is unknown"));
+        QVERIFY(!unknown.ReadLineState(0x2F8)->rate);
+    }
+
     void rateReachesTheDriver_data() {
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("baudBase");
@@ -190,21 +408,18 @@ class DriverBackend : public QObject {
         QTest::addColumn<bool>("on");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<int>("after");
-        QTest::addColumn<bool>("hangUp");  // the hang-up on the last close (HUPCL) is said
         QTest::newRow("DTR on") << int(TIOCM_RTS) << 0x01 << true
                                 << QStringList{"TIOCMGET", "TIOCMBIS 0x2"}
-                                << int(TIOCM_RTS | TIOCM_DTR) << true;
+                                << int(TIOCM_RTS | TIOCM_DTR);
         QTest::newRow("RTS off") << int(TIOCM_RTS | TIOCM_DTR) << 0x02 << false
-                                 << QStringList{"TIOCMGET", "TIOCMBIC 0x4"} << int(TIOCM_DTR)
-                                 << false;
+                                 << QStringList{"TIOCMGET", "TIOCMBIC 0x4"} << int(TIOCM_DTR);
         QTest::newRow("DTR on when on: no call")
-            << int(TIOCM_DTR) << 0x01 << true << QStringList{"TIOCMGET"} << int(TIOCM_DTR) << false;
+            << int(TIOCM_DTR) << 0x01 << true << QStringList{"TIOCMGET"} << int(TIOCM_DTR);
         QTest::newRow("OUT2 reported and kept")
             << 0x4000 << 0x01 << true << QStringList{"TIOCMGET", "TIOCMBIS 0x2"}
-            << int(0x4000 | TIOCM_DTR) << true;
-        QTest::newRow("DTR off: a hang-up drops nothing this program raised")
-            << int(TIOCM_DTR) << 0x01 << false << QStringList{"TIOCMGET", "TIOCMBIC 0x2"} << 0
-            << false;
+            << int(0x4000 | TIOCM_DTR);
+        QTest::newRow("DTR off") << int(TIOCM_DTR) << 0x01 << false
+                                 << QStringList{"TIOCMGET", "TIOCMBIC 0x2"} << 0;
     }
     void modemLinesOnlyTheBitThatChanged() {
         QFETCH(int, lines);
@@ -212,14 +427,12 @@ class DriverBackend : public QObject {
         QFETCH(bool, on);
         QFETCH(QStringList, calls);
         QFETCH(int, after);
-        QFETCH(bool, hangUp);
         DriverFixture f;
         f.driver->lines = lines;
         SetModemLine(static_cast<std::uint8_t>(mask), on);
         QCOMPARE(f.driver->calls, calls);
         QCOMPARE(f.driver->lines, after);
         QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
-        QCOMPARE(!f.io.ModemLinesAtExit().empty(), hangUp);
     }
 
     void unpluggedAdapterIsReportedNotFatal() {

@@ -311,8 +311,8 @@ class PanelRate : public QObject {
         driver->refusesCustom = true;
         f.Click(IDC_RATE_45_45);
         QVERIFY(
-            f.panel->StatusText().startsWith("/dev/ttyUSB0 · driver\n2534 → 45.46 Bd +0.03 %\n"
-                                             "no exact divisor"));
+            f.panel->StatusText().startsWith("/dev/ttyUSB0 · driver\n45.45 Bd asked, the driver "
+                                             "set 45.00 Bd (-0.99 %)\nno exact divisor"));
         driver->gone = true;  // unplugged while the panel is open
         f.Click(IDC_DTR);
         QVERIFY(f.panel->StatusText().contains("/dev/ttyUSB0 is gone"));
@@ -327,6 +327,52 @@ class PanelRate : public QObject {
         QTRY_VERIFY(
             f.panel->StatusText().endsWith("/dev/ttyUSB0 is gone (unplugged?)\nhold ended"));
         QVERIFY(!f.panel->findChild<QCheckBox*>(QStringLiteral("IDC_HOLD"))->isChecked());
+    }
+
+    // On an FTDI chip, which has no five-bit words: said before the first click, and a click
+    // the chip cannot follow reaches nothing and leaves the groups showing the line as it is.
+    void chipRefusalsLeaveTheLineAsItIs() {
+        uart::LineSettings = uart::LineSettingsData{};
+        uart::SetProcessCommandLine("quorlix 2");
+        auto* driver = new FakeSerialDriver;
+        uart::Adapter ftdi;
+        ftdi.usb = true;
+        ftdi.driver = "ftdi_sio";
+        ftdi.release = 0x0600;
+        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver),
+                              {}, uart::ChipOf(ftdi));
+        const uart::ScopedPortIo installed(io);
+        panel::CPortSetDlg panel;
+        panel.show();
+        const auto* status = panel.findChild<QLabel*>(QStringLiteral("IDC_STATUS"));
+        const auto warned = [&] {
+            return status->palette().color(QPalette::WindowText) !=
+                   panel.palette().color(QPalette::WindowText);
+        };
+        QVERIFY2(panel.StatusText().endsWith("the FTDI FT232R cannot send 5-bit words (7 or 8 data "
+                                             "bits only). For a teleprinter use a PL2303 or CH340 "
+                                             "adapter, or a 16550 card (--device /dev/ttyS…)."),
+                 qPrintable(panel.StatusText()));
+        QVERIFY(warned());
+        QVERIFY(driver->calls.isEmpty());
+        const auto click = [&](int id) { panel.GetItem<QAbstractButton>(id)->click(); };
+        click(res::IDC_RATE_300_0);  // refused: still five-bit words
+        QVERIFY(warned());
+        click(res::IDC_BITS_8);
+        QVERIFY(!warned());
+        QCOMPARE(driver->termios.c_cflag & CSIZE, tcflag_t(CS8));
+        click(res::IDC_RATE_300_0);
+        QVERIFY2(panel.StatusText().contains("300.00 Bd asked, the FTDI FT232R runs 300.00 Bd"),
+                 qPrintable(panel.StatusText()));
+        driver->calls.clear();
+        click(res::IDC_BITS_5);
+        QVERIFY(warned());
+        QCOMPARE(uart::LineSettings.wordLengthBits, 3);
+        QVERIFY(panel.GetItem<QAbstractButton>(res::IDC_BITS_8)->isChecked());
+        click(res::IDC_RATE_45_45);
+        QVERIFY(panel.StatusText().contains("the FTDI FT232R's lowest rate is 183 Bd"));
+        QVERIFY2(panel.StatusText().contains("300.00 Bd asked"), qPrintable(panel.StatusText()));
+        QCOMPARE(driver->calls, QStringList());  // neither reached the driver
     }
 
     // What opening the device did is the panel's first word, held from the start or not; held,

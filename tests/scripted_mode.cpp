@@ -2,6 +2,8 @@
 // quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
 // statuses it ends with.
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QRegularExpression>
 #include <QTest>
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "FakeSerialDriver.h"
+#include "FakeSysfs.h"
 #include "MainRunner.h"
 #include "app/Options.h"
 #include "app/ScriptedMode.h"
@@ -61,8 +64,20 @@ app::ApplyRequest HeldBaudot() {
     return request;
 }
 
+// /dev/null as an FTDI FT232B, for the refusals decided before a device is opened.
+const FakeSysfs& FtdiSysfs() {
+    static FakeSysfs sysfs = [] {
+        FakeSysfs made;
+        struct stat null {};
+        stat("/dev/null", &null);
+        made.AddUsbPort(null.st_rdev, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
+        return made;
+    }();
+    return sysfs;
+}
+
 int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
-    const ProgramRun run = RunProgram(arguments);
+    const ProgramRun run = RunProgram(arguments, nullptr, FtdiSysfs().Root());
     if (out)
         *out = run.out;
     if (err)
@@ -185,7 +200,8 @@ class ScriptedMode : public QObject {
 
     // Over a stand-in for the serial driver: each line is printed once the driver has answered.
     void driverOutcomesAreSaidAfterTheFact_data() {
-        // refuses (a custom divisor), fails, held elsewhere, or the bridge keeps the port open
+        // refuses (a custom divisor), fails, held elsewhere, raised by the open (DTR and RTS up
+        // before), RTS off (asked instead of on), or the bridge keeps the port open
         QTest::addColumn<QString>("habit");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("apply");
@@ -201,6 +217,10 @@ class ScriptedMode : public QObject {
             << QString() << 0 << "110" << true << "8N1" << rate110 << QString();
         QTest::newRow("another program holds the port: DTR and RTS stay, nothing to say")
             << "held elsewhere" << 0 << "110" << false << "8N1" << rate110 << QString();
+        QTest::newRow("DTR and RTS raised by the open already: still dropped at the last close")
+            << "raised by the open" << 0 << "110" << true << "8N1" << rate110 << QString();
+        QTest::newRow("no line asked up: nothing for the last close to undo")
+            << "RTS off" << 0 << "110" << false << "8N1" << rate110 << QString();
         QTest::newRow("the bridge goes on holding the port: nothing to say yet")
             << "bridge" << 0 << "110" << false << "8N1" << rate110 << QString();
         QTest::newRow("the whole-rate fallback names the rate set")
@@ -227,18 +247,19 @@ class ScriptedMode : public QObject {
         app::ApplyRequest request;
         std::string error;
         QVERIFY(app::ParseApply(apply.toStdString(), request, error));
-        request.rts = true;  // a later step, which runs and is said whatever came before
+        request.rts = habit != "RTS off";  // a later step, said whatever came before
         request.portStaysOpen = habit == "bridge";
         auto* driver = new FakeSerialDriver;
         driver->refusesCustom = habit == "refuses";
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
         driver->heldElsewhere = habit == "held elsewhere";
+        driver->lines = habit == "raised by the open" ? TIOCM_DTR | TIOCM_RTS : 0;
         uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver),
                               "opening /dev/ttyS1 may have raised DTR and RTS");
         const uart::ScopedPortIo installed(io);
         QString said, complained;
         QCOMPARE(RunOver(request, io, said, complained), status);
-        QCOMPARE(said, "/dev/ttyS1 · driver\n" + out + "RTS on\n" +
+        QCOMPARE(said, "/dev/ttyS1 · driver\n" + out + (*request.rts ? "RTS on\n" : "RTS off\n") +
                            (hupcl ? "note: the kernel drops DTR and RTS when the last program "
                                     "closes /dev/ttyS1 (HUPCL), and no other program was seen "
                                     "holding it open; --hold keeps them\n"
@@ -335,8 +356,15 @@ class ScriptedMode : public QObject {
         QTest::newRow("no such device")
             << QStringList{"--device", "/nonexistent/ttyS1", "--apply", "50"} << 1
             << "no such device";
-        QTest::newRow("not a serial port")
-            << QStringList{"--device", "/dev/null", "--apply", "50"} << 1 << "not a serial port";
+        QTest::newRow("a line the adapter's chip sends goes on to the device")
+            << QStringList{"--device", "/dev/null", "--apply", "300,8N1"} << 1
+            << "not a serial port";
+        QTest::newRow("a rate below the adapter's chip: refused before the open")
+            << QStringList{"--device", "/dev/null", "--apply", "45.45", "--dtr", "on"} << 1
+            << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set";
+        QTest::newRow("five-bit words on an FTDI chip: the bridge refuses before the open")
+            << QStringList{"--bridge", "300", "--device", "/dev/null"} << 1
+            << "quorlix: the FTDI FT232B cannot send 5-bit words";
         QTest::newRow("--hold with the bridge, which keeps its port itself")
             << QStringList{"--bridge", "--device", "/dev/ttyS1", "--hold"} << 2
             << "--hold goes with --apply, --dtr, --rts or the panel";

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "uart/Framing.h"
+#include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
 namespace uart {
@@ -56,19 +57,35 @@ std::uint8_t ModemControlFrom(int lines) {
 }  // namespace
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
-                           std::unique_ptr<SerialDriver> driver, std::string openNotice)
-    : image_(base), device_(std::move(device)), driver_(std::move(driver)) {
+                           std::unique_ptr<SerialDriver> driver, std::string openNotice,
+                           std::optional<Chip> chip)
+    : image_(base), device_(std::move(device)), driver_(std::move(driver)), chip_(std::move(chip)) {
     Say(std::move(openNotice));
 }
 
 std::string DriverPortIo::Label(std::int32_t) const {
-    return device_ + " \u00B7 driver";
+    std::string label = device_ + " \u00B7 driver";
+    if (chip_)
+        label += " \u00B7 " + chip_->name + " (" + chip_->driver + ")";
+    return label;
 }
 
-std::optional<double> DriverPortIo::TakeSubstituteRate() {
-    std::optional<double> rate;
+std::optional<SubstituteRate> DriverPortIo::TakeSubstituteRate() {
+    std::optional<SubstituteRate> rate;
     rate.swap(substituteRate_);
     return rate;
+}
+
+std::string DriverPortIo::CannotSend(const Framing& framing) const {
+    return chip_ ? uart::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
+}
+
+SubstituteRate DriverPortIo::Substitute(unsigned rate) const {
+    if (!chip_)
+        return {static_cast<double>(rate), "the driver set"};
+    if (const std::optional<double> runs = ChipRate(*chip_, rate))
+        return {*runs, "the " + chip_->name + " runs"};
+    return {static_cast<double>(rate), "the driver reports", false};
 }
 
 void DriverPortIo::CheckGone(int error) {
@@ -132,8 +149,6 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
         SayFailed(error, "the driver refused the modem lines");
         return;
     }
-    // Only a raised line has something for a hang-up to undo.
-    modemLinesRaised_ |= raise != 0;
     image_.Store(Reg::ModemControl, value);
 }
 
@@ -203,7 +218,12 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
     state.lineControl = Framing::FromTermios(termios.c_cflag).LineControl();
     state.modemControl = ModemControlFrom(lines);
     image_.Store(Reg::ModemControl, state.modemControl);
-    if (custom) {
+    if (chip_) {
+        // The driver reports what it was asked; the chip runs what its arithmetic makes of that.
+        const auto asked = custom ? static_cast<unsigned>(serial.baud_base / serial.custom_divisor)
+                                  : termios.c_ospeed;
+        state.rate = ChipRate(*chip_, asked);
+    } else if (custom) {
         state.rate = static_cast<double>(serial.baud_base) / serial.custom_divisor;
     } else if (termios.c_ospeed != 0) {
         state.rate = termios.c_ospeed;
@@ -213,8 +233,8 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
 
 std::string DriverPortIo::ModemLinesAtExit() {
     termios2 termios{};
-    if (!modemLinesRaised_ || gone_ || driver_->GetTermios(termios) != 0 ||
-        (termios.c_cflag & HUPCL) == 0 || driver_->HeldOpenElsewhere())
+    if (gone_ || driver_->GetTermios(termios) != 0 || (termios.c_cflag & HUPCL) == 0 ||
+        driver_->HeldOpenElsewhere())
         return {};
     return "the kernel drops DTR and RTS when the last program closes " + device_ +
            " (HUPCL), and no other program was seen holding it open";
@@ -300,32 +320,46 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
         Say(device_ + " is gone (unplugged?): nothing was set", true);
         return;
     }
+    const Framing framing = Framing::FromLineControl(image_.LineControl());
+    const std::uint16_t divisor = image_.Divisor();
+    if (chip_) {
+        // Nothing of a line the chip cannot send reaches the driver.
+        const std::string refusal =
+            uart::CannotSend(*chip_, divisorChanged ? std::optional(divisor) : std::nullopt,
+                             RateOfDivisor(divisor), framing);
+        if (!refusal.empty()) {
+            Say(refusal, true);
+            return;
+        }
+    }
     termios2 termios{};
     if (const int error = driver_->GetTermios(termios); error != 0) {
         SayFailed(error, "could not read the line settings", ": nothing was set");
         return;
     }
     termios2 wanted = termios;
-    wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) |
-                     Framing::FromLineControl(image_.LineControl()).TermiosFlags();
+    wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) | framing.TermiosFlags();
     bool wholeRate = false;
     if (divisorChanged) {
-        const std::uint16_t divisor = image_.Divisor();
         std::string why;
         if (divisor == 0) {
             Say("divisor 0 has no defined rate: the driver's rate is left as it was");
-        } else if (ApplyCustomDivisor(divisor, why)) {
+        } else if (!chip_ && ApplyCustomDivisor(divisor, why)) {
             // A custom divisor takes effect while the termios rate is 38400.
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
         } else {
-            ClearCustomDivisor();
-            const auto rate = static_cast<speed_t>(std::lround(kDivisorBase / divisor));
+            // A USB adapter's chip divides its own clock: it is asked for the whole rate.
+            if (!chip_)
+                ClearCustomDivisor();
+            const speed_t rate = WholeRate(divisor);
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
             wholeRate = true;
-            substituteRate_ = rate;
-            Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
-                " Bd set instead");
+            substituteRate_ = Substitute(rate);
+            if (!chip_) {
+                Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
+                    " Bd set instead");
+            }
         }
     }
     if (const int error = driver_->SetTermios(wanted); error != 0) {
@@ -350,9 +384,15 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     } else if ((kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR)) {
         Say("the driver ignored mark/space parity", true);
     }
-    if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
-        substituteRate_ = kept.c_ospeed;
+    // A USB driver reports back what it likes (the request, or a rate of its own); the chip's
+    // rate was computed above.
+    if (wholeRate && !chip_ && kept.c_ospeed != wanted.c_ospeed) {
+        substituteRate_ = Substitute(kept.c_ospeed);
         Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
+    }
+    if (chip_) {
+        if (const std::string told = StopBitsTold(*chip_, framing); !told.empty())
+            Say(told);
     }
 }
 

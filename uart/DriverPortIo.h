@@ -2,7 +2,9 @@
 // A UART reached through the Linux serial driver instead of its I/O ports. It keeps the image of
 // a 16550's registers and turns each completed change into the driver's own terms: a closed
 // divisor latch into a custom divisor (or the nearest whole rate), the line control byte into
-// termios, the modem control register into the modem-line calls.
+// termios, the modem control register into the modem-line calls. Behind a USB adapter whose chip
+// is known, a line the chip cannot send is refused before the driver is asked, and the rate
+// said is the one the chip runs, not the driver's echo of the request.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "uart/ChipModel.h"
 #include "uart/PortIo.h"
 #include "uart/RegisterImage.h"
 #include "uart/SerialDriver.h"
@@ -19,19 +22,21 @@ namespace uart {
 class DriverPortIo final : public PortIo {
   public:
     // `base` is the address the program's writes name; `device` names the port in messages.
-    // `openNotice` is what opening the device had to say, shown with the first change.
+    // `openNotice` is what opening the device had to say, shown with the first change; `chip`
+    // the USB adapter's chip, where the port is one.
     DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
-                 std::string openNotice = {});
+                 std::string openNotice = {}, std::optional<Chip> chip = std::nullopt);
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::optional<double> TakeSubstituteRate() override;
+    std::optional<SubstituteRate> TakeSubstituteRate() override;
+    std::string CannotSend(const Framing& framing) const override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return true; }
-    // When this program raised DTR or RTS and the terminal hangs up on the last close (HUPCL),
-    // unless another program is seen holding the device open.
+    // When the terminal hangs up on the last close (HUPCL), unless another program is seen
+    // holding the device open.
     std::string ModemLinesAtExit() override;
 
   private:
@@ -39,6 +44,8 @@ class DriverPortIo final : public PortIo {
     std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(Reg reg);
     void ApplyLine(bool divisorChanged);
+    // The rate the line runs at for the whole rate `rate` asked of the driver.
+    SubstituteRate Substitute(unsigned rate) const;
     bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
     void ClearCustomDivisor();
     void PutBackSerial();
@@ -56,8 +63,8 @@ class DriverPortIo final : public PortIo {
     // The serial settings as they stood before the change in progress wrote them: put back when
     // the driver then refuses its termios.
     std::optional<serial_struct> serialBefore_;
-    bool modemLinesRaised_ = false;
-    std::optional<double> substituteRate_;
+    std::optional<Chip> chip_;
+    std::optional<SubstituteRate> substituteRate_;
     bool gone_ = false;
 };
 

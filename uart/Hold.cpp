@@ -39,15 +39,18 @@ std::string Listed(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-void Hold::KeepLine(double rate, const Framing& framing, std::optional<double> substitute) {
+void Hold::KeepLine(double rate, const Framing& framing,
+                    const std::optional<SubstituteRate>& substitute) {
     framing_ = framing;
     if (!(rate > kMinimumRate))
         return;  // the divisor was left alone: what was held of it stays held
     rate_ = rate;
     const RateReport report = ReportRate(rate);
-    running_ = substitute            ? substitute
-               : report.divisor != 0 ? std::optional(report.produced)
-                                     : std::nullopt;
+    if (substitute) {
+        running_ = substitute->known ? std::optional(substitute->rate) : std::nullopt;
+    } else {
+        running_ = report.divisor != 0 ? std::optional(report.produced) : std::nullopt;
+    }
 }
 
 void Hold::KeepModemLine(std::uint8_t mask, bool on) {

@@ -22,9 +22,10 @@ class Hold {
     explicit Hold(std::int32_t base) : base_(base) {}
 
     // What was just written, to be kept from now on. `rate` is what ProgramUart was given (0:
-    // the divisor was left alone, and so it is not held); `substitute` the rate the backend set
-    // instead of that divisor's own, if any.
-    void KeepLine(double rate, const Framing& framing, std::optional<double> substitute);
+    // the divisor was left alone, and so it is not held); `substitute` the rate the line runs at
+    // instead of that divisor's own, if any (one that cannot be known is not looked at).
+    void KeepLine(double rate, const Framing& framing,
+                  const std::optional<SubstituteRate>& substitute);
     // A modem line (kMcrDtr or kMcrRts) just raised or dropped.
     void KeepModemLine(std::uint8_t mask, bool on);
     bool Empty() const { return !framing_ && !dtr_ && !rts_; }

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "uart/CLocale.h"
 #include "uart/PortIo.h"
 #include "uart/Registers.h"
 
@@ -54,6 +55,20 @@ RateReport ReportRate(double rate) {
         report.errorPercent = (report.produced - rate) / rate * 100.0;
     }
     return report;
+}
+
+std::string DescribeRate(const RateReport& report,
+                         const std::optional<SubstituteRate>& substitute) {
+    if (substitute && !substitute->known) {
+        return FormatC("%.2f Bd asked, %s %.0f Bd; the chip's real rate is unknown", report.asked,
+                       substitute->by.c_str(), substitute->rate);
+    }
+    if (substitute) {
+        return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked, substitute->by.c_str(),
+                       substitute->rate, (substitute->rate - report.asked) / report.asked * 100.0);
+    }
+    return FormatC("%.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)", report.asked,
+                   report.divisor, report.produced, report.errorPercent);
 }
 
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "uart/Framing.h"
+#include "uart/PortIo.h"
 
 namespace uart {
 
@@ -54,6 +56,11 @@ struct RateReport {
     double errorPercent;  // (produced - asked) / asked * 100
 };
 RateReport ReportRate(double rate);
+
+// What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or with
+// a substitute "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd asked, the
+// driver reports 45 Bd; the chip's real rate is unknown".
+std::string DescribeRate(const RateReport& report, const std::optional<SubstituteRate>& substitute);
 
 // Programs the UART at `portBase`: for a rate above 35 baud the divisor latch (open it, high
 // byte, low byte), then in every case the framing byte, which also closes the latch. A rate of

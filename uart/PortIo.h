@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "uart/Framing.h"
+
 namespace uart {
 
 // What one look at a UART finds, without disturbing it: the line control and modem control
@@ -17,6 +19,14 @@ struct LineState {
     // The rate the line runs at. The I/O ports cannot show it: the divisor sits behind the latch,
     // and opening the latch would take the driver's received data register away from it.
     std::optional<double> rate;
+};
+
+// The rate a line runs at when it is not the divisor's own: what a driver set in its place, or
+// what the chip behind the driver really makes of the rate it was asked for.
+struct SubstituteRate {
+    double rate = 0;    // where not `known`, the rate the driver reports
+    std::string by;     // who runs it: "the driver set", "the CH340 runs"
+    bool known = true;  // false: what the chip really runs cannot be known
 };
 
 class PortIo {
@@ -32,10 +42,13 @@ class PortIo {
     virtual std::string TakeNotice();
     // Whether a change or look since the last call failed; clears it.
     virtual bool TakeFailure();
-    // The rate the backend set in place of the last divisor's own, when it could not take the
-    // divisor (the serial driver's nearest whole rate), once; nothing when the divisor went in
-    // as written.
-    virtual std::optional<double> TakeSubstituteRate() { return std::nullopt; }
+    // The rate the line runs at in place of the last divisor's own, when the backend could not
+    // take the divisor (the serial driver's nearest whole rate, a USB adapter's chip), once;
+    // nothing when the divisor went in as written.
+    virtual std::optional<SubstituteRate> TakeSubstituteRate() { return std::nullopt; }
+    // Why the hardware behind the backend cannot send `framing` (a USB adapter's chip that has
+    // no five-bit words), or empty when it can or that cannot be told.
+    virtual std::string CannotSend(const Framing&) const { return {}; }
 
     // One look at the UART at `base`: here two reads, the line control and the modem control
     // register. Nothing when the look failed (here: no UART answers at `base`); TakeNotice says
@@ -43,8 +56,8 @@ class PortIo {
     virtual std::optional<LineState> ReadLineState(std::int32_t base);
     // Whether ReadLineState shows the rate the line runs at.
     virtual bool LookShowsRate() const { return false; }
-    // What becomes of the modem lines this program set once it lets the port go: empty when
-    // they stay as set, otherwise why they may not.
+    // What becomes of DTR and RTS once this program lets the port go: empty when they stay as
+    // they are, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
 
   protected:

@@ -18,7 +18,12 @@ class TracingPortIo final : public PortIo {
     // What a look made here found, then what the inner backend has to say.
     std::string TakeNotice() override;
     bool TakeFailure() override;
-    std::optional<double> TakeSubstituteRate() override { return inner_.TakeSubstituteRate(); }
+    std::optional<SubstituteRate> TakeSubstituteRate() override {
+        return inner_.TakeSubstituteRate();
+    }
+    std::string CannotSend(const Framing& framing) const override {
+        return inner_.CannotSend(framing);
+    }
     // A look that is two register reads (a backend whose look cannot show the rate) is made
     // here, through In, so that each read is printed as it happens, a failed look's too; another
     // backend's look is printed as the two reads it stands for.
