@@ -17,6 +17,9 @@ inline constexpr std::uint8_t kEndMarker = 0x3C;
 inline constexpr std::uint8_t kBridgeMarker = 0xB7;
 // Opens a step of a hold's run (a terminal program beside quorlix --hold); kEndMarker ends it.
 inline constexpr std::uint8_t kHoldMarker = 0xD2;
+// Opens a case run on QEMU's FTDI adapter (/dev/ttyUSB0), whose requests the trace logs on their
+// own; the UART only carries the marker. kEndMarker ends the case.
+inline constexpr std::uint8_t kFtdiMarker = 0xE1;
 
 // The UARTs the emulated PC has, and which of them each group uses.
 inline constexpr std::array<std::uint16_t, 4> kGuestUarts{0x2F8, 0x3E8, 0x260, 0x3E0};

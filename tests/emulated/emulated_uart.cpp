@@ -3,8 +3,8 @@
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
 // drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
-// permission, the Baudot bridge's codes both ways, and --hold beside a terminal program that
-// sets the port again.
+// permission, the Baudot bridge's codes both ways, --hold beside a terminal program that sets
+// the port again, and what QEMU's FTDI adapter was programmed to through the kernel's ftdi_sio.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -55,6 +55,19 @@ QString SideBySide(const QString& title, const Case& expected, const Case& obser
     return text;
 }
 
+// What QEMU's FTDI model was asked during one case. Its trace lines, as QEMU 7.2 writes them:
+//   usb_serial_set_baud dev 0:1 baud rate 300
+//   usb_serial_set_data dev 0:1 parity E, data bits 7, stop bits 1
+//   usb_serial_handle_control dev 0:1 got control 0x4001, value 0x303
+// The last is the modem-control request: the high byte says which lines are set, the low byte
+// sets them (bit 0 DTR, bit 1 RTS). The model logs no event of its own for it.
+struct Chip {
+    QStringList events;  // every line, for a failure message
+    QList<int> rates;
+    QStringList framings;
+    QList<int> modemControls;
+};
+
 Case RateWrites(int base, int divisor, int framing) {
     return {{true, base + 3, 0x80},
             {true, base + 1, divisor >> 8},
@@ -84,6 +97,7 @@ class EmulatedUart : public QObject {
     // serial_update_parameters, in order, logged while each run at 0x2F8 (the guest's ttyS1)
     // was under way
     std::map<int, QStringList> parameters_;
+    QList<Chip> ftdiCases_;  // in order
 
     void Parse(const QString& tracePath) {
         QFile trace(tracePath);
@@ -93,12 +107,29 @@ class EmulatedUart : public QObject {
                            "0x([0-9a-f]+) size 1 name 'serial'"));
         static const QRegularExpression parameters(
             QStringLiteral("^serial_update_parameters (.*)$"));
+        static const QRegularExpression chip(
+            QStringLiteral("^usb_serial_(?:set_baud .* baud rate (\\d+)|set_data .* (parity .*)|"
+                           "handle_control .* got control 0x4001, value 0x([0-9a-f]+)|.*)$"));
+        bool inFtdi = false;
         std::map<int, QList<Run>*> inRun;  // per base: the runs of the one under way, or none
         while (!trace.atEnd()) {
             const QString line = QString::fromLatin1(trace.readLine()).trimmed();
             if (const auto match = parameters.match(line); match.hasMatch()) {
                 if (inRun[0x2F8] == &runs_[0x2F8])
                     parameters_[static_cast<int>(runs_[0x2F8].size()) - 1] << match.captured(1);
+                continue;
+            }
+            if (const auto match = chip.match(line); match.hasMatch()) {
+                if (inFtdi) {
+                    Chip& c = ftdiCases_.last();
+                    c.events << line;
+                    if (match.hasCaptured(1))
+                        c.rates << match.captured(1).toInt();
+                    if (match.hasCaptured(2))
+                        c.framings << match.captured(2);
+                    if (match.hasCaptured(3))
+                        c.modemControls << match.captured(3).toInt(nullptr, 16);
+                }
                 continue;
             }
             const auto match = access.match(line);
@@ -119,6 +150,10 @@ class EmulatedUart : public QObject {
                 runs.last().append(Case{});
             } else if (marker && a.value == emulated::kEndMarker) {
                 inRun[base] = nullptr;
+                inFtdi = false;
+            } else if (marker && a.value == emulated::kFtdiMarker) {
+                ftdiCases_.append(Chip{});
+                inFtdi = true;
             } else if (inRun[base] != nullptr) {
                 inRun[base]->last().last().append(a);
             }
@@ -339,6 +374,86 @@ class EmulatedUart : public QObject {
             QStringLiteral("hold ended: re-applied (\\d+)\u00D7, last: the driver "));
         const auto match = summary.match(said);
         QVERIFY2(match.hasMatch() && match.captured(1).toInt() >= 2, qPrintable(said));
+    }
+
+    // QEMU's FT232B through the kernel's ftdi_sio: what the chip was last programmed to, beside
+    // what the program said. A rate below the chip's range is refused before the port is opened,
+    // so the chip gets no request at all.
+    void ftdiAdapterGetsWhatWasAsked_data() {
+        QTest::addColumn<int>("index");  // the case's place in the guest's == ftdi section
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("firstLine");  // of its output; empty: not checked
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<int>("rate");  // the chip's last; 0: not a request of any kind
+        QTest::addColumn<QString>("framing");
+        QTest::addColumn<bool>("dtr");  // DTR up until the close, which drops both lines
+        const QString tooLow =
+            QStringLiteral("the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set");
+        QTest::newRow("45.45,5N1.5 refused") << 0 << 1 << ""
+                                             << "" << tooLow << 0 << "" << false;
+        QTest::newRow("300,8N1") << 1 << 0 << "/dev/ttyUSB0 · driver · FTDI FT232B (ftdi_sio)"
+                                 << "rate: 300.00 Bd asked, the FTDI FT232B runs 300.00 Bd "
+                                    "(+0.00 %)"
+                                 << "" << 300 << "parity N, data bits 8, stop bits 1" << false;
+        QTest::newRow("1200,7E1") << 2 << 0 << ""
+                                  << "rate: 1200.00 Bd asked, the FTDI FT232B runs 1200.00 Bd "
+                                     "(+0.00 %)"
+                                  << "" << 1200 << "parity E, data bits 7, stop bits 1" << false;
+        QTest::newRow("bridge refused") << 3 << 1 << ""
+                                        << "" << tooLow << 0 << "" << false;
+        QTest::newRow("300,8N1 --dtr on")
+            << 4 << 0 << ""
+            << "note: the kernel drops DTR and RTS when the last program closes /dev/ttyUSB0 "
+               "(HUPCL)"
+            << "" << 300 << "parity N, data bits 8, stop bits 1" << true;
+    }
+    void ftdiAdapterGetsWhatWasAsked() {
+        QFETCH(int, index);
+        QFETCH(int, status);
+        QFETCH(QString, firstLine);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(int, rate);
+        QFETCH(QString, framing);
+        QFETCH(bool, dtr);
+        QCOMPARE(ftdiCases_.size(), 5);
+        const QString said = console_.section("== ftdi", 1)
+                                 .section("\n== ", 0, 0)
+                                 .section("\n-- ", index + 1, index + 1)
+                                 .remove('\r');
+        QStringList outLines, errLines;
+        QString exit;
+        for (const QString& line : said.split('\n').mid(1)) {
+            if (line.startsWith("stderr: "))
+                errLines << line.mid(8);
+            else if (line.startsWith("status: "))
+                exit = line.mid(8);
+            else if (!line.isEmpty())
+                outLines << line;
+        }
+        QVERIFY2(exit == QString::number(status), qPrintable(said));
+        QVERIFY2(firstLine.isEmpty() || outLines.value(0) == firstLine, qPrintable(said));
+        QVERIFY2(outLines.join('\n').contains(out), qPrintable(said));
+        QVERIFY2(errLines.join('\n').contains(err), qPrintable(said));
+        const Chip& chip = ftdiCases_[index];
+        const QString got = chip.events.join('\n');
+        if (rate == 0) {
+            QVERIFY2(chip.events.isEmpty(), qPrintable(got));
+            return;
+        }
+        QVERIFY2(!chip.rates.isEmpty() && !chip.framings.isEmpty(), qPrintable(got));
+        QCOMPARE(chip.rates.last(), rate);
+        QCOMPARE(chip.framings.last(), framing);
+        if (dtr) {
+            // Replay the modem-control requests before the close's.
+            bool up = false;
+            for (int value : chip.modemControls.mid(0, chip.modemControls.size() - 1)) {
+                if (value & 0x100)
+                    up = value & 0x01;
+            }
+            QVERIFY2(up && chip.modemControls.last() == 0x300, qPrintable(got));
+        }
     }
 
     void noPermissionMeansNoAccess() {
