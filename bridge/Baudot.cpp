@@ -41,6 +41,12 @@ char UpperCase(unsigned char c) {
 
 bool Encoder::Send(char c, std::vector<Code>& codes) {
     int code = Find(Row(set_, shift_), c);
+    const bool inBothRows = code >= 0 && Row(set_, Shift::Letters)[static_cast<std::size_t>(code)] ==
+                                             Row(set_, Shift::Figures)[static_cast<std::size_t>(code)];
+    if (code >= 0 && shiftUnsure_ && !inBothRows) {
+        codes.push_back(shift_ == Shift::Letters ? kLetters : kFigures);
+        shiftUnsure_ = false;
+    }
     if (code < 0) {
         const Shift other = shift_ == Shift::Letters ? Shift::Figures : Shift::Letters;
         code = Find(Row(set_, other), c);
@@ -48,8 +54,11 @@ bool Encoder::Send(char c, std::vector<Code>& codes) {
             return false;
         codes.push_back(other == Shift::Letters ? kLetters : kFigures);
         shift_ = other;
+        shiftUnsure_ = false;
     }
     codes.push_back(static_cast<Code>(code));
+    if (code == kSpace && shift_ == Shift::Figures && unshiftOnSpace_)
+        shiftUnsure_ = true;
     return true;
 }
 
@@ -73,6 +82,7 @@ void Encoder::Put(unsigned char byte, std::vector<Code>& codes) {
     if (byte == '\r' && crFill_ > 0) {
         codes.insert(codes.end(), static_cast<std::size_t>(crFill_), kFill);
         shift_ = Shift::Letters;
+        shiftUnsure_ = false;
     }
 }
 

@@ -142,7 +142,7 @@ std::size_t Queued(int port) {
 }  // namespace
 
 Ending RunPump(const PumpSetup& setup, Counts& counts) {
-    Encoder encoder(*setup.codeSet, setup.crFill);
+    Encoder encoder(*setup.codeSet, setup.crFill, setup.unshiftOnSpace);
     Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
     Pending toPort, toTerminal;
     RecentCharacters recent;

@@ -93,6 +93,13 @@ class BaudotBridge : public QObject {
             << "ita2" << 2 << QByteArray("ry") << QByteArray("0A15") << 0;
         QTest::newRow("back to letters only when a letter follows figures")
             << "ita2" << 2 << QByteArray("5 A") << QByteArray("1B10 04 1F03") << 0;
+        QTest::newRow("unshift on space: FIGS again after a space before a figure")
+            << "ita2" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 1B010A 04 1F03") << 0;
+        QTest::newRow("US-TTY: FIGS again after a space too")
+            << "ustty" << 2 << QByteArray("1 $") << QByteArray("1B17 04 1B09") << 0;
+        QTest::newRow("--no-usos: figures kept across a space")
+            << "ita2 no-usos" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 010A 04 1F03")
+            << 0;
         QTest::newRow("no fill: the shift outlasts CR")
             << "ita2" << 0 << QByteArray("1\r2") << QByteArray("1B17 08 13") << 0;
         QTest::newRow("fill leaves letters: figures shift again")
@@ -118,7 +125,8 @@ class BaudotBridge : public QObject {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, codes);
         QFETCH(int, unprintable);
-        bridge::Encoder encoder(CodeSetNamed(code), crFill);
+        bridge::Encoder encoder(CodeSetNamed(code.section(' ', 0, 0)), crFill,
+                                !code.endsWith("no-usos"));
         std::vector<bridge::Code> sent;
         encoder.Put(text.toStdString(), sent);
         QCOMPARE(
