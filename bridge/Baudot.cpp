@@ -41,8 +41,9 @@ char UpperCase(unsigned char c) {
 
 bool Encoder::Send(char c, std::vector<Code>& codes) {
     int code = Find(Row(set_, shift_), c);
-    const bool inBothRows = code >= 0 && Row(set_, Shift::Letters)[static_cast<std::size_t>(code)] ==
-                                             Row(set_, Shift::Figures)[static_cast<std::size_t>(code)];
+    const bool inBothRows =
+        code >= 0 && Row(set_, Shift::Letters)[static_cast<std::size_t>(code)] ==
+                         Row(set_, Shift::Figures)[static_cast<std::size_t>(code)];
     if (code >= 0 && shiftUnsure_ && !inBothRows) {
         codes.push_back(shift_ == Shift::Letters ? kLetters : kFigures);
         shiftUnsure_ = false;

@@ -18,10 +18,10 @@ enum class Shift { Letters, Figures };
 // space, CR and LF are in both rows and change nothing); after CR, `crFill` fill codes, which
 // leave the machine in letters. With `unshiftOnSpace` the receiving machine may have gone back
 // to letters at a space sent in figures (many do), or not: the next character that is in one
-// row only gets its shift either way, FIGS or LTRS. A character the code set cannot print goes as the figures
-// row's "?" where it has one, and is counted; a UTF-8 sequence counts as one character, and so
-// does a continuation byte that no lead byte announced. NUL goes as the blank code. The machine
-// is taken to start in letters.
+// row only gets its shift either way, FIGS or LTRS. A character the code set cannot print goes
+// as the figures row's "?" where it has one, and is counted; a UTF-8 sequence counts as one
+// character, and so does a continuation byte that no lead byte announced. NUL goes as the
+// blank code. The machine is taken to start in letters.
 class Encoder {
   public:
     Encoder(const CodeSet& codeSet, int crFill, bool unshiftOnSpace = true)
@@ -43,7 +43,7 @@ class Encoder {
     bool unshiftOnSpace_;
     Shift shift_ = Shift::Letters;
     bool shiftUnsure_ = false;  // a space went out in figures: either row may be in force
-    int continuations_ = 0;  // bytes still due to the UTF-8 character already sent
+    int continuations_ = 0;     // bytes still due to the UTF-8 character already sent
     std::size_t characters_ = 0;
     std::size_t unprintable_ = 0;
 };
