@@ -53,6 +53,12 @@ bool IsNegativeNumber(std::string_view argument) {
            std::isdigit(static_cast<unsigned char>(argument[1])) != 0;
 }
 
+// Whether the option at `i` is followed by its value: a word that does not look like an option
+// ("--device --apply 45.45" forgot the device, and must not open a file named "--apply").
+bool HasValue(const std::vector<std::string>& arguments, std::size_t i) {
+    return i + 1 < arguments.size() && !arguments[i + 1].starts_with("-");
+}
+
 }  // namespace
 
 bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
@@ -83,7 +89,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.hold = true;
         } else if (argument == "--screenshot" || argument == "--device" || argument == "--apply" ||
                    argument == "--dtr" || argument == "--rts") {
-            if (i + 1 == arguments.size()) {
+            if (!HasValue(arguments, i)) {
                 options.error = argument + " needs a value";
                 break;
             }
@@ -108,7 +114,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.noUsos = true;
         } else if (argument == "--code" || argument == "--link" || argument == "--cr-fill" ||
                    argument == "--test") {
-            if (i + 1 == arguments.size()) {
+            if (!HasValue(arguments, i)) {
                 options.error = argument + " needs a value";
                 break;
             }
@@ -121,7 +127,7 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.toolkit.push_back(argument);
             if (toolkit->takesValue && !valueAttached) {
                 // A value that looks like an option would be read as one by Qt.
-                if (i + 1 == arguments.size() || arguments[i + 1].starts_with("-")) {
+                if (!HasValue(arguments, i)) {
                     options.error = argument + " needs a value";
                     break;
                 }

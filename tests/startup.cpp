@@ -147,6 +147,8 @@ class Startup : public QObject {
             << QStringList{"--simulate", "-apply", "45.45", "--dtr", "on"}
             << "unknown option -apply";
         QTest::newRow("-bogus") << QStringList{"-bogus"} << "unknown option -bogus";
+        QTest::newRow("--device followed by an option: no file named --apply")
+            << QStringList{"--device", "--apply", "45.45"} << "--device needs a value";
         QTest::newRow("an empty device path")
             << QStringList{"--device", "", "--apply", "45.45"} << "--device needs the path";
         QTest::newRow("simulated and driver at once")
