@@ -493,15 +493,6 @@ class DriverBackend : public QObject {
         QVERIFY(!io.TakeFailure());
         ProgramUart(0x2F8, 0);
         QCOMPARE(QString::fromStdString(io.TakeNotice()), QString());  // said once
-
-        // The lines the open raised, which the driver will not drop again.
-        driver->lines = TIOCM_DTR | TIOCM_RTS;
-        driver->dropError = EIO;
-        std::string notice;
-        PutBackOpenedLines(*driver, "/dev/ttyS1", TIOCM_DTR | TIOCM_RTS, &notice);
-        QCOMPARE(QString::fromStdString(notice),
-                 QStringLiteral("opening /dev/ttyS1 raised DTR and RTS, and the driver refused "
-                                "to drop them again (Input/output error)"));
     }
 
     void openErrorsSayWhatToDo_data() {
@@ -524,32 +515,6 @@ class DriverBackend : public QObject {
         const QString text = QString::fromStdString(DeviceOpenMessage(path.toStdString(), error));
         QVERIFY2(text.startsWith("quorlix: cannot use " + path + ": "), qPrintable(text));
         QVERIFY2(text.contains(advice), qPrintable(text));
-    }
-
-    void linesBeforeOpenFromTheDriversStatus_data() {
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<int>("bits");
-        QTest::newRow("both up") << "/dev/ttyS0" << int(TIOCM_DTR | TIOCM_RTS);
-        QTest::newRow("RTS only") << "/dev/ttyS1" << int(TIOCM_RTS);
-        QTest::newRow("none") << "/dev/ttyS2" << 0;
-        QTest::newRow("no UART there") << "/dev/ttyS3" << -1;
-        QTest::newRow("not listed") << "/dev/ttyS12" << -1;
-        QTest::newRow("a number no int holds") << "/dev/ttyS99999999999" << -1;
-        QTest::newRow("not the 8250 driver's") << "/dev/ttyUSB0" << -1;
-        QTest::newRow("no number") << "/dev/ttyS" << -1;
-        QTest::newRow("more than a number") << "/dev/ttyS1x" << -1;
-    }
-    void linesBeforeOpenFromTheDriversStatus() {
-        QFETCH(QString, device);
-        QFETCH(int, bits);
-        const int line = SerialLineOf(device.toStdString());
-        const std::string status =
-            "serinfo:1.0 driver revision:\n"
-            "0: uart:16550A port:000003F8 irq:4 tx:0 rx:0 RTS|CTS|DTR|DSR|CD\n"
-            "1: uart:16550A port:000002F8 irq:3 tx:12 rx:0 RTS|CTS|DSR\n"
-            "2: uart:16550A port:000003E8 irq:4 tx:0 rx:0\n"
-            "3: uart:unknown port:000002E8 irq:3\n";
-        QCOMPARE(ModemLinesFromStatus(status, line), bits);
     }
 
     void realOpenRefusesWhatIsNoSerialPort() {

@@ -9,14 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string_view>
 
 namespace uart {
@@ -70,62 +66,6 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
     return text;
 }
 
-int ModemLinesFromStatus(const std::string& statusText, int line) {
-    std::istringstream lines(statusText);
-    const std::string prefix = std::to_string(line) + ":";
-    for (std::string entry; std::getline(lines, entry);) {
-        if (entry.rfind(prefix, 0) != 0)
-            continue;
-        if (entry.find("uart:unknown") != std::string::npos)
-            return -1;
-        const auto flags = entry.substr(entry.rfind(' ') + 1);
-        int bits = 0;
-        std::istringstream names(flags);
-        for (std::string name; std::getline(names, name, '|');) {
-            if (name == "DTR")
-                bits |= TIOCM_DTR;
-            if (name == "RTS")
-                bits |= TIOCM_RTS;
-        }
-        return bits;
-    }
-    return -1;
-}
-
-int SerialLineOf(const std::string& device) {
-    const std::string_view stem = "/dev/ttyS";
-    if (device.rfind(stem, 0) != 0)
-        return -1;
-    const char* first = device.data() + stem.size();
-    const char* last = device.data() + device.size();
-    int line = -1;
-    const auto [end, error] = std::from_chars(first, last, line);
-    if (first == last || error != std::errc() || end != last || *first == '-')
-        return -1;
-    return line;
-}
-
-namespace {
-
-// How DTR and RTS stand on `path` without opening it: only the 8250 driver's status says so,
-// and only to root.
-int ModemLinesBeforeOpen(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr)
-        return -1;
-    const int line = SerialLineOf(resolved);
-    if (line < 0)
-        return -1;
-    std::ifstream status("/proc/tty/driver/serial");
-    if (!status)
-        return -1;
-    const std::string text((std::istreambuf_iterator<char>(status)),
-                           std::istreambuf_iterator<char>());
-    return ModemLinesFromStatus(text, line);
-}
-
-}  // namespace
-
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
                                                              std::string& error,
                                                              std::string* notice, int* failure,
@@ -134,7 +74,6 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
     int& reason = failure != nullptr ? *failure : ignored;
     if (openPath == nullptr)
         openPath = path.c_str();
-    const int before = ModemLinesBeforeOpen(openPath);
     const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         reason = errno;
@@ -148,32 +87,12 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
         error = DeviceOpenMessage(path, reason);
         return nullptr;
     }
-    // The open raised DTR and RTS: put back what the open, not the user, changed.
     int now = 0;
-    if (driver->GetModemLines(now) == 0) {
-        if (before >= 0)
-            PutBackOpenedLines(*driver, path, now & ~before, notice);
-        if (before < 0 && notice != nullptr && (now & (TIOCM_DTR | TIOCM_RTS)) != 0) {
-            *notice = "opening " + path +
-                      " may have raised DTR and RTS (the kernel does so on "
-                      "every open)";
-        }
-    }
+    if (driver->GetModemLines(now) == 0 && notice != nullptr &&
+        (now & (TIOCM_DTR | TIOCM_RTS)) != 0)
+        *notice =
+            "opening " + path + " may have raised DTR and RTS (the kernel does so on every open)";
     return driver;
-}
-
-void PutBackOpenedLines(SerialDriver& driver, const std::string& path, int raisedByOpen,
-                        std::string* notice) {
-    const int raised = raisedByOpen & (TIOCM_DTR | TIOCM_RTS);
-    if (raised == 0)
-        return;
-    if (const int error = driver.DropModemLines(raised); error != 0 && notice != nullptr) {
-        *notice = "opening " + path + " raised " +
-                  (raised == (TIOCM_DTR | TIOCM_RTS) ? "DTR and RTS"
-                   : raised == TIOCM_DTR             ? "DTR"
-                                                     : "RTS") +
-                  ", and the driver refused to drop them again (" + std::strerror(error) + ")";
-    }
 }
 
 namespace {

@@ -28,18 +28,12 @@ class SerialDriver {
     virtual bool HeldOpenElsewhere() = 0;
 };
 
-// The 8250 driver's line number of a device path, 1 for "/dev/ttyS1"; -1 for any other name, a
-// number an int cannot hold among them.
-int SerialLineOf(const std::string& device);
-
-// DTR and RTS (as TIOCM_ bits) of serial line `line` in the 8250 driver's status text
-// (/proc/tty/driver/serial), or -1 when the line is not listed.
-int ModemLinesFromStatus(const std::string& statusText, int line);
-
 // A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
 // never locked exclusively, kept open for the program's life. Every open makes the kernel raise
-// DTR and RTS; where the driver's status shows how they stood before (root, /dev/ttyS*), Open
-// puts them back, and otherwise says in `notice` that they may have been raised.
+// DTR and RTS, even beside another holder, so how they stood before cannot be known: Open says
+// in `notice` that they may have been raised. (The 8250 driver's machine-wide status file would
+// tell root, but reading it reads every UART's modem status register and clears the delta bits
+// other programs wait on.)
 class DeviceSerialDriver final : public SerialDriver {
   public:
     // Null with `error` set (a message for the user) when the device cannot be used, and
@@ -69,11 +63,6 @@ class DeviceSerialDriver final : public SerialDriver {
     explicit DeviceSerialDriver(int fd) : fd_(fd) {}
     int fd_;
 };
-
-// After an open that raised DTR and RTS: drops again those of `raisedByOpen` (TIOCM_ bits) that
-// the open, not the user, raised. Says in `notice` when they could not be dropped.
-void PutBackOpenedLines(SerialDriver& driver, const std::string& path, int raisedByOpen,
-                        std::string* notice);
 
 // The message for a failed open of `path` with `error`.
 std::string DeviceOpenMessage(const std::string& path, int error);
