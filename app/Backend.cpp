@@ -54,7 +54,7 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
             return nullptr;
     }
     if (options.trace) {
-        backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut);
+        backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut, base);
     }
     return backend;
 }

@@ -23,6 +23,13 @@ namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
 
+// What a register reads at an address with nothing behind it.
+constexpr std::uint8_t kEmptyBus = 0xFF;
+
+std::uint16_t LineControlPort(std::int32_t base) {
+    return static_cast<std::uint16_t>(base + uart::kLineControl);
+}
+
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos)
@@ -108,15 +115,21 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
     std::optional<uart::Framing> framing = request.framing;
     if (!framing) {
         // A rate alone keeps the line's framing.
-        framing = uart::ReadFraming(base);
+        const std::uint8_t lineControl = io.In(LineControlPort(base));
+        if (lineControl == kEmptyBus)
+            io.SayNoUart(base, "line control", lineControl);
         if (io.TakeFailure()) {
             std::fprintf(err, "quorlix: %s: nothing was set\n", io.TakeNotice().c_str());
             return true;
         }
+        framing = uart::Framing::FromLineControl(lineControl);
     }
     uart::LineSettings.SetFraming(*framing);
     const std::optional<uart::RateReport> report =
         uart::ProgramUart(base, request.rate.value_or(0.0));
+    // Read back once: an address with no UART behind it reads 0xFF, which no framing byte is.
+    if (const std::uint8_t lineControl = io.In(LineControlPort(base)); lineControl == kEmptyBus)
+        io.SayNoUart(base, "line control", lineControl);
     const std::optional<uart::SubstituteRate> substitute = io.TakeSubstituteRate();
     hold.KeepLine(request.rate.value_or(0.0), *framing, substitute);
     const Outcome outcome = TakeOutcome(io);

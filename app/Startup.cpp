@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -51,6 +52,9 @@ int Main(int argc, char** argv, const Environment& environment) {
     std::FILE* const out = environment.out;
     std::FILE* const err = environment.err;
     const std::string program = argc > 0 ? argv[0] : "quorlix";
+    // A reader that goes away (`quorlix --trace ... | head`) must not end the process between two
+    // register writes: its stream just fails from then on.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // Whether the process holds more than its user's rights must be known before anything the
     // user controls is looked at: then nothing that could make Qt load code reaches it.

@@ -206,7 +206,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     uart::DriverPortIo io(kBase, settings.device, std::move(port), openNotice, chip);
     std::unique_ptr<uart::TracingPortIo> trace;
     if (settings.trace)
-        trace = std::make_unique<uart::TracingPortIo>(io, err);
+        trace = std::make_unique<uart::TracingPortIo>(io, err, kBase);
     uart::PortIo& used = trace ? static_cast<uart::PortIo&>(*trace) : io;
     const uart::ScopedPortIo installed(used);
     if (app::RunScripted(settings.line, used, kBase, out, err) != 0)

@@ -138,6 +138,12 @@ class PanelFraming : public QObject {
         f.Click(IDC_RTS);                // the box says on: RTS stays on
         QCOMPARE(f.TakeAccesses(), (QStringList{"in 0x2FC 0x0B", "out 0x2FC 0x0B"}));
         QVERIFY(!f.Item(IDC_DTR)->isChecked());
+        // No UART at the address: the empty bus's 0xFF is not written back, and that is said.
+        f.io.SetReadValue(0x2FC, 0xFF);
+        f.Click(IDC_DTR);
+        QCOMPARE(f.TakeAccesses(), QStringList{"in 0x2FC 0xFF"});
+        QVERIFY(f.panel->StatusText().endsWith(
+            "no UART answers at 0x2F8 (its modem control register reads 0xFF)"));
     }
 
     void tabChainFollowsTheTemplate() {

@@ -144,32 +144,50 @@ class ScriptedMode : public QObject {
         QTest::addColumn<QString>("dtr");
         QTest::addColumn<QString>("rts");
         QTest::addColumn<QStringList>("accesses");
+        QTest::addColumn<QString>("err");  // for an address where no UART answers
         const QString none;
+        const QString readBack = "in 0x2FB 0xC3";  // once, after the writes
         QTest::newRow("rate with framing: four writes")
             << "45.45,5N1.5" << none << none
-            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04"};
+            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04",
+                           readBack}
+            << none;
         QTest::newRow("rate alone writes back the framing read, without latch or break")
             << "110" << none << none
-            << QStringList{"in 0x2FB 0xC3", "out 0x2FB 0x80", "out 0x2F9 0x04", "out 0x2F8 0x17",
-                           "out 0x2FB 0x03"};
+            << QStringList{"in 0x2FB 0xC3",  "out 0x2FB 0x80", "out 0x2F9 0x04",
+                           "out 0x2F8 0x17", "out 0x2FB 0x03", readBack}
+            << none;
         QTest::newRow("framing alone: one write")
-            << "8E1" << none << none << QStringList{"out 0x2FB 0x1B"};
+            << "8E1" << none << none << QStringList{"out 0x2FB 0x1B", readBack} << none;
         QTest::newRow("DTR then RTS, each read-modify-write")
             << none << "on"
             << "off"
-            << QStringList{"in 0x2FC 0x08", "out 0x2FC 0x09", "in 0x2FC 0x08", "out 0x2FC 0x08"};
+            << QStringList{"in 0x2FC 0x08", "out 0x2FC 0x09", "in 0x2FC 0x08", "out 0x2FC 0x08"}
+            << none;
         QTest::newRow("everything, in the panel's order")
             << "300,8N1"
             << "off"
-            << "on"
-            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x01", "out 0x2F8 0x80", "out 0x2FB 0x03",
-                           "in 0x2FC 0x08",  "out 0x2FC 0x08", "in 0x2FC 0x08",  "out 0x2FC 0x0A"};
+            << "on" << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x01", "out 0x2F8 0x80",
+                                   "out 0x2FB 0x03", readBack,         "in 0x2FC 0x08",
+                                   "out 0x2FC 0x08", "in 0x2FC 0x08",  "out 0x2FC 0x0A"}
+            << none;
+        QTest::newRow("no UART at the address: said after the writes, 0xFF not written back")
+            << "45.45,5N1.5"
+            << "on" << none << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
+                                           "out 0x2FB 0x04", "in 0x2FB 0xFF",  "in 0x2FC 0xFF"}
+            << "quorlix: no UART answers at 0x2F8 (its line control register reads 0xFF)\n"
+               "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF)\n";
+        QTest::newRow("no UART at the address: a rate alone writes nothing")
+            << "45.45" << none << none << QStringList{"in 0x2FB 0xFF"}
+            << "quorlix: no UART answers at 0x2F8 (its line control register reads 0xFF): nothing "
+               "was set\n";
     }
     void scriptCostsThePanelsAccesses() {
         QFETCH(QString, apply);
         QFETCH(QString, dtr);
         QFETCH(QString, rts);
         QFETCH(QStringList, accesses);
+        QFETCH(QString, err);
         app::ApplyRequest request;
         std::string error;
         if (!apply.isEmpty())
@@ -179,12 +197,15 @@ class ScriptedMode : public QObject {
         if (!rts.isEmpty())
             QVERIFY(app::ParseSwitch(rts.toStdString(), request.rts));
         uart::RecordingPortIo io;
-        io.SetReadValue(0x2FB, 0xC3);  // 8N1, the latch open and a break on
-        io.SetReadValue(0x2FC, 0x08);
+        if (err.isEmpty()) {               // else nothing answers: every read is 0xFF
+            io.SetReadValue(0x2FB, 0xC3);  // 8N1, the latch open and a break on
+            io.SetReadValue(0x2FC, 0x08);
+        }
         const uart::ScopedPortIo installed(io);
-        QString out, err;
-        QCOMPARE(RunOver(request, io, out, err), 0);
+        QString said, complained;
+        QCOMPARE(RunOver(request, io, said, complained), err.isEmpty() ? 0 : 1);
         QCOMPARE(Lines(io), accesses);
+        QCOMPARE(complained, err);
     }
 
     void reportSaysWhatTheHardwareDoes() {
@@ -308,6 +329,7 @@ class ScriptedMode : public QObject {
         const QStringList rate{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
                                "out 0x2FB 0x04"};
         QStringList expected = rate;
+        expected << "in 0x2FB 0x14";  // the read-back after the first four
         for (qsizetype i = 0; i < reapplied.size(); ++i)
             expected << "in 0x2FB 0x14"
                      << "in 0x2FC 0x08" << rate;

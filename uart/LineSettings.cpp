@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "uart/LineSettings.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cmath>
 
 #include "uart/CLocale.h"
@@ -13,6 +16,23 @@ namespace {
 std::uint16_t Register(std::int32_t base, std::uint16_t offset) {
     return static_cast<std::uint16_t>(base + offset);
 }
+
+// Holds back every signal that can be held back for its lifetime, on this thread; they arrive
+// once it ends.
+class LatchGuard {
+  public:
+    LatchGuard() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~LatchGuard() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    LatchGuard(const LatchGuard&) = delete;
+    LatchGuard& operator=(const LatchGuard&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 }  // namespace
 
@@ -74,6 +94,9 @@ std::string DescribeRate(const RateReport& report,
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     PortIo& io = ThePortIo();
     std::optional<RateReport> report;
+    // While the latch is open the UART serves the divisor instead of the data registers to the
+    // terminal program's driver: no signal may end the process in between.
+    const LatchGuard guard;
     if (rate > kMinimumRate) {  // false for NaN too
         report = ReportRate(rate);
         io.Out(Register(portBase, kLineControl), kLcrDlab);
@@ -84,14 +107,15 @@ std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     return report;
 }
 
-Framing ReadFraming(std::int32_t portBase) {
-    return Framing::FromLineControl(ThePortIo().In(Register(portBase, kLineControl)));
-}
-
 void SetModemLine(std::uint8_t mask, bool on) {
     PortIo& io = ThePortIo();
     const std::uint16_t mcr = Register(LineSettings.portBase, kModemControl);
     std::uint8_t value = io.In(mcr);
+    if (IsEmptyBus(value)) {
+        // Written back, an empty bus's 0xFF would set every other bit as well: nothing is.
+        io.SayNoUart(LineSettings.portBase, "modem control", value);
+        return;
+    }
     value = on ? static_cast<std::uint8_t>(value | mask)
                : static_cast<std::uint8_t>(value & static_cast<std::uint8_t>(~mask));
     io.Out(mcr, value);

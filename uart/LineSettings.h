@@ -68,12 +68,9 @@ std::string DescribeRate(const RateReport& report, const std::optional<Substitut
 // wrote gives, or nothing when it left the divisor alone.
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
 
-// The framing in force on the UART at `portBase`: its line control register, read. (The panel
-// never reads it; the scripted mode does, to keep the framing when it is given a rate alone.)
-Framing ReadFraming(std::int32_t portBase);
-
 // Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
-// control register and writing it back with only that bit changed.
+// control register and writing it back with only that bit changed. A reading that shows no UART
+// at the address (an empty bus's 0xFF) is not written back: the backend says so, as a failure.
 void SetModemLine(std::uint8_t mask, bool on);
 
 }  // namespace uart

@@ -54,15 +54,21 @@ std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
     LineState state;
     state.lineControl = In(static_cast<std::uint16_t>(base + kLineControl));
     state.modemControl = In(static_cast<std::uint16_t>(base + kModemControl));
-    // An 8250, 16450 or 16550 reads the modem control register's top three bits as 0 (a 16750
-    // its bit 5 at most); all three set is a bus with nothing on it, which reads 0xFF.
-    if ((state.modemControl & kMcrUnused) == kMcrUnused) {
-        Say(FormatC("no UART answers at 0x%X (its modem control register reads 0x%02X)",
-                    static_cast<unsigned>(base), state.modemControl),
-            true);
+    if (IsEmptyBus(state.modemControl)) {
+        SayNoUart(base, "modem control", state.modemControl);
         return std::nullopt;
     }
     return state;
+}
+
+void PortIo::SayNoUart(std::int32_t base, const char* reg, std::uint8_t value) {
+    Say(FormatC("no UART answers at 0x%X (its %s register reads 0x%02X)",
+                static_cast<unsigned>(base), reg, value),
+        true);
+}
+
+bool IsEmptyBus(std::uint8_t modemControl) {
+    return (modemControl & kMcrUnused) == kMcrUnused;
 }
 
 PortIo& ThePortIo() {

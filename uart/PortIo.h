@@ -60,6 +60,10 @@ class PortIo {
     // they are, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
 
+    // Says that no UART answers at `base`, where its `reg` register (a name: "modem control")
+    // read `value`; a failure.
+    void SayNoUart(std::int32_t base, const char* reg, std::uint8_t value);
+
   protected:
     // Adds `text` to what TakeNotice gives next ("; " between), and with `failure` marks the
     // change or look as failed.
@@ -69,6 +73,11 @@ class PortIo {
     std::string notice_;
     bool failed_ = false;
 };
+
+// Whether a modem control register reading shows a bus with nothing on it: an 8250, 16450 or
+// 16550 reads the register's top three bits as 0 (a 16750 its bit 5 at most), an empty bus
+// reads 0xFF.
+bool IsEmptyBus(std::uint8_t modemControl);
 
 // "0x2F8 · kind".
 std::string PortLabel(std::int32_t base, const char* kind);

@@ -1,27 +1,40 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "uart/TracingPortIo.h"
 
-#include "uart/RecordingPortIo.h"
 #include "uart/Registers.h"
 
 namespace uart {
-namespace {
 
-void Print(std::FILE* out, const PortAccess& access) {
-    std::fprintf(out, "%s\n", FormatAccess(access).c_str());
-    std::fflush(out);
+void TracingPortIo::Print(const PortAccess& access) {
+    if (!held_.empty()) {
+        held_.push_back(access);
+        return;
+    }
+    if (std::ferror(out_))
+        return;  // a reader that went away is written to no more
+    std::fprintf(out_, "%s\n", FormatAccess(access).c_str());
+    std::fflush(out_);
 }
-
-}  // namespace
 
 void TracingPortIo::Out(std::uint16_t port, std::uint8_t value) {
     inner_.Out(port, value);
-    Print(out_, OutAccess(port, value));
+    const bool lineControl = port == lineControl_;
+    if (lineControl && (value & kLcrDlab) != 0 && held_.empty()) {
+        held_.push_back(OutAccess(port, value));
+        return;
+    }
+    Print(OutAccess(port, value));
+    if (lineControl && (value & kLcrDlab) == 0 && !held_.empty()) {
+        std::vector<PortAccess> closed;
+        closed.swap(held_);
+        for (const PortAccess& access : closed)
+            Print(access);
+    }
 }
 
 std::uint8_t TracingPortIo::In(std::uint16_t port) {
     const std::uint8_t value = inner_.In(port);
-    Print(out_, InAccess(port, value));
+    Print(InAccess(port, value));
     return value;
 }
 
@@ -41,9 +54,8 @@ std::optional<LineState> TracingPortIo::ReadLineState(std::int32_t base) {
         return PortIo::ReadLineState(base);
     const std::optional<LineState> state = inner_.ReadLineState(base);
     if (state) {
-        Print(out_, InAccess(static_cast<std::uint16_t>(base + kLineControl), state->lineControl));
-        Print(out_,
-              InAccess(static_cast<std::uint16_t>(base + kModemControl), state->modemControl));
+        Print(InAccess(static_cast<std::uint16_t>(base + kLineControl), state->lineControl));
+        Print(InAccess(static_cast<std::uint16_t>(base + kModemControl), state->modemControl));
     }
     return state;
 }

@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Wraps another backend and prints one line per access, in order, as it happens.
+// Wraps another backend and prints one line per access, in order, as it happens; the accesses
+// made while the divisor latch is open are printed once it is closed, so that output that
+// cannot go on (a stopped terminal, a closed pipe) never holds the latch open.
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "uart/PortIo.h"
+#include "uart/RecordingPortIo.h"
 
 namespace uart {
 
 class TracingPortIo final : public PortIo {
   public:
-    TracingPortIo(PortIo& inner, std::FILE* out) : inner_(inner), out_(out) {}
+    // Traces the UART at `base`.
+    TracingPortIo(PortIo& inner, std::FILE* out, std::int32_t base)
+        : inner_(inner), out_(out), lineControl_(static_cast<std::uint16_t>(base + 3)) {}
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
@@ -32,8 +38,12 @@ class TracingPortIo final : public PortIo {
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
 
   private:
+    void Print(const PortAccess& access);
+
     PortIo& inner_;
     std::FILE* out_;
+    std::uint16_t lineControl_;
+    std::vector<PortAccess> held_;  // while the latch is open
 };
 
 }  // namespace uart
