@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "app/StatusOutput.h"
 #include "app/StopSignals.h"
 #include "uart/CLocale.h"
 #include "uart/Hold.h"
@@ -102,11 +103,13 @@ Outcome TakeOutcome(uart::PortIo& io) {
 }
 
 // The notice, after the step's own lines: on standard error when the step failed.
+std::string NoticeLine(const Outcome& outcome) {
+    return (outcome.failed ? "quorlix: " : "note: ") + outcome.notice;
+}
+
 void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
-    if (!outcome.notice.empty()) {
-        std::fprintf(outcome.failed ? err : out, "%s: %s\n", outcome.failed ? "quorlix" : "note",
-                     outcome.notice.c_str());
-    }
+    if (!outcome.notice.empty())
+        std::fprintf(outcome.failed ? err : out, "%s\n", NoticeLine(outcome).c_str());
 }
 
 // The framing and the rate, in one ProgramUart call, kept in `hold`. Returns whether it failed.
@@ -179,7 +182,9 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
                  static_cast<long long>(uart::kHoldInterval.count()), signals.Names().c_str());
     if (const std::string limit = hold.Limit(); !limit.empty())
         std::fprintf(out, "note: %s\n", limit.c_str());
-    std::fflush(out);
+    // A reader that does not keep up (a stopped terminal, a full pipe) must not hold up the
+    // looks: what it cannot take now is dropped, and counted.
+    StatusOutput said(out), complained(err);
     int status = 0;
     for (Clock::time_point next = Clock::now() + uart::kHoldInterval;;) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
@@ -202,18 +207,21 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
         // A failed re-application's failure the hold has taken already; its notice is here.
         outcome.failed |= look != uart::Hold::Look::Reapplied;
         if (look != uart::Hold::Look::LookFailed) {
-            std::fprintf(out, "%s %s: %s\n", TimeStamp().c_str(),
-                         look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply",
-                         hold.LastReason().c_str());
+            said.Line(TimeStamp() + " " +
+                      (look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply") +
+                      ": " + hold.LastReason());
         }
-        SayNotice(outcome, out, err);
-        std::fflush(out);
+        if (!outcome.notice.empty())
+            (outcome.failed ? complained : said).Line(NoticeLine(outcome));
         if (outcome.failed) {
-            std::fprintf(err, "quorlix: the hold ends\n");
+            complained.Line("quorlix: the hold ends");
             status = 1;
             break;
         }
     }
+    // The port is as it should be: from here the summary may wait for its reader.
+    if (said.Dropped() > 0)
+        std::fprintf(out, "(%zu lines dropped while the output was blocked)\n", said.Dropped());
     std::fprintf(out, "hold ended: %s\n", hold.Summary().c_str());
     return status;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
 // statuses it ends with.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "app/Options.h"
 #include "app/ScriptedMode.h"
 #include "app/Startup.h"
+#include "app/StatusOutput.h"
 #include "uart/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
@@ -334,6 +336,33 @@ class ScriptedMode : public QObject {
             expected << "in 0x2FB 0x14"
                      << "in 0x2FC 0x08" << rate;
         QCOMPARE(Lines(io), expected);
+    }
+
+    // A reader that does not keep up never holds the hold's loop: a line it has no room for is
+    // dropped at once, and the next line that goes out says so.
+    void statusLinesNeverWaitForTheReader() {
+        int ends[2];
+        QVERIFY(pipe(ends) == 0);
+        fcntl(ends[1], F_SETFL, O_NONBLOCK);  // only to fill it here
+        const std::string block(4096, 'x');
+        while (write(ends[1], block.data(), block.size()) > 0) {
+        }
+        fcntl(ends[1], F_SETFL, 0);
+        std::FILE* stream = fdopen(ends[1], "w");
+        app::StatusOutput output(stream);
+        output.Line("re-applied once");  // would block, were it written
+        output.Line("re-applied twice");
+        QCOMPARE(output.Dropped(), std::size_t{2});
+        char drained[4096];
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        while (read(ends[0], drained, sizeof drained) > 0) {
+        }
+        output.Line("re-applied again");
+        std::fclose(stream);
+        const auto size = read(ends[0], drained, sizeof drained);
+        close(ends[0]);
+        QCOMPARE(QByteArray(drained, int(size)),
+                 QByteArray("(2 lines dropped while the output was blocked)\nre-applied again\n"));
     }
 
     void holdEndsWhenTheLineCannotBeSetAgain() {
