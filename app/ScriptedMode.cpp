@@ -265,6 +265,18 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
                 std::FILE* err) {
     uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
+    // A hold of a UART that another process holds would set the line against it for ever.
+    std::unique_ptr<uart::HoldLock> lock;
+    if (request.hold) {
+        std::string refusal, notice;
+        lock = uart::HoldLock::Take(io, base, refusal, notice, request.lockFolder);
+        if (!lock) {
+            std::fprintf(err, "quorlix: %s: the hold does not start\n", refusal.c_str());
+            return 1;
+        }
+        if (!notice.empty())
+            std::fprintf(out, "note: %s\n", notice.c_str());
+    }
     uart::Hold hold(base);
     bool failed = false;
     if (request.program)

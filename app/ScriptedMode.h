@@ -8,6 +8,7 @@
 #include <string>
 
 #include "uart/Framing.h"
+#include "uart/HoldLock.h"
 #include "uart/PortIo.h"
 
 namespace app {
@@ -22,6 +23,8 @@ struct ApplyRequest {
     // The caller goes on using the port (the bridge): what the kernel does at the last close is
     // not yet to be said.
     bool portStaysOpen = false;
+    // Where a hold's lock is kept (see uart::HoldLock).
+    std::string lockFolder = uart::kLockFolder;
 };
 
 // Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the

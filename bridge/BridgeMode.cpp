@@ -209,6 +209,16 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
         trace = std::make_unique<uart::TracingPortIo>(io, err, kBase);
     uart::PortIo& used = trace ? static_cast<uart::PortIo&>(*trace) : io;
     const uart::ScopedPortIo installed(used);
+    // One bridge or hold of a line at a time: two would set it against each other.
+    std::string refusal, notice;
+    const std::unique_ptr<uart::HoldLock> lock =
+        uart::HoldLock::Take(used, kBase, refusal, notice, settings.line.lockFolder);
+    if (!lock) {
+        std::fprintf(err, "quorlix: %s: the bridge does not start\n", refusal.c_str());
+        return 1;
+    }
+    if (!notice.empty())
+        std::fprintf(err, "quorlix: note: %s\n", notice.c_str());
     if (app::RunScripted(settings.line, used, kBase, out, err) != 0)
         return 1;
 

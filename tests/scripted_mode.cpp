@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "app/Startup.h"
 #include "app/StatusOutput.h"
 #include "uart/DriverPortIo.h"
+#include "uart/HoldLock.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 
@@ -63,6 +65,8 @@ app::ApplyRequest HeldBaudot() {
     std::string error;
     app::ParseApply("45.45,5N1.5", request, error);
     request.hold = true;
+    static const QTemporaryDir locks;  // the tests' own, not the machine's
+    request.lockFolder = locks.path().toStdString();
     return request;
 }
 
@@ -363,6 +367,27 @@ class ScriptedMode : public QObject {
         close(ends[0]);
         QCOMPARE(QByteArray(drained, int(size)),
                  QByteArray("(2 lines dropped while the output was blocked)\nre-applied again\n"));
+    }
+
+    // A second hold of a UART that is held already refuses before it writes anything, and names
+    // the first; through the driver the UART is known by its I/O address too, so that a hold
+    // over the I/O ports and one through the driver meet.
+    void secondHoldOfAUartRefuses() {
+        const app::ApplyRequest request = HeldBaudot();
+        uart::RecordingPortIo io;
+        std::string refusal, notice;
+        const auto first = uart::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);
+        QVERIFY(first && notice.empty());
+        QString said, complained;
+        QCOMPARE(RunOver(request, io, said, complained), 1);
+        QCOMPARE(complained, QStringLiteral("quorlix: the UART at 0x2F8 is already held by process "
+                                            "%1: the hold does not start\n")
+                                 .arg(getpid()));
+        QVERIFY(io.Accesses().empty());
+        auto* driver = new FakeSerialDriver;
+        driver->serial.port = 0x2F8;
+        uart::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
+        QCOMPARE(QString::fromStdString(ttyS1.HoldKey(0x2F8)), QStringLiteral("0x2F8"));
     }
 
     void holdEndsWhenTheLineCannotBeSetAgain() {

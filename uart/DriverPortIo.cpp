@@ -2,11 +2,13 @@
 #include "uart/DriverPortIo.h"
 
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "uart/CLocale.h"
 #include "uart/Framing.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
@@ -229,6 +231,14 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
         state.rate = termios.c_ospeed;
     }
     return state;
+}
+
+std::string DriverPortIo::HoldKey(std::int32_t) {
+    serial_struct serial{};
+    if (!gone_ && driver_->GetSerial(serial) == 0 && serial.port != 0)
+        return FormatC("0x%X", serial.port);
+    const dev_t device = driver_->Device();
+    return device == 0 ? "" : FormatC("%u:%u", major(device), minor(device));
 }
 
 std::string DriverPortIo::ModemLinesAtExit() {

@@ -61,6 +61,10 @@ std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
     return state;
 }
 
+std::string PortIo::HoldKey(std::int32_t base) {
+    return FormatC("0x%X", static_cast<unsigned>(base));
+}
+
 void PortIo::SayNoUart(std::int32_t base, const char* reg, std::uint8_t value) {
     Say(FormatC("no UART answers at 0x%X (its %s register reads 0x%02X)",
                 static_cast<unsigned>(base), reg, value),

@@ -60,6 +60,10 @@ class PortIo {
     // they are, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
 
+    // What names the UART at `base` for one hold at a time across processes: its I/O address
+    // ("0x2F8"), else the device's number ("188:0"); empty where no other process reaches it.
+    virtual std::string HoldKey(std::int32_t base);
+
     // Says that no UART answers at `base`, where its `reg` register (a name: "modem control")
     // read `value`; a failure.
     void SayNoUart(std::int32_t base, const char* reg, std::uint8_t value);

@@ -144,6 +144,11 @@ bool DeviceSerialDriver::HeldOpenElsewhere() {
     return false;
 }
 
+dev_t DeviceSerialDriver::Device() {
+    struct stat own {};
+    return fstat(fd_, &own) == 0 && S_ISCHR(own.st_mode) ? own.st_rdev : 0;
+}
+
 DeviceSerialDriver::~DeviceSerialDriver() {
     ::close(fd_);
 }

@@ -7,6 +7,7 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 #include <linux/tty_flags.h>
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
@@ -26,6 +27,8 @@ class SerialDriver {
     // Whether another process is seen holding the device open; false also when that cannot be
     // told (another user's descriptors are hidden from this one).
     virtual bool HeldOpenElsewhere() = 0;
+    // The device's number; 0 where there is none.
+    virtual dev_t Device() { return 0; }
 };
 
 // A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
@@ -58,6 +61,7 @@ class DeviceSerialDriver final : public SerialDriver {
     int DropModemLines(int lines) override;
     // Looks through /proc/*/fd for the same device, this process's own descriptors left out.
     bool HeldOpenElsewhere() override;
+    dev_t Device() override;
 
   private:
     explicit DeviceSerialDriver(int fd) : fd_(fd) {}

@@ -33,6 +33,7 @@ class SimulatedUart final : public PortIo {
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override { return PortLabel(base, "simulated"); }
+    std::string HoldKey(std::int32_t) override { return {}; }  // this process's own
 
     // Its registers as they stand, the rate included: the simulator sees its divisor without
     // opening the latch.

@@ -36,6 +36,7 @@ class TracingPortIo final : public PortIo {
     std::optional<LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return inner_.LookShowsRate(); }
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
+    std::string HoldKey(std::int32_t base) override { return inner_.HoldKey(base); }
 
   private:
     void Print(const PortAccess& access);

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One hold (or bridge) of a UART at a time, across processes: two holds of one line would set
+// it against each other for ever. The lock is an flock on a file of this program's own, named
+// after the UART, so that it never meets the terminal program's own locks (an flock on the
+// device, or the LCK..ttyS1 files). The panel and --apply without --hold take none.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "uart/PortIo.h"
+
+namespace uart {
+
+// Where the locks are kept.
+inline constexpr char kLockFolder[] = "/run/lock";
+
+class HoldLock {
+  public:
+    // The lock on the UART that `io` reaches at `base`, kept in `folder`. Null, with `refusal`
+    // naming the process that holds it, when another has it. Where no lock can be had at all (no
+    // such folder, a name taken by something not ours) the run goes on unlocked, and `notice`
+    // says so.
+    static std::unique_ptr<HoldLock> Take(PortIo& io, std::int32_t base, std::string& refusal,
+                                          std::string& notice,
+                                          const std::string& folder = kLockFolder);
+    ~HoldLock();
+    HoldLock(const HoldLock&) = delete;
+    HoldLock& operator=(const HoldLock&) = delete;
+
+  private:
+    explicit HoldLock(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+}  // namespace uart
