@@ -252,6 +252,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     setup.codeSet = settings.codeSet;
     setup.crFill = settings.crFill;
     setup.unshiftOnSpace = settings.unshiftOnSpace;
+    setup.notices = err;
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;
     Counts counts;

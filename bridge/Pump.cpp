@@ -166,6 +166,23 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             recent.Add(codes.size() - before);
     };
     const bool pattern = !setup.pattern.empty();
+    bool echoSaid = false;
+    // Before received text goes to the terminal: what it would echo goes nowhere.
+    const auto keepEchoOff = [&] {
+        termios2 termios{};
+        if (ioctl(setup.terminal, TCGETS2, &termios) != 0 || (termios.c_lflag & ECHO) == 0)
+            return;
+        termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+        ioctl(setup.terminal, TCSETS2, &termios);
+        if (!echoSaid && setup.notices != nullptr) {
+            std::fputs(
+                "quorlix: the terminal program turned echo on in the pseudo-terminal, which "
+                "would send all it receives back to the line: turned off again\n",
+                setup.notices);
+            std::fflush(setup.notices);
+        }
+        echoSaid = true;
+    };
     std::string text;
     enum { kStop, kPort, kTerminal, kEnds };
     for (;;) {
@@ -208,6 +225,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             text.clear();
             for (ssize_t i = 0; i < size; ++i)
                 decoder.Put(received[i], text);
+            keepEchoOff();
             toTerminal.Add(text.data(), text.size());
         }
         if (ends[kTerminal].revents & POLLIN) {

@@ -8,6 +8,7 @@
 #include <asm/termbits.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,7 +58,8 @@ struct PumpSetup {
     const CodeSet* codeSet = &kIta2;
     int crFill = 2;
     bool unshiftOnSpace = true;
-    std::string_view pattern;  // sent over and over instead of the terminal's text; empty: none
+    std::string_view pattern;      // sent over and over instead of the terminal's text; empty: none
+    std::FILE* notices = nullptr;  // where what the loop had to do is said; none: not said
 };
 
 enum class Ending {
@@ -68,7 +70,10 @@ enum class Ending {
 };
 
 // Moves text from the terminal (or the pattern) to the port as codes and codes from the port to
-// the terminal as text until a signal comes or either side goes away, adding to `counts`. A
+// the terminal as text until a signal comes or either side goes away, adding to `counts`. Echo
+// on the pseudo-terminal would send everything received back to the port (for ever, on a line
+// that loops back): a terminal program that turns it on finds it off again, and that is said
+// once. A
 // character counts as sent once all of its codes have left the driver (or, after SIGTERM, are
 // left to it); terminal programs that open and close the pseudo-terminal end nothing, since
 // PseudoTerminal keeps its other side open.

@@ -179,15 +179,19 @@ class BaudotBridge : public QObject {
         QTest::addColumn<QByteArray>("printed");
         QTest::addColumn<int>("stop");  // a signal, or 0: the port goes away
         QTest::addColumn<int>("ending");
+        QTest::addColumn<bool>("echo");  // the terminal program turns echo on
         QTest::newRow("typed text leaves as codes; SIGINT ends")
             << QByteArray("RYRY 73\r\n") << QByteArray("0A150A15041B0701081F1F02") << QByteArray()
-            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted);
+            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false;
         QTest::newRow("received codes arrive as text; SIGTERM ends")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A 04 0A") << QByteArray("F4 R")
-            << SIGTERM << int(bridge::Ending::Terminated);
+            << SIGTERM << int(bridge::Ending::Terminated) << false;
         QTest::newRow("the port going away ends the bridge")
             << QByteArray("E") << QByteArray("01") << QByteArray() << QByteArray() << 0
-            << int(bridge::Ending::PortGone);
+            << int(bridge::Ending::PortGone) << false;
+        QTest::newRow("echo turned on: received text is not sent back")
+            << QByteArray() << QByteArray() << QByteArray("0D 1B 0A") << QByteArray("F4") << SIGTERM
+            << int(bridge::Ending::Terminated) << true;
     }
     void loopCarriesBothWaysUntilStopped() {
         QFETCH(QByteArray, typed);
@@ -196,17 +200,27 @@ class BaudotBridge : public QObject {
         QFETCH(QByteArray, printed);
         QFETCH(int, stop);
         QFETCH(int, ending);
+        QFETCH(bool, echo);
         PortStandIn port;
         std::string error;
         const auto pty = bridge::PseudoTerminal::Open(error);
         QVERIFY2(pty, error.c_str());
         const int terminal = open(pty->Path().c_str(), O_RDWR | O_NOCTTY);
+        termios2 terminalSettings{};
+        ioctl(terminal, TCGETS2, &terminalSettings);
+        if (echo) {
+            terminalSettings.c_lflag |= ECHO;
+            ioctl(terminal, TCSETS2, &terminalSettings);
+        }
+        char said[256] = {};
+        std::FILE* notices = fmemopen(said, sizeof said - 1, "w");
         int stopPipe[2];
         QVERIFY(pipe(stopPipe) == 0);
         bridge::PumpSetup setup;
         setup.port = port.port;
         setup.terminal = pty->Fd();
         setup.stop = stopPipe[0];
+        setup.notices = notices;
         bridge::Counts counts;
         bridge::Ending ended{};
         const TimeLimit limit(10);
@@ -219,6 +233,11 @@ class BaudotBridge : public QObject {
         QCOMPARE(write(port.teleprinter, received.data(), received.size()),
                  ssize_t(received.size()));
         QCOMPARE(ReadSome(terminal, int(printed.size())), printed);
+        if (echo) {
+            QCOMPARE(ReadSome(port.teleprinter, 1), QByteArray());  // nothing came back
+            ioctl(terminal, TCGETS2, &terminalSettings);
+            QCOMPARE(terminalSettings.c_lflag & ECHO, tcflag_t(0));
+        }
         if (stop != 0) {
             const auto number = static_cast<unsigned char>(stop);
             QCOMPARE(write(stopPipe[1], &number, 1), ssize_t(1));
@@ -231,6 +250,8 @@ class BaudotBridge : public QObject {
         QCOMPARE(counts.sent, std::size_t(typed.size()));
         QCOMPARE(counts.thrownAway, std::size_t(0));
         QCOMPARE(counts.received, std::size_t(printed.size()));
+        std::fclose(notices);
+        QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
         close(terminal);
         close(stopPipe[0]);
         close(stopPipe[1]);
