@@ -114,7 +114,14 @@ int Main(int argc, char** argv, const Environment& environment) {
     std::unique_ptr<uart::DeviceSerialDriver> bridgePort;
     std::string portError, bridgeNotice;
     int bridgeFailure = 0;
-    if (openPort && leaveFailure.empty()) {
+    // The bridge's pseudo-terminal and link come before its port: one that cannot be made
+    // leaves the port untouched. They are the user's: under sudo, whose open needs root, they
+    // are made once root is given back, after the open and still before the line is set.
+    std::unique_ptr<bridge::TerminalSide> terminalSide;
+    std::string terminalError;
+    if (openPort && options.bridge && leaveFailure.empty() && (!portNeedsPrivilege || !SudoUser()))
+        terminalSide = bridge::TerminalSide::Open(bridgeSettings, terminalError);
+    if (openPort && leaveFailure.empty() && terminalError.empty()) {
         if (options.bridge) {
             bridgePort =
                 OpenSerialDevice(bridgeSettings.device, portError, bridgeNotice, &bridgeFailure);
@@ -157,11 +164,18 @@ int Main(int argc, char** argv, const Environment& environment) {
         return 1;
     }
     if (options.bridge) {
+        if (bridgePort && !terminalSide)
+            terminalSide = bridge::TerminalSide::Open(bridgeSettings, terminalError);
+        if (!terminalError.empty()) {
+            std::fprintf(err, "quorlix: %s\n", terminalError.c_str());
+            return 1;
+        }
         if (!bridgePort) {
             std::fputs(portError.c_str(), err);
             return bridgeFailure == ENOTTY || bridgeFailure == EISDIR ? 2 : 1;
         }
-        return bridge::Run(bridgeSettings, std::move(bridgePort), bridgeNotice, out, err, chip);
+        return bridge::Run(bridgeSettings, std::move(terminalSide), std::move(bridgePort),
+                           bridgeNotice, out, err, chip);
     }
     if (!backend) {
         std::fputs(portError.c_str(), err);

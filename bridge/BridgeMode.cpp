@@ -38,6 +38,8 @@ std::string Choices(const Table& table, Name name) {
     return text;
 }
 
+}  // namespace
+
 // A symbolic link to the pseudo-terminal, taken away at the end while it still points there.
 // Only a link to a pseudo-terminal (an earlier run's) or one whose target is gone may be
 // replaced: anything else at the path is someone's and is left as it is.
@@ -126,8 +128,6 @@ class Link {
     std::string path_, target_;
 };
 
-}  // namespace
-
 bool ReadSettings(const app::Options& options, Settings& settings, std::string& error) {
     if (options.simulate || options.apply) {
         error = "--bridge drives a real port: it excludes --simulate and --apply";
@@ -179,16 +179,24 @@ bool ReadSettings(const app::Options& options, Settings& settings, std::string& 
     return true;
 }
 
-int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
-        const std::string& openNotice, std::FILE* out, std::FILE* err,
-        const std::optional<uart::Chip>& chip) {
+TerminalSide::~TerminalSide() = default;
+
+std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::string& error) {
+    std::unique_ptr<TerminalSide> side(new TerminalSide());
+    side->pty_ = PseudoTerminal::Open(error);
+    if (!side->pty_)
+        return nullptr;
+    side->link_ = std::make_unique<Link>();
+    if (!settings.link.empty() && !side->link_->Make(settings.link, side->pty_->Path(), error))
+        return nullptr;
+    return side;
+}
+
+int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
+        std::unique_ptr<uart::DeviceSerialDriver> port, const std::string& openNotice,
+        std::FILE* out, std::FILE* err, const std::optional<uart::Chip>& chip) {
     const char* device = settings.device.c_str();
     std::string error;
-    // Refused before the port is touched; the link itself comes once the pseudo-terminal does.
-    if (!settings.link.empty() && !Link::Check(settings.link, error)) {
-        std::fprintf(err, "quorlix: %s\n", error.c_str());
-        return 1;
-    }
     const int fd = port->Descriptor();
     uart::SerialDriver& driver = *port;  // the backend below owns it from here on
     termios2 termios{};
@@ -222,12 +230,7 @@ int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port
     if (app::RunScripted(settings.line, used, kBase, out, err) != 0)
         return 1;
 
-    const auto pty = PseudoTerminal::Open(error);
-    Link link;
-    if (!pty || (!settings.link.empty() && !link.Make(settings.link, pty->Path(), error))) {
-        std::fprintf(err, "quorlix: %s\n", error.c_str());
-        return 1;
-    }
+    const PseudoTerminal* pty = &terminal->Pty();
     const app::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));

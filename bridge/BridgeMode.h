@@ -35,11 +35,32 @@ struct Settings {
 // Reads the bridge's options. False with `error` set when they make no sense.
 bool ReadSettings(const app::Options& options, Settings& settings, std::string& error);
 
-// Sets the line, makes the pseudo-terminal and runs the bridge until a signal or the port ends
-// it. Returns the exit status: 0 after a signal, 1 when something failed or the port went away.
-// `chip` is the port's USB adapter chip, where it is one.
-int Run(const Settings& settings, std::unique_ptr<uart::DeviceSerialDriver> port,
-        const std::string& openNotice, std::FILE* out, std::FILE* err,
-        const std::optional<uart::Chip>& chip = std::nullopt);
+class Link;
+class PseudoTerminal;
+
+// The bridge's side for terminal programs: its pseudo-terminal and the --link to it. Made
+// before the port is touched, so that a link that cannot be made leaves the port as it was.
+class TerminalSide {
+  public:
+    // Null with `error` set when either cannot be had.
+    static std::unique_ptr<TerminalSide> Open(const Settings& settings, std::string& error);
+    ~TerminalSide();
+    TerminalSide(const TerminalSide&) = delete;
+    TerminalSide& operator=(const TerminalSide&) = delete;
+
+    const PseudoTerminal& Pty() const { return *pty_; }
+
+  private:
+    TerminalSide() = default;
+    std::unique_ptr<PseudoTerminal> pty_;
+    std::unique_ptr<Link> link_;
+};
+
+// Sets the line and runs the bridge between the port and `terminal` until a signal or the port
+// ends it. Returns the exit status: 0 after a signal, 1 when something failed or the port went
+// away. `chip` is the port's USB adapter chip, where it is one.
+int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
+        std::unique_ptr<uart::DeviceSerialDriver> port, const std::string& openNotice,
+        std::FILE* out, std::FILE* err, const std::optional<uart::Chip>& chip = std::nullopt);
 
 }  // namespace bridge

@@ -353,6 +353,9 @@ class BaudotBridge : public QObject {
         QTest::newRow("--link at a folder")
             << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/folder"} << 1
             << "folder is a directory, not a link";
+        QTest::newRow("--link in no folder: made before the port, which is never opened")
+            << QStringList{"--bridge", "--device", "/dev/null", "--link", "{dir}/none/x"} << 1
+            << "cannot make the link";
         QTest::newRow("--link at a link to a file")
             << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/elsewhere"} << 1
             << "elsewhere is a link to file, not to a pseudo-terminal";
