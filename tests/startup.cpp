@@ -198,6 +198,11 @@ class Startup : public QObject {
         QCOMPARE(run.err, said);
         QCOMPARE(qEnvironmentVariableIsSet("QT_PLUGIN_PATH"), !privileged);
         QCOMPARE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM_PLUGIN_PATH"), !privileged);
+        // The dropped option's value goes with it: left, Qt would read it as an argument.
+        app::Options options = app::ParseOptions({"-platformpluginpath", "/tmp/plugins", "-style",
+                                                  "fusion", "--simulate"});
+        app::RemoveCodeLoadingOptions(options);
+        QCOMPARE(options.toolkit, (std::vector<std::string>{"-style", "fusion"}));
         qunsetenv("QT_PLUGIN_PATH");
         qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
     }
@@ -271,6 +276,18 @@ class Startup : public QObject {
         QCOMPARE(geteuid(), 0u);  // the look with the user's eyes was undone
         QCOMPARE(run.status, 1);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+
+    // SUDO_UID=0 is root by login, not someone root is to be given back to.
+    void rootIsNobodysInvokingUser() {
+        if (getuid() != 0)
+            QSKIP("needs root, as sudo would start it");
+        qputenv("SUDO_UID", "0");
+        qputenv("SUDO_GID", "0");
+        const bool sudo = app::SudoUser().has_value();
+        qunsetenv("SUDO_UID");
+        qunsetenv("SUDO_GID");
+        QVERIFY(!sudo);
     }
 
     void refusedPermissionExplainsAndWritesNothing_data() {
