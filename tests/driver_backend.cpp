@@ -56,111 +56,56 @@ class DriverBackend : public QObject {
   private slots:
     // What each adapter family's chip runs for a line, and which lines it cannot send.
     void chipModel_data() {
+        // clang-format off
         QTest::addColumn<QString>("adapter");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("runs");  // empty: cannot be known
         QTest::addColumn<QString>("cannot");
         QTest::addColumn<QString>("told");
+        const QString instead = " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
+                                "(--device /dev/ttyS…).";
+        const QString told2 = "1.5 stop bits asked, this chip is told 2";
         QTest::newRow("FT232B: 45 Bd overflows its divisor")
-            << "ftdi_sio 0400 6001"
-            << "45.45,8N1"
-            << "FTDI FT232B"
-            << "2653.40"
-            << "the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set. For a "
-               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
-            << "";
+            << "ftdi_sio 0400 6001" << "45.45,8N1" << "FTDI FT232B" << "2653.40"
+            << "the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set." + instead << "";
         QTest::newRow("FT232B: no five-bit words")
-            << "ftdi_sio 0400 6001"
-            << "300,5N1.5"
-            << "FTDI FT232B"
-            << "300.00"
-            << "the FTDI FT232B cannot send 5-bit words (7 or 8 data bits only). For a "
-               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
-            << "1.5 stop bits asked, this chip is told 2";
-        QTest::newRow("FT232R: 1200 7E1 as asked") << "ftdi_sio 0600 6001"
-                                                   << "1200,7E1"
-                                                   << "FTDI FT232R"
-                                                   << "1200.00"
-                                                   << ""
-                                                   << "";
-        QTest::newRow("FT232A: a quarter step where a B has three eighths") << "ftdi_sio 0200 6001"
-                                                                            << "14400,8N2"
-                                                                            << "FTDI FT232A"
-                                                                            << "14405.76"
-                                                                            << ""
-                                                                            << "";
-        QTest::newRow("a B type that reports itself as an A") << "ftdi_sio 0200 6001 +lt"
-                                                              << "300,8N1"
-                                                              << "FTDI FT232B"
-                                                              << "300.00"
-                                                              << ""
-                                                              << "";
+            << "ftdi_sio 0400 6001" << "300,5N1.5" << "FTDI FT232B" << "300.00"
+            << "the FTDI FT232B cannot send 5-bit words (7 or 8 data bits only)." + instead << told2;
+        QTest::newRow("FT232R: 1200 7E1 as asked")
+            << "ftdi_sio 0600 6001" << "1200,7E1" << "FTDI FT232R" << "1200.00" << "" << "";
+        QTest::newRow("FT232A: a quarter step where a B has three eighths")
+            << "ftdi_sio 0200 6001" << "14400,8N2" << "FTDI FT232A" << "14405.76" << "" << "";
+        QTest::newRow("a B type that reports itself as an A")
+            << "ftdi_sio 0200 6001 +lt" << "300,8N1" << "FTDI FT232B" << "300.00" << "" << "";
         QTest::newRow("CH340: 45.45 within its clamp, 1.5 stop bits told 2")
-            << "ch341-uart 0254 7523"
-            << "45.45,5N1.5"
-            << "CH340"
-            << "45.96"
-            << ""
-            << "1.5 stop bits asked, this chip is told 2";
+            << "ch341-uart 0254 7523" << "45.45,5N1.5" << "CH340" << "45.96" << "" << told2;
         QTest::newRow("CH340: below 46 Bd refused")
-            << "ch341-uart 0254 7523"
-            << "40,5N1.5"
-            << "CH340"
-            << "45.96"
+            << "ch341-uart 0254 7523" << "40,5N1.5" << "CH340" << "45.96"
             << "the CH340's lowest rate is 46 Bd: 40.00 Bd cannot be set. A 16550 card "
-               "(--device /dev/ttyS…) reaches it."
-            << "1.5 stop bits asked, this chip is told 2";
+               "(--device /dev/ttyS…) reaches it." << told2;
         QTest::newRow("PL2303HX: 45.45 by its divisor, told 1.5 stop bits")
-            << "pl2303 0300 2303 usb1.1"
-            << "45.45,5N1.5"
-            << "PL2303HX"
-            << "45.87"
-            << ""
-            << "";
-        QTest::newRow("PL2303 TA or G: rate unknown") << "pl2303 0300 23a3"
-                                                      << "45.45,5N1.5"
-                                                      << "PL2303TA or G"
-                                                      << ""
-                                                      << ""
-                                                      << "";
+            << "pl2303 0300 2303 usb1.1" << "45.45,5N1.5" << "PL2303HX" << "45.87" << "" << "";
+        QTest::newRow("PL2303 TA or G: rate unknown")
+            << "pl2303 0300 23a3" << "45.45,5N1.5" << "PL2303TA or G" << "" << "" << "";
         QTest::newRow("CP2102: 300 Bd at the lowest")
-            << "cp210x 0100 ea60 CP2102 USB to UART Bridge Controller"
-            << "45.45,5N1.5"
-            << "CP2102"
-            << "300.00"
-            << "the CP2102's lowest rate is 300 Bd: 45.45 Bd cannot be set. For a teleprinter use "
-               "a PL2303 or CH340 adapter, or a 16550 card (--device /dev/ttyS…)."
-            << "1.5 stop bits asked, this chip is told 2";
+            << "cp210x 0100 ea60 CP2102 USB to UART Bridge Controller" << "45.45,5N1.5"
+            << "CP2102" << "300.00"
+            << "the CP2102's lowest rate is 300 Bd: 45.45 Bd cannot be set." + instead << told2;
         QTest::newRow("CP2104: its own divisor")
-            << "cp210x 0100 ea60 CP2104 USB to UART Bridge Controller"
-            << "74.2,8N1"
-            << "CP2104"
-            << "300.00"
-            << "the CP2104's lowest rate is 300 Bd: 74.20 Bd cannot be set. For a "
-               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device "
-               "/dev/ttyS…)."
+            << "cp210x 0100 ea60 CP2104 USB to UART Bridge Controller" << "74.2,8N1" << "CP2104"
+            << "300.00" << "the CP2104's lowest rate is 300 Bd: 74.20 Bd cannot be set." + instead
             << "";
         QTest::newRow("CP2101: eight bits, one stop bit, no stick parity")
-            << "cp210x 0100 ea60 CP2101"
-            << "300,8M2"
-            << "CP2101"
-            << "300.00"
+            << "cp210x 0100 ea60 CP2101" << "300,8M2" << "CP2101" << "300.00"
             << "the CP2101 cannot send mark or space parity (it would send odd or even instead)."
             << "2 stop bits asked, this chip is told 1";
         QTest::newRow("cdc_acm: the firmware decides the rate")
-            << "cdc_acm 0100 0043 Arduino Uno"
-            << "45.45,5N1.5"
-            << "Arduino Uno"
-            << ""
-            << ""
-            << "1.5 stop bits asked, this chip is told 2";
-        QTest::newRow("a driver not modelled") << "mos7840 0100 7840"
-                                               << "45.45,5N1.5"
-                                               << "USB adapter"
-                                               << ""
-                                               << ""
-                                               << "";
+            << "cdc_acm 0100 0043 Arduino Uno" << "45.45,5N1.5" << "Arduino Uno" << "" << ""
+            << told2;
+        QTest::newRow("a driver not modelled")
+            << "mos7840 0100 7840" << "45.45,5N1.5" << "USB adapter" << "" << "" << "";
+        // clang-format on
     }
     void chipModel() {
         QFETCH(QString, adapter);
@@ -378,13 +323,19 @@ class DriverBackend : public QObject {
         QVERIFY(f.io.TakeFailure());
         QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, 0);
         QCOMPARE(f.driver->serial.custom_divisor, 0);
-        // Another program's custom divisor from before stays in force, not cleared.
+        // Another program's custom divisor from before stays in force, not cleared: not when the
+        // custom divisor goes in, nor when the whole-rate fallback cleared it first (here a base
+        // clock whose divisor would not fit).
         f.driver->serial.flags |= ASYNC_SPD_CUST;
         f.driver->serial.custom_divisor = 7;
-        ProgramUart(0x2F8, 45.45);
-        QVERIFY(f.io.TakeFailure());
-        QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, ASYNC_SPD_CUST);
-        QCOMPARE(f.driver->serial.custom_divisor, 7);
+        for (const int baseRate : {115200, 24000000}) {
+            f.driver->serial.baud_base = baseRate;
+            ProgramUart(0x2F8, 45.45);
+            QVERIFY(f.io.TakeFailure());
+            QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, ASYNC_SPD_CUST);
+            QCOMPARE(f.driver->serial.custom_divisor, 7);
+        }
+        f.driver->serial.baud_base = 115200;
         // Held, a re-application the driver refuses is said as such and not counted.
         f.driver->setTermiosError = 0;
         f.io.TakeNotice();  // the refusals above

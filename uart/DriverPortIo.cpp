@@ -250,18 +250,15 @@ std::string DriverPortIo::ModemLinesAtExit() {
            " (HUPCL), and no other program was seen holding it open";
 }
 
-bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
-    customBefore_.reset();
+bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change,
+                                      std::string& why) {
     serial_struct serial{};
     if (const int error = driver_->GetSerial(serial); error != 0) {
         CheckGone(error);
         why = "it has no serial settings: " + Error(error);
         return false;
     }
-    // A custom divisor in force (this program's from before, or another's) is cleared if this
-    // change falls back to a whole rate.
-    if ((serial.flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST)
-        customBefore_ = serial;
+    change.found = serial;
     if (serial.baud_base <= 0) {
         why = "it reports no base rate";
         return false;
@@ -280,8 +277,7 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
         why = "it refused a custom divisor: " + Error(error);
         return false;
     }
-    customBefore_ = serial;
-    serialBefore_ = serial;
+    change.written = true;
     serial_struct kept{};
     if (const int error = driver_->GetSerial(kept); error != 0) {
         CheckGone(error);
@@ -295,35 +291,32 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, std::string& why) {
     return true;
 }
 
-void DriverPortIo::ClearCustomDivisor() {
-    if (!customBefore_ || gone_)
+void DriverPortIo::ClearCustomDivisor(SerialChange& change) {
+    // A custom divisor in force (another program's, this program's from before, or the one this
+    // change asked for) would make the terminal program's next 38400 Bd run at its rate.
+    const bool inForce =
+        change.found &&
+        ((change.found->flags & ASYNC_SPD_MASK) == ASYNC_SPD_CUST || change.written);
+    if (!inForce || gone_)
         return;
-    // Otherwise the terminal program's next 38400 Bd would run at the old custom rate.
-    serial_struct cleared = *customBefore_;
+    serial_struct cleared = *change.found;
     cleared.flags &= ~ASYNC_SPD_MASK;
     cleared.custom_divisor = 0;
     if (const int error = driver_->SetSerial(cleared); error != 0) {
         SayFailed(error, "the custom divisor could not be cleared");
         return;
     }
-    serialBefore_ = *customBefore_;
-    customBefore_.reset();
+    change.written = true;
 }
 
-void DriverPortIo::PutBackSerial() {
-    if (!serialBefore_ || gone_)
+void DriverPortIo::PutBackSerial(const SerialChange& change) {
+    if (!change.written || !change.found || gone_)
         return;
-    // Another program's custom divisor, or this program's from before, stays in force.
-    if (const int error = driver_->SetSerial(*serialBefore_); error != 0) {
+    if (const int error = driver_->SetSerial(*change.found); error != 0)
         SayFailed(error, "the serial settings could not be put back");
-        return;
-    }
-    customBefore_.reset();
-    serialBefore_.reset();
 }
 
 void DriverPortIo::ApplyLine(bool divisorChanged) {
-    serialBefore_.reset();
     if (divisorChanged)
         substituteRate_.reset();
     if (gone_) {
@@ -350,17 +343,18 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     termios2 wanted = termios;
     wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) | framing.TermiosFlags();
     bool wholeRate = false;
+    SerialChange serialChange;
     if (divisorChanged) {
         std::string why;
         if (divisor == 0) {
             Say("divisor 0 has no defined rate: the driver's rate is left as it was");
-        } else if (!chip_ && ApplyCustomDivisor(divisor, why)) {
+        } else if (!chip_ && ApplyCustomDivisor(divisor, serialChange, why)) {
             // A custom divisor takes effect while the termios rate is 38400.
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
         } else {
             // A USB adapter's chip divides its own clock: it is asked for the whole rate.
             if (!chip_)
-                ClearCustomDivisor();
+                ClearCustomDivisor(serialChange);
             const speed_t rate = WholeRate(divisor);
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
@@ -375,7 +369,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     if (const int error = driver_->SetTermios(wanted); error != 0) {
         SayFailed(error, "the driver refused the line settings");
         // Nothing of this change is to stay: not the custom divisor it set nor one it cleared.
-        PutBackSerial();
+        PutBackSerial(serialChange);
         return;
     }
     termios2 kept{};

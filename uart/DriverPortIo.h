@@ -49,9 +49,15 @@ class DriverPortIo final : public PortIo {
     void ApplyLine(bool divisorChanged);
     // The rate the line runs at for the whole rate `rate` asked of the driver.
     SubstituteRate Substitute(unsigned rate) const;
-    bool ApplyCustomDivisor(std::uint16_t divisor, std::string& why);
-    void ClearCustomDivisor();
-    void PutBackSerial();
+    // The serial settings (where the custom divisor lives) as one change found them, and whether
+    // it wrote them: a change the driver then refuses puts them back, and leaves no trace.
+    struct SerialChange {
+        std::optional<serial_struct> found;
+        bool written = false;
+    };
+    bool ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change, std::string& why);
+    void ClearCustomDivisor(SerialChange& change);
+    void PutBackSerial(const SerialChange& change);
     void CheckGone(int error);
     // Says that `what` failed with `error`, or that the device is gone (then with `whenGone`).
     void SayFailed(int error, const std::string& what, const char* whenGone = "");
@@ -60,12 +66,6 @@ class DriverPortIo final : public PortIo {
     std::string device_;
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
-    // The serial settings as read before the last custom divisor was asked for, while the
-    // driver may hold a custom divisor of this program's: cleared when the line falls back.
-    std::optional<serial_struct> customBefore_;
-    // The serial settings as they stood before the change in progress wrote them: put back when
-    // the driver then refuses its termios.
-    std::optional<serial_struct> serialBefore_;
     std::optional<Chip> chip_;
     std::optional<SubstituteRate> substituteRate_;
     bool gone_ = false;
