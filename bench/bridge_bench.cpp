@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "PortStandIn.h"
 #include "bridge/Baudot.h"
 #include "bridge/Pump.h"
 
@@ -41,24 +42,16 @@ constexpr std::size_t kAll = 64;  // codes the stand-in takes off the line at mo
 class Rig {
   public:
     explicit Rig(std::string_view pattern) {
-        teleprinter_ = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(teleprinter_);
-        unlockpt(teleprinter_);
-        port_ = open(ptsname(teleprinter_), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios2 termios{};
-        ioctl(port_, TCGETS2, &termios);
-        bridge::MakeRaw(termios);
-        ioctl(port_, TCSETS2, &termios);
         std::string error;
         pty_ = bridge::PseudoTerminal::Open(error);
-        if (!pty_ || port_ < 0 || pipe(stop_) != 0) {
+        if (!pty_ || line_.port < 0 || pipe(stop_) != 0) {
             std::fprintf(stderr, "bridge bench: no pty pair here: %s\n", error.c_str());
             std::exit(1);
         }
         terminal_ = open(pty_->Path().c_str(), O_RDWR | O_NOCTTY);
-        fcntl(teleprinter_, F_SETFL, O_NONBLOCK);
+        fcntl(line_.teleprinter, F_SETFL, O_NONBLOCK);
         bridge::PumpSetup setup;
-        setup.port = port_;
+        setup.port = line_.port;
         setup.terminal = pty_->Fd();
         setup.stop = stop_[0];
         setup.pattern = pattern;
@@ -73,7 +66,7 @@ class Rig {
         const auto signal = static_cast<unsigned char>(SIGTERM);
         [[maybe_unused]] const ssize_t written = write(stop_[1], &signal, 1);
         loop_.join();
-        for (int fd : {terminal_, port_, teleprinter_, stop_[0], stop_[1]})
+        for (int fd : {terminal_, stop_[0], stop_[1]})
             close(fd);
     }
 
@@ -98,18 +91,19 @@ class Rig {
     // Takes one code off the line, as the teleprinter does every character time.
     std::size_t Drain(std::size_t most) {
         char codes[kAll];
-        const ssize_t got = read(teleprinter_, codes, std::min(most, kAll));
+        const ssize_t got = read(line_.teleprinter, codes, std::min(most, kAll));
         return got > 0 ? static_cast<std::size_t>(got) : 0;
     }
     void Type(char c) { [[maybe_unused]] const ssize_t written = write(terminal_, &c, 1); }
     // Waits for a code at the port; false after a second without one.
     bool AwaitCode() {
-        pollfd wanted{teleprinter_, POLLIN, 0};
+        pollfd wanted{line_.teleprinter, POLLIN, 0};
         return poll(&wanted, 1, 1000) == 1 && Drain(1) == 1;
     }
 
   private:
-    int teleprinter_ = -1, port_ = -1, terminal_ = -1;
+    PortStandIn line_;  // the serial port
+    int terminal_ = -1;
     int stop_[2] = {-1, -1};
     std::unique_ptr<bridge::PseudoTerminal> pty_;
     std::thread loop_;

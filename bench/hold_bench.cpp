@@ -19,6 +19,7 @@
 #include <cstring>
 #include <thread>
 
+#include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "app/Startup.h"
 #include "uart/DriverPortIo.h"
@@ -63,9 +64,8 @@ Cost CountAccesses() {
 }
 
 Cost CountDriverCalls() {
-    auto* driver = new FakeSerialDriver;
-    uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
-    const uart::ScopedPortIo installed(io);
+    FakeDriverPort port;
+    FakeSerialDriver* driver = port.driver;
     uart::Hold hold = HeldLine();
     uart::ProgramUart(0x2F8, 45.45);
     uart::SetModemLine(uart::kMcrDtr, true);

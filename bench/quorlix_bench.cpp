@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "SliderHandle.h"
 #include "app/Startup.h"
@@ -502,11 +503,8 @@ Counts CountAccesses() {
 }
 
 Counts CountDriverCalls() {
-    auto* driver = new FakeSerialDriver;
-    uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
-    const uart::ScopedPortIo installed(io);
-    uart::LineSettings = uart::LineSettingsData{};
-    uart::LineSettings.portBase = 0x2F8;
+    FakeDriverPort port;
+    FakeSerialDriver* driver = port.driver;
     Counts counts{};
     uart::ProgramUart(0x2F8, 74.2);
     counts.rate = static_cast<int>(driver->calls.size());

@@ -42,16 +42,21 @@ struct CodeSet {
 };
 
 // clang-format off
+// The letters row, the same in both code sets.
+inline constexpr std::array<char, kCodeCount> kLettersRow{
+    // 0x00 ...                                                   0x07
+    kNone, 'E',  '\n', 'A',  ' ',  'S',  'I',  'U',
+    // 0x08 ...                                                   0x0F
+    '\r',  'D',  'R',  'J',  'N',  'F',  'C',  'K',
+    // 0x10 ...                                                   0x17
+    'T',   'Z',  'L',  'W',  'H',  'Y',  'P',  'Q',
+    // 0x18 ...              FIGS                                 LTRS
+    'O',   'B',  'G',  kNone, 'M', 'X',  'V',  kNone,
+};
+
 inline constexpr CodeSet kIta2{
     "ita2", "ITA2",
-    // 0x00 ...                                                   0x07
-    {kNone, 'E',  '\n', 'A',  ' ',  'S',  'I',  'U',
-    // 0x08 ...                                                   0x0F
-     '\r',  'D',  'R',  'J',  'N',  'F',  'C',  'K',
-    // 0x10 ...                                                   0x17
-     'T',   'Z',  'L',  'W',  'H',  'Y',  'P',  'Q',
-    // 0x18 ...              FIGS                                 LTRS
-     'O',   'B',  'G',  kNone, 'M', 'X',  'V',  kNone},
+    kLettersRow,
     {kNone, '3',  '\n', '-',  ' ',  '\'', '8',  '7',
      '\r',  kWhoAreYou, '4', kBel, ',', kNone, ':', '(',
      '5',   '+',  ')',  '2',  kNone, '6', '0',  '1',
@@ -60,10 +65,7 @@ inline constexpr CodeSet kIta2{
 
 inline constexpr CodeSet kUstty{
     "ustty", "US-TTY",
-    {kNone, 'E',  '\n', 'A',  ' ',  'S',  'I',  'U',
-     '\r',  'D',  'R',  'J',  'N',  'F',  'C',  'K',
-     'T',   'Z',  'L',  'W',  'H',  'Y',  'P',  'Q',
-     'O',   'B',  'G',  kNone, 'M', 'X',  'V',  kNone},
+    kLettersRow,
     {kNone, '3',  '\n', '-',  ' ',  kBel, '8',  '7',
      '\r',  '$',  '4',  '\'', ',',  '!',  ':',  '(',
      '5',   '"',  ')',  '2',  '#',  '6',  '0',  '1',

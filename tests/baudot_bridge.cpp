@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "MainRunner.h"
+#include "PortStandIn.h"
 #include "bridge/Baudot.h"
 #include "bridge/Pump.h"
 
@@ -38,27 +39,6 @@ QByteArray ReadSome(int fd, int size) {
     }
     return got;
 }
-
-// A pty pair as the serial port: the bridge gets the raw, non-blocking slave; the test plays
-// the teleprinter at the master.
-struct PortStandIn {
-    PortStandIn() {
-        teleprinter = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(teleprinter);
-        unlockpt(teleprinter);
-        port = open(ptsname(teleprinter), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios2 termios{};
-        ioctl(port, TCGETS2, &termios);
-        bridge::MakeRaw(termios);
-        ioctl(port, TCSETS2, &termios);
-    }
-    ~PortStandIn() {
-        close(port);
-        if (teleprinter >= 0)
-            close(teleprinter);
-    }
-    int teleprinter, port;
-};
 
 // A time limit for whatever waits on the bridge: one that hangs ends the test program with a
 // message instead of hanging CTest.

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <cerrno>
 
+#include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
 #include "uart/CLocale.h"
@@ -16,18 +17,7 @@ using namespace uart;
 
 namespace {
 
-struct DriverFixture {
-    DriverFixture()
-        : driver(new FakeSerialDriver),
-          io(0x2F8, "/dev/ttyS1", std::unique_ptr<SerialDriver>(driver)),
-          installed(io) {
-        LineSettings = LineSettingsData{};
-        LineSettings.portBase = 0x2F8;
-    }
-    FakeSerialDriver* driver;  // owned by io
-    DriverPortIo io;
-    ScopedPortIo installed;
-};
+using DriverFixture = FakeDriverPort;
 
 constexpr tcflag_t kFraming = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
 
