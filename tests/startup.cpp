@@ -199,8 +199,8 @@ class Startup : public QObject {
         QCOMPARE(qEnvironmentVariableIsSet("QT_PLUGIN_PATH"), !privileged);
         QCOMPARE(qEnvironmentVariableIsSet("QT_QPA_PLATFORM_PLUGIN_PATH"), !privileged);
         // The dropped option's value goes with it: left, Qt would read it as an argument.
-        app::Options options = app::ParseOptions({"-platformpluginpath", "/tmp/plugins", "-style",
-                                                  "fusion", "--simulate"});
+        app::Options options = app::ParseOptions(
+            {"-platformpluginpath", "/tmp/plugins", "-style", "fusion", "--simulate"});
         app::RemoveCodeLoadingOptions(options);
         QCOMPARE(options.toolkit, (std::vector<std::string>{"-style", "fusion"}));
         qunsetenv("QT_PLUGIN_PATH");
