@@ -92,22 +92,12 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
 }
 
 // What the backend had to say about the step just taken.
-struct Outcome {
-    std::string notice;
-    bool failed;
-};
-
-Outcome TakeOutcome(uart::PortIo& io) {
-    std::string notice = io.TakeNotice();
-    return {std::move(notice), io.TakeFailure()};
-}
-
 // The notice, after the step's own lines: on standard error when the step failed.
-std::string NoticeLine(const Outcome& outcome) {
+std::string NoticeLine(const uart::LineOutcome& outcome) {
     return (outcome.failed ? "quorlix: " : "note: ") + outcome.notice;
 }
 
-void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
+void SayNotice(const uart::LineOutcome& outcome, std::FILE* out, std::FILE* err) {
     if (!outcome.notice.empty())
         std::fprintf(outcome.failed ? err : out, "%s\n", NoticeLine(outcome).c_str());
 }
@@ -116,29 +106,30 @@ void SayNotice(const Outcome& outcome, std::FILE* out, std::FILE* err) {
 bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, uart::Hold& hold,
              std::FILE* out, std::FILE* err) {
     std::optional<uart::Framing> framing = request.framing;
+    uart::LineOutcome outcome;
     if (!framing) {
         // A rate alone keeps the line's framing.
         const std::uint8_t lineControl = io.In(LineControlPort(base));
         if (lineControl == kEmptyBus)
             io.SayNoUart(base, "line control", lineControl);
-        if (io.TakeFailure()) {
-            std::fprintf(err, "quorlix: %s: nothing was set\n", io.TakeNotice().c_str());
+        outcome = uart::TakeOutcome(io);
+        if (outcome.failed) {
+            std::fprintf(err, "quorlix: %s: nothing was set\n", outcome.notice.c_str());
             return true;
         }
         framing = uart::Framing::FromLineControl(lineControl);
     }
     uart::LineSettings.SetFraming(*framing);
-    const std::optional<uart::RateReport> report =
-        uart::ProgramUart(base, request.rate.value_or(0.0));
+    outcome.Add(uart::ApplyLine(base, request.rate.value_or(0.0)));
     // Read back once: an address with no UART behind it reads 0xFF, which no framing byte is.
     if (const std::uint8_t lineControl = io.In(LineControlPort(base)); lineControl == kEmptyBus)
         io.SayNoUart(base, "line control", lineControl);
-    const std::optional<uart::SubstituteRate> substitute = io.TakeSubstituteRate();
-    hold.KeepLine(request.rate.value_or(0.0), *framing, substitute);
-    const Outcome outcome = TakeOutcome(io);
+    outcome.Add(uart::TakeOutcome(io));
+    hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.substitute);
     if (!outcome.failed) {
         std::fprintf(out, "rate: %s\n",
-                     report ? uart::DescribeRate(*report, substitute).c_str() : "left as it was");
+                     outcome.rate ? uart::DescribeRate(*outcome.rate, outcome.substitute).c_str()
+                                  : "left as it was");
         std::fprintf(out, "framing: %s\n", framing->Description().c_str());
     }
     SayNotice(outcome, out, err);
@@ -146,11 +137,10 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
 }
 
 // One modem line, kept in `hold`. Returns whether it failed.
-bool SetLine(const char* name, std::uint8_t mask, bool on, uart::PortIo& io, uart::Hold& hold,
-             std::FILE* out, std::FILE* err) {
-    uart::SetModemLine(mask, on);
+bool SetLine(const char* name, std::uint8_t mask, bool on, uart::Hold& hold, std::FILE* out,
+             std::FILE* err) {
+    const uart::LineOutcome outcome = uart::ApplyModemLine(mask, on);
     hold.KeepModemLine(mask, on);
-    const Outcome outcome = TakeOutcome(io);
     if (!outcome.failed)
         std::fprintf(out, "%s %s\n", name, on ? "on" : "off");
     SayNotice(outcome, out, err);
@@ -171,7 +161,7 @@ std::string TimeStamp() {
 // Looks at the port every kHoldInterval, asleep in poll() in between, and re-applies what
 // `hold` keeps whenever something else changed it, until a stop signal (status 0) or until
 // the port can no longer be looked at or set (1).
-int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err) {
+int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
     const StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
@@ -200,12 +190,12 @@ int KeepHeld(uart::Hold& hold, uart::PortIo& io, std::FILE* out, std::FILE* err)
         if (Clock::now() < next)
             continue;
         next = std::max(next + uart::kHoldInterval, Clock::now());
-        const uart::Hold::Look look = hold.Check();
+        const auto [look, notice] = hold.Check();
         if (look == uart::Hold::Look::Kept)
             continue;
-        Outcome outcome = TakeOutcome(io);
-        // A failed re-application's failure the hold has taken already; its notice is here.
-        outcome.failed |= look != uart::Hold::Look::Reapplied;
+        uart::LineOutcome outcome;
+        outcome.notice = notice;
+        outcome.failed = look != uart::Hold::Look::Reapplied;
         if (look != uart::Hold::Look::LookFailed) {
             said.Line(TimeStamp() + " " +
                       (look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply") +
@@ -282,12 +272,12 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     if (request.program)
         failed |= Program(request, io, base, hold, out, err);
     if (request.dtr)
-        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, io, hold, out, err);
+        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, hold, out, err);
     if (request.rts)
-        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, io, hold, out, err);
+        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, hold, out, err);
     int status = failed ? 1 : 0;
     if (!failed && request.hold)
-        status = KeepHeld(hold, io, out, err);
+        status = KeepHeld(hold, out, err);
     // Only a line asked to be up has anything for the last close to undo, whichever open raised
     // it.
     const bool raised = request.dtr.value_or(false) || request.rts.value_or(false);

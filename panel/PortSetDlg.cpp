@@ -226,39 +226,36 @@ bool CPortSetDlg::OnInitDialog() {
         holdTimer_->start();
     // With what opening the port had to say, and whether its hardware can send the line the
     // panel starts with; nothing is written until the first click either way.
-    const std::string cannot = uart::ThePortIo().CannotSend(LineSettings.ToFraming());
-    UpdateStatus(std::nullopt, !cannot.empty());
-    if (!cannot.empty()) {
-        status_->setText(status_->text() + QLatin1Char('\n') + QString::fromStdString(cannot));
-        status_->setToolTip(status_->text());
-    }
+    uart::LineOutcome opened = uart::TakeOutcome(uart::ThePortIo());
+    uart::LineOutcome start;
+    start.notice = uart::ThePortIo().CannotSend(LineSettings.ToFraming());
+    start.failed = !start.notice.empty();
+    opened.Add(std::move(start));
+    UpdateStatus(opened);
     return true;
 }
 
 void CPortSetDlg::ApplyLineSettings(double rate, const std::optional<Framing>& previous) {
-    uart::PortIo& io = uart::ThePortIo();
-    const std::optional<uart::RateReport> programmed =
-        uart::ProgramUart(LineSettings.portBase, rate);
-    const std::optional<uart::SubstituteRate> substitute = io.TakeSubstituteRate();
-    const bool failed = io.TakeFailure();
-    if (!failed) {
-        held_.KeepLine(rate, LineSettings.ToFraming(), substitute);
-    } else if (previous) {
-        LineSettings.SetFraming(*previous);  // what was refused is not the line
+    uart::LineOutcome outcome = uart::ApplyLine(LineSettings.portBase, rate);
+    if (!outcome.failed) {
+        held_.KeepLine(rate, LineSettings.ToFraming(), outcome.substitute);
+    } else {
+        outcome.rate.reset();  // not the line's rate
+        if (previous)
+            LineSettings.SetFraming(*previous);  // what was refused is not the line
     }
     RefreshFormatButtons();
-    UpdateStatus(failed ? std::nullopt : programmed, failed, substitute);
+    UpdateStatus(outcome);
 }
 
 QString CPortSetDlg::StatusText() const {
     return status_->text();
 }
 
-bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed,
-                               const std::optional<uart::SubstituteRate>& substitute) {
+void CPortSetDlg::UpdateStatus(const uart::LineOutcome& outcome) {
     uart::PortIo& io = uart::ThePortIo();
-    if (programmed)
-        rateLine_ = RateStatus(*programmed, substitute);
+    if (outcome.rate)
+        rateLine_ = RateStatus(*outcome.rate, outcome.substitute);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
@@ -270,18 +267,15 @@ bool CPortSetDlg::UpdateStatus(const std::optional<uart::RateReport>& programmed
         if (const std::string limit = held_.Limit(); !limit.empty())
             lines << QString::fromStdString(limit);
     }
-    const std::string notice = io.TakeNotice();
-    failed |= io.TakeFailure();
-    if (!notice.empty())
-        lines << QString::fromStdString(notice);
+    if (!outcome.notice.empty())
+        lines << QString::fromStdString(outcome.notice);
     status_->setText(lines.join(QLatin1Char('\n')));
     status_->setToolTip(status_->text());
     // A change that did not reach the hardware is said in a colour of warning.
     QPalette palette = this->palette();
-    if (failed)
+    if (outcome.failed)
         palette.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
     status_->setPalette(palette);
-    return failed;
 }
 
 void CPortSetDlg::RefreshFormatButtons() {
@@ -335,9 +329,9 @@ void CPortSetDlg::OnFramingButton(const FramingChoice& choice) {
 }
 
 void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
-    uart::SetModemLine(mask, box->isChecked());
+    const uart::LineOutcome outcome = uart::ApplyModemLine(mask, box->isChecked());
     held_.KeepModemLine(mask, box->isChecked());
-    UpdateStatus(std::nullopt);
+    UpdateStatus(outcome);
 }
 
 void CPortSetDlg::SetHold(bool on) {
@@ -352,22 +346,24 @@ void CPortSetDlg::OnHold() {
     } else {
         holdTimer_->stop();
     }
-    UpdateStatus(std::nullopt);
+    UpdateStatus({});
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    const uart::Hold::Look look = held_.Check();
+    const auto [look, notice] = held_.Check();
     if (look == uart::Hold::Look::Kept)
         return;
-    if (look == uart::Hold::Look::Reapplied) {
-        UpdateStatus(std::nullopt);
+    uart::LineOutcome outcome;
+    outcome.notice = notice;
+    outcome.failed = look != uart::Hold::Look::Reapplied;
+    if (!outcome.failed) {
+        UpdateStatus(outcome);
         return;
     }
     // A port that cannot be looked at or set ends the hold, rather than failing at every look.
-    // A failed re-application's failure the hold has taken from the backend itself.
     hold_->setChecked(false);
     holdTimer_->stop();
-    UpdateStatus(std::nullopt, true);
+    UpdateStatus(outcome);
     QStringList ending{status_->text()};
     if (look == uart::Hold::Look::ReapplyFailed)
         ending << tr("could not re-apply: %1").arg(QString::fromStdString(held_.LastReason()));

@@ -92,11 +92,9 @@ class CPortSetDlg : public TemplateDialog {
     void RouteEvents();
     void StepRate(int delta);
     void ShowSystemMenu(QPoint globalPosition);
-    // Returns whether the backend said that a change failed, or `failed` says so (a failure
-    // already taken from the backend). `programmed` is what the last rate change gave, with the
-    // rate the line runs at in place of its divisor's own, if any.
-    bool UpdateStatus(const std::optional<uart::RateReport>& programmed, bool failed = false,
-                      const std::optional<uart::SubstituteRate>& substitute = {});
+    // Shows what a change came to: its rate (kept for later lines while no rate changes), and
+    // what the backend had to say, in a colour of warning when it failed.
+    void UpdateStatus(const uart::LineOutcome& outcome);
     void OnHoldTimer();
 
     // Bound by DoDataExchange.

@@ -335,11 +335,12 @@ class DriverBackend : public QObject {
         hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeSubstituteRate());
         f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS8;  // the terminal's
         f.driver->setTermiosError = EINVAL;
-        QCOMPARE(hold.Check(), Hold::Look::ReapplyFailed);
+        const Hold::Checked checked = hold.Check();
+        QCOMPARE(checked.look, Hold::Look::ReapplyFailed);
         QCOMPARE(QString::fromStdString(hold.LastReason()),
                  QStringLiteral("the driver set 45.46 Bd 8N2"));
         QCOMPARE(hold.Reapplied(), 0);
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
+        QCOMPARE(QString::fromStdString(checked.notice),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }
 

@@ -57,13 +57,14 @@ void Hold::KeepModemLine(std::uint8_t mask, bool on) {
     (mask == kMcrDtr ? dtr_ : rts_) = on;
 }
 
-Hold::Look Hold::Check() {
+Hold::Checked Hold::Check() {
     if (Empty())
-        return Look::Kept;
+        return {};
     PortIo& io = ThePortIo();
     const std::optional<LineState> state = io.ReadLineState(base_);
+    LineOutcome outcome = TakeOutcome(io);
     if (!state)
-        return Look::LookFailed;
+        return {Look::LookFailed, outcome.notice};
     // The latch open: the driver is between its writes, and the next look sees where it ended.
     // Open at two looks in a row, it was left open, and a held line is set again, which closes
     // it. The modem control register is not behind the latch: held lines are looked at anyway.
@@ -103,25 +104,26 @@ Hold::Look Hold::Check() {
             changes.push_back((up ? "raised " : "dropped ") + std::string(line.name));
     }
     if (changes.empty())
-        return Look::Kept;
+        return {};
 
     if (lineDiffers) {
         LineSettings.SetFraming(*framing_);
-        ProgramUart(base_, rate_);
-        KeepLine(rate_, *framing_, io.TakeSubstituteRate());
+        LineOutcome applied = ApplyLine(base_, rate_);
+        KeepLine(rate_, *framing_, applied.substitute);
+        outcome.Add(std::move(applied));
     }
     for (const Line& line : lines) {
         if (line.differs)
-            SetModemLine(line.mask, *line.held);
+            outcome.Add(ApplyModemLine(line.mask, *line.held));
     }
     // The latch is closed now; open at the next look, the driver is between its writes again.
     latchSeen_ = false;
     reason_ = "the driver " + Listed(changes);
-    if (io.TakeFailure())
-        return Look::ReapplyFailed;
+    if (outcome.failed)
+        return {Look::ReapplyFailed, outcome.notice};
     ++count_;
     reapplied_ = reason_;
-    return Look::Reapplied;
+    return {Look::Reapplied, outcome.notice};
 }
 
 std::string Hold::Summary() const {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "uart/Framing.h"
+#include "uart/LineSettings.h"
 #include "uart/PortIo.h"
 
 namespace uart {
@@ -33,16 +34,18 @@ class Hold {
     enum class Look {
         Kept,           // as set, or nothing to keep
         Reapplied,      // something else had changed it: written again
-        LookFailed,     // the UART could not be looked at; the backend's notice says why
-        ReapplyFailed,  // written again, and the backend failed; its notice says why
+        LookFailed,     // the UART could not be looked at; the notice says why
+        ReapplyFailed,  // written again, and the backend failed; the notice says why
+    };
+    struct Checked {
+        Look look = Look::Kept;
+        std::string notice;  // what the backend had to say about the look and the writes
     };
     // One look: reads the line state and, where it differs from what is kept (the line control
     // byte other than what was written, break aside; the rate where the backend shows it; DTR
     // or RTS), writes the divisor and framing again (four writes, as for a rate change; one for
-    // a framing alone) and puts DTR and RTS back (read-modify-write). The backend's notice is
-    // left for the caller to take; its failure too, except after writes, which Check takes to
-    // tell ReapplyFailed from Reapplied.
-    Look Check();
+    // a framing alone) and puts DTR and RTS back (read-modify-write).
+    Checked Check();
 
     // How many re-applications reached the port.
     int Reapplied() const { return count_; }

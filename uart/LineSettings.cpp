@@ -91,6 +91,37 @@ std::string DescribeRate(const RateReport& report,
                    report.divisor, report.produced, report.errorPercent);
 }
 
+void LineOutcome::Add(LineOutcome later) {
+    if (later.rate)
+        rate = later.rate;
+    if (later.substitute)
+        substitute = std::move(later.substitute);
+    if (!notice.empty() && !later.notice.empty())
+        notice += "; ";
+    notice += later.notice;
+    failed |= later.failed;
+}
+
+LineOutcome TakeOutcome(PortIo& io) {
+    LineOutcome outcome;
+    outcome.substitute = io.TakeSubstituteRate();
+    outcome.notice = io.TakeNotice();
+    outcome.failed = io.TakeFailure();
+    return outcome;
+}
+
+LineOutcome ApplyLine(std::int32_t portBase, double rate) {
+    const std::optional<RateReport> report = ProgramUart(portBase, rate);
+    LineOutcome outcome = TakeOutcome(ThePortIo());
+    outcome.rate = report;
+    return outcome;
+}
+
+LineOutcome ApplyModemLine(std::uint8_t mask, bool on) {
+    SetModemLine(mask, on);
+    return TakeOutcome(ThePortIo());
+}
+
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     PortIo& io = ThePortIo();
     std::optional<RateReport> report;

@@ -68,6 +68,26 @@ std::string DescribeRate(const RateReport& report, const std::optional<Substitut
 // wrote gives, or nothing when it left the divisor alone.
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
 
+// What one change of the line came to: everything the backend had to say about it, as a value.
+struct LineOutcome {
+    std::optional<RateReport> rate;            // what the divisor written gives; none: left alone
+    std::optional<SubstituteRate> substitute;  // the rate the line runs at instead, if any
+    std::string notice;                        // what the backend had to say; empty: nothing
+    bool failed = false;                       // the change did not reach the hardware as asked
+
+    // Adds what a later step of the same change came to.
+    void Add(LineOutcome later);
+};
+
+// What the backend has said since it was last asked: its notice, failure and substitute rate.
+LineOutcome TakeOutcome(PortIo& io);
+
+// The one way a line is applied: ProgramUart with the framing in LineSettings, and what came of
+// it.
+LineOutcome ApplyLine(std::int32_t portBase, double rate);
+// SetModemLine, and what came of it.
+LineOutcome ApplyModemLine(std::uint8_t mask, bool on);
+
 // Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
 // control register and writing it back with only that bit changed. A reading that shows no UART
 // at the address (an empty bus's 0xFF) is not written back: the backend says so, as a failure.
