@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "app/Backend.h"
+#include "app/BridgeOptions.h"
 #include "app/Options.h"
 #include "app/PortSetApp.h"
-#include "app/ScriptedMode.h"
 #include "bridge/BridgeMode.h"
+#include "line/LineRequest.h"
 #include "res/Version.h"
 #include "uart/ChipModel.h"
 #include "uart/PortSelection.h"
@@ -67,15 +68,15 @@ int Main(int argc, char** argv, const Environment& environment) {
             ignored.push_back(std::move(variable));
     }
     std::string usageError = options.error;
-    ApplyRequest request;
+    line::ApplyRequest request;
     if (usageError.empty() && !options.help && options.apply)
-        ParseApply(*options.apply, request, usageError);
+        line::ParseApply(*options.apply, request, usageError);
     request.dtr = options.dtr;
     request.rts = options.rts;
     request.hold = options.hold;
     bridge::Settings bridgeSettings;
     if (usageError.empty() && !options.help && options.bridge)
-        bridge::ReadSettings(options, bridgeSettings, usageError);
+        ReadBridgeSettings(options, bridgeSettings, usageError);
 
     // The port, and with it the one use of the privilege: the I/O permission for the UART's
     // eight addresses, or as root (under sudo, for the user) the open of a device. The
@@ -100,9 +101,9 @@ int Main(int argc, char** argv, const Environment& environment) {
         if (const std::optional<uart::Adapter> adapter =
                 uart::IdentifyAdapter(*device, environment.sysfs))
             chip = uart::ChipOf(*adapter);
-        const ApplyRequest& line = options.bridge ? bridgeSettings.line : request;
-        if (chip && (options.bridge || line.program))
-            refusal = uart::CannotSend(*chip, line.rate, line.framing);
+        const line::ApplyRequest& asked = options.bridge ? bridgeSettings.line : request;
+        if (chip && (options.bridge || asked.program))
+            refusal = uart::CannotSend(*chip, asked.rate, asked.framing);
     }
     const bool openPort = runs && !panelWithoutDisplay && refusal.empty();
     const bool portNeedsPrivilege =
@@ -190,7 +191,7 @@ int Main(int argc, char** argv, const Environment& environment) {
     const uart::ScopedPortIo installed(backend->Io());
     int status = 0;
     if (IsScripted(options)) {
-        status = RunScripted(request, backend->Io(), base, out, err);
+        status = line::RunScripted(request, backend->Io(), base, out, err);
     } else {
         status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
     }

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/StopSignals.h"
 #include "bridge/Pump.h"
+#include "os/StopSignals.h"
 #include "uart/DriverPortIo.h"
 #include "uart/PortSelection.h"
 #include "uart/TracingPortIo.h"
@@ -20,23 +20,6 @@ namespace {
 
 // The address the line's register writes name; the driver backend turns them into its calls.
 constexpr auto kBase = static_cast<std::uint16_t>(uart::kDefaultPortBase);
-
-bool ReadCrFill(const std::string& text, int& fill) {
-    if (text.empty() || text.size() > std::to_string(kMaximumCrFill).size() ||
-        text.find_first_not_of("0123456789") != text.npos)
-        return false;
-    fill = std::stoi(text);
-    return fill <= kMaximumCrFill;
-}
-
-// "a or b": the names a table offers.
-template <typename Table, typename Name>
-std::string Choices(const Table& table, Name name) {
-    std::string text;
-    for (const auto& row : table)
-        text += (text.empty() ? "" : " or ") + std::string(name(row));
-    return text;
-}
 
 }  // namespace
 
@@ -128,57 +111,6 @@ class Link {
     std::string path_, target_;
 };
 
-bool ReadSettings(const app::Options& options, Settings& settings, std::string& error) {
-    if (options.simulate || options.apply) {
-        error = "--bridge drives a real port: it excludes --simulate and --apply";
-        return false;
-    }
-    if (!options.device) {
-        error =
-            "--bridge needs the teleprinter's serial port: --device PATH (/dev/ttyS0, "
-            "/dev/ttyUSB0 ...)";
-        return false;
-    }
-    settings.device = *options.device;
-    const std::string line = options.bridge.value_or("");
-    if (!app::ParseApply(line.empty() ? kDefaultLine : line, settings.line, error))
-        return false;
-    app::ApplyRequest defaults;
-    app::ParseApply(kDefaultLine, defaults, error);
-    error.clear();
-    if (!settings.line.rate)
-        settings.line.rate = defaults.rate;
-    if (!settings.line.framing)
-        settings.line.framing = defaults.framing;
-    settings.line.dtr = options.dtr;
-    settings.line.rts = options.rts;
-    settings.line.portStaysOpen = true;  // the bridge holds it while it runs
-    if (options.code && (settings.codeSet = FindCodeSet(*options.code)) == nullptr) {
-        error = "--code takes " + Choices(kCodeSets, [](const CodeSet* set) { return set->name; }) +
-                ", not " + *options.code;
-        return false;
-    }
-    if (options.crFill && !ReadCrFill(*options.crFill, settings.crFill)) {
-        error = "--cr-fill takes a count of fill characters from 0 to " +
-                std::to_string(kMaximumCrFill) + ", not " + *options.crFill;
-        return false;
-    }
-    if (options.test && (settings.pattern = FindTestPattern(*options.test)) == nullptr) {
-        error = "--test takes " +
-                Choices(kTestPatterns, [](const TestPattern& pattern) { return pattern.name; }) +
-                ", not " + *options.test;
-        return false;
-    }
-    if (options.link && options.link->empty()) {
-        error = "--link needs a path";
-        return false;
-    }
-    settings.link = options.link.value_or("");
-    settings.unshiftOnSpace = !options.noUsos;
-    settings.trace = options.trace;
-    return true;
-}
-
 TerminalSide::~TerminalSide() = default;
 
 std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::string& error) {
@@ -227,11 +159,11 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
     if (!notice.empty())
         std::fprintf(err, "quorlix: note: %s\n", notice.c_str());
-    if (app::RunScripted(settings.line, used, kBase, out, err) != 0)
+    if (line::RunScripted(settings.line, used, kBase, out, err) != 0)
         return 1;
 
     const PseudoTerminal* pty = &terminal->Pty();
-    const app::StopSignals signals;
+    const os::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
         return 1;

@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "app/Options.h"
-#include "app/ScriptedMode.h"
 #include "bridge/Baudot.h"
+#include "line/LineRequest.h"
 #include "uart/ChipModel.h"
 #include "uart/SerialDriver.h"
 
@@ -23,7 +22,7 @@ inline constexpr int kMaximumCrFill = 16;
 
 struct Settings {
     std::string device;
-    app::ApplyRequest line;  // rate, framing, DTR and RTS, as --apply would set them
+    line::ApplyRequest line;  // rate, framing, DTR and RTS, as --apply would set them
     const CodeSet* codeSet = &kIta2;
     std::string link;
     int crFill = kDefaultCrFill;
@@ -31,9 +30,6 @@ struct Settings {
     const TestPattern* pattern = nullptr;
     bool trace = false;
 };
-
-// Reads the bridge's options. False with `error` set when they make no sense.
-bool ReadSettings(const app::Options& options, Settings& settings, std::string& error);
 
 class Link;
 class PseudoTerminal;

@@ -16,9 +16,9 @@
 #include "FakeSysfs.h"
 #include "MainRunner.h"
 #include "app/Options.h"
-#include "app/ScriptedMode.h"
 #include "app/Startup.h"
-#include "app/StatusOutput.h"
+#include "line/LineRequest.h"
+#include "os/StatusOutput.h"
 #include "uart/DriverPortIo.h"
 #include "uart/HoldLock.h"
 #include "uart/LineSettings.h"
@@ -49,21 +49,21 @@ class RefusingUart final : public uart::PortIo {
 };
 
 // Runs the request as a script over io: its status, with what it printed and complained.
-int RunOver(const app::ApplyRequest& request, uart::PortIo& io, QString& out, QString& err) {
+int RunOver(const line::ApplyRequest& request, uart::PortIo& io, QString& out, QString& err) {
     int status = -1;
     err = Capture([&](std::FILE* errors) {
         out = Capture([&](std::FILE* output) {
-            status = app::RunScripted(request, io, 0x2F8, output, errors);
+            status = line::RunScripted(request, io, 0x2F8, output, errors);
         });
     });
     return status;
 }
 
 // 45.45 Bd 5N1.5, held.
-app::ApplyRequest HeldBaudot() {
-    app::ApplyRequest request;
+line::ApplyRequest HeldBaudot() {
+    line::ApplyRequest request;
     std::string error;
-    app::ParseApply("45.45,5N1.5", request, error);
+    line::ParseApply("45.45,5N1.5", request, error);
     request.hold = true;
     static const QTemporaryDir locks;  // the tests' own, not the machine's
     request.lockFolder = locks.path().toStdString();
@@ -133,9 +133,9 @@ class ScriptedMode : public QObject {
         QFETCH(bool, ok);
         QFETCH(double, rate);
         QFETCH(int, framing);
-        app::ApplyRequest request;
+        line::ApplyRequest request;
         std::string error;
-        QCOMPARE(app::ParseApply(text.toStdString(), request, error), ok);
+        QCOMPARE(line::ParseApply(text.toStdString(), request, error), ok);
         QCOMPARE(error.empty(), ok);
         if (!ok)
             return;
@@ -194,10 +194,10 @@ class ScriptedMode : public QObject {
         QFETCH(QString, rts);
         QFETCH(QStringList, accesses);
         QFETCH(QString, err);
-        app::ApplyRequest request;
+        line::ApplyRequest request;
         std::string error;
         if (!apply.isEmpty())
-            QVERIFY(app::ParseApply(apply.toStdString(), request, error));
+            QVERIFY(line::ParseApply(apply.toStdString(), request, error));
         if (!dtr.isEmpty())
             QVERIFY(app::ParseSwitch(dtr.toStdString(), request.dtr));
         if (!rts.isEmpty())
@@ -271,9 +271,9 @@ class ScriptedMode : public QObject {
         QFETCH(bool, hupcl);
         QFETCH(QString, err);
         QFETCH(QString, line);
-        app::ApplyRequest request;
+        line::ApplyRequest request;
         std::string error;
-        QVERIFY(app::ParseApply(apply.toStdString(), request, error));
+        QVERIFY(line::ParseApply(apply.toStdString(), request, error));
         request.rts = habit != "RTS off";  // a later step, said whatever came before
         request.portStaysOpen = habit == "bridge";
         auto* driver = new FakeSerialDriver;
@@ -353,7 +353,7 @@ class ScriptedMode : public QObject {
         }
         fcntl(ends[1], F_SETFL, 0);
         std::FILE* stream = fdopen(ends[1], "w");
-        app::StatusOutput output(stream);
+        os::StatusOutput output(stream);
         output.Line("re-applied once");  // would block, were it written
         output.Line("re-applied twice");
         QCOMPARE(output.Dropped(), std::size_t{2});
@@ -373,7 +373,7 @@ class ScriptedMode : public QObject {
     // the first; through the driver the UART is known by its I/O address too, so that a hold
     // over the I/O ports and one through the driver meet.
     void secondHoldOfAUartRefuses() {
-        const app::ApplyRequest request = HeldBaudot();
+        const line::ApplyRequest request = HeldBaudot();
         uart::RecordingPortIo io;
         std::string refusal, notice;
         const auto first = uart::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);

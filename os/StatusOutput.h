@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace app {
+namespace os {
 
 class StatusOutput {
   public:
@@ -26,4 +26,4 @@ class StatusOutput {
     std::size_t dropped_ = 0;
 };
 
-}  // namespace app
+}  // namespace os

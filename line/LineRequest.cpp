@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/ScriptedMode.h"
+#include "line/LineRequest.h"
 
 #include <poll.h>
 
@@ -12,14 +12,14 @@
 #include <ctime>
 #include <string_view>
 
-#include "app/StatusOutput.h"
-#include "app/StopSignals.h"
+#include "os/StatusOutput.h"
+#include "os/StopSignals.h"
 #include "uart/CLocale.h"
 #include "uart/Hold.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
-namespace app {
+namespace line {
 namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
@@ -162,7 +162,7 @@ std::string TimeStamp() {
 // `hold` keeps whenever something else changed it, until a stop signal (status 0) or until
 // the port can no longer be looked at or set (1).
 int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
-    const StopSignals signals;
+    const os::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
         return 1;
@@ -174,7 +174,7 @@ int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
         std::fprintf(out, "note: %s\n", limit.c_str());
     // A reader that does not keep up (a stopped terminal, a full pipe) must not hold up the
     // looks: what it cannot take now is dropped, and counted.
-    StatusOutput said(out), complained(err);
+    os::StatusOutput said(out), complained(err);
     int status = 0;
     for (Clock::time_point next = Clock::now() + uart::kHoldInterval;;) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
@@ -287,4 +287,4 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     return status;
 }
 
-}  // namespace app
+}  // namespace line

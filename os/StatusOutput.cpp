@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/StatusOutput.h"
+#include "os/StatusOutput.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 
 #include "uart/CLocale.h"
 
-namespace app {
+namespace os {
 
 StatusOutput::StatusOutput(std::FILE* stream) : stream_(stream), fd_(fileno(stream)) {
     std::fflush(stream_);
@@ -37,4 +37,4 @@ void StatusOutput::Line(const std::string& line) {
         ++dropped_;
 }
 
-}  // namespace app
+}  // namespace os

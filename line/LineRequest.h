@@ -11,7 +11,7 @@
 #include "uart/HoldLock.h"
 #include "uart/PortIo.h"
 
-namespace app {
+namespace line {
 
 struct ApplyRequest {
     bool program = false;                  // --apply was given: one ProgramUart call
@@ -40,4 +40,4 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err);
 
-}  // namespace app
+}  // namespace line

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace app {
+namespace os {
 
 // SIGINT, SIGTERM and SIGHUP, caught for the life of the object unless they are ignored (as
 // nohup ignores SIGHUP): each writes its number as one byte into a pipe whose reading end is
@@ -26,4 +26,4 @@ class StopSignals {
     bool caught_[3] = {false, false, false};  // SIGINT, SIGTERM, SIGHUP
 };
 
-}  // namespace app
+}  // namespace os

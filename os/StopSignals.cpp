@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/StopSignals.h"
+#include "os/StopSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <csignal>
 #include <string>
 
-namespace app {
+namespace os {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::string StopSignals::Names() const {
     return names.empty() ? "only SIGKILL" : names;
 }
 
-}  // namespace app
+}  // namespace os
