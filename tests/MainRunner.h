@@ -10,19 +10,8 @@
 #include <functional>
 #include <vector>
 
+#include "Capture.h"
 #include "app/Startup.h"
-
-// What `write` writes to a stream, as text.
-inline QString Capture(const std::function<void(std::FILE*)>& write) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&text, &size);
-    write(stream);
-    std::fclose(stream);
-    const QString result = QString::fromLocal8Bit(text);
-    std::free(text);
-    return result;
-}
 
 struct ProgramRun {
     int status = -1;

@@ -15,8 +15,8 @@
 #include <thread>
 #include <utility>
 
-#include "MainRunner.h"
 #include "PortStandIn.h"
+#include "TimeLimit.h"
 #include "bridge/Baudot.h"
 #include "bridge/Pump.h"
 
@@ -39,20 +39,6 @@ QByteArray ReadSome(int fd, int size) {
     }
     return got;
 }
-
-// A time limit for whatever waits on the bridge: one that hangs ends the test program with a
-// message instead of hanging CTest.
-struct TimeLimit {
-    explicit TimeLimit(unsigned seconds) {
-        std::signal(SIGALRM, [](int) {
-            constexpr char kSaid[] = "FAIL!  : the bridge did not end within its time limit\n";
-            [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
-            _exit(1);
-        });
-        alarm(seconds);
-    }
-    ~TimeLimit() { alarm(0); }
-};
 
 }  // namespace
 
@@ -307,55 +293,6 @@ class BaudotBridge : public QObject {
             QCOMPARE(counts.sent, arrived);
         close(stopPipe[0]);
         close(stopPipe[1]);
-    }
-
-    void bridgeThatCannotStart_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("no --device") << QStringList{"--bridge"} << 2 << "--device PATH";
-        QTest::newRow("a device that is no serial port")
-            << QStringList{"--bridge", "--device", "/dev/null"} << 2 << "It is not a serial port";
-        QTest::newRow("a device that is not there")
-            << QStringList{"--bridge", "--device", "/dev/ttyQ9"} << 1 << "No such file";
-        QTest::newRow("an unknown code set")
-            << QStringList{"--bridge", "--code", "ita1", "--device", "/dev/ttyQ9"} << 2
-            << "--code takes ita2 or ustty, not ita1";
-        QTest::newRow("too much fill")
-            << QStringList{"--bridge", "--cr-fill", "17", "--device", "/dev/ttyQ9"} << 2
-            << "from 0 to 16";
-        QTest::newRow("a bridge option without --bridge")
-            << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
-        // Only a link to a pseudo-terminal, or to nothing, may be replaced.
-        QTest::newRow("--link at a file")
-            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/file"} << 1
-            << "file is a file, not a link to a pseudo-terminal: it is left as it is";
-        QTest::newRow("--link at a folder")
-            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/folder"} << 1
-            << "folder is a directory, not a link";
-        QTest::newRow("--link in no folder: made before the port, which is never opened")
-            << QStringList{"--bridge", "--device", "/dev/null", "--link", "{dir}/none/x"} << 1
-            << "cannot make the link";
-        QTest::newRow("--link at a link to a file")
-            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/elsewhere"} << 1
-            << "elsewhere is a link to file, not to a pseudo-terminal";
-    }
-    void bridgeThatCannotStart() {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, says);
-        // A serial port that opens (a pty stands in), and what --link may not replace.
-        const PortStandIn port;
-        const QTemporaryDir dir;
-        QFile(dir.filePath("file")).open(QIODevice::WriteOnly);
-        QDir(dir.path()).mkdir("folder");
-        QFile::link("file", dir.filePath("elsewhere"));
-        for (QString& argument : arguments)
-            argument.replace("{dir}", dir.path()).replace("{port}", ptsname(port.teleprinter));
-        const TimeLimit limit(10);
-        const ProgramRun run = RunProgram(arguments);
-        QCOMPARE(run.status, status);
-        QVERIFY2(run.err.contains(says), qPrintable(run.err));
     }
 };
 

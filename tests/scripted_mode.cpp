@@ -12,11 +12,9 @@
 #include <chrono>
 #include <thread>
 
+#include "Capture.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
-#include "MainRunner.h"
-#include "app/Options.h"
-#include "app/Startup.h"
 #include "line/LineRequest.h"
 #include "os/StatusOutput.h"
 #include "uart/DriverPortIo.h"
@@ -68,27 +66,6 @@ line::ApplyRequest HeldBaudot() {
     static const QTemporaryDir locks;  // the tests' own, not the machine's
     request.lockFolder = locks.path().toStdString();
     return request;
-}
-
-// /dev/null as an FTDI FT232B, for the refusals decided before a device is opened.
-const FakeSysfs& FtdiSysfs() {
-    static FakeSysfs sysfs = [] {
-        FakeSysfs made;
-        struct stat null {};
-        stat("/dev/null", &null);
-        made.AddUsbPort(null.st_rdev, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
-        return made;
-    }();
-    return sysfs;
-}
-
-int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
-    const ProgramRun run = RunProgram(arguments, nullptr, FtdiSysfs().Root());
-    if (out)
-        *out = run.out;
-    if (err)
-        *err = run.err;
-    return run.status;
 }
 
 }  // namespace
@@ -199,9 +176,9 @@ class ScriptedMode : public QObject {
         if (!apply.isEmpty())
             QVERIFY(line::ParseApply(apply.toStdString(), request, error));
         if (!dtr.isEmpty())
-            QVERIFY(app::ParseSwitch(dtr.toStdString(), request.dtr));
+            request.dtr = dtr == "on";
         if (!rts.isEmpty())
-            QVERIFY(app::ParseSwitch(rts.toStdString(), request.rts));
+            request.rts = rts == "on";
         uart::RecordingPortIo io;
         if (err.isEmpty()) {               // else nothing answers: every read is 0xFF
             io.SetReadValue(0x2FB, 0xC3);  // 8N1, the latch open and a break on
@@ -212,17 +189,6 @@ class ScriptedMode : public QObject {
         QCOMPARE(RunOver(request, io, said, complained), err.isEmpty() ? 0 : 1);
         QCOMPARE(Lines(io), accesses);
         QCOMPARE(complained, err);
-    }
-
-    void reportSaysWhatTheHardwareDoes() {
-        QString out;
-        QCOMPARE(RunMain({"--simulate", "--apply", "45.45,5N1.5", "--dtr", "on", "1"}, &out), 0);
-        QCOMPARE(out, QStringLiteral("0x3F8 · simulated\n"
-                                     "rate: 45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)\n"
-                                     "framing: 5 data bits, no parity, 1.5 stop bits\n"
-                                     "DTR on\n"
-                                     "simulated UART at 0x3F8: 2534 (45.46 Bd) 5N1.5 DTR+ RTS- "
-                                     "OUT1- OUT2+ LOOP-\n"));
     }
 
     // Over a stand-in for the serial driver: each line is printed once the driver has answered.
@@ -404,55 +370,6 @@ class ScriptedMode : public QObject {
         QVERIFY2(failed.match(said).hasMatch(), qPrintable(said));
         QCOMPARE(complained,
                  QStringLiteral("quorlix: the port refused the write\nquorlix: the hold ends\n"));
-    }
-
-    void exitStatuses_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("bad rate") << QStringList{"--simulate", "--apply", "12"} << 2
-                                  << "outside 35";
-        QTest::newRow("bad framing")
-            << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
-        QTest::newRow("1.5 stop bits with six-bit words: 6N2 named")
-            << QStringList{"--simulate", "--apply", "6N1.5"} << 2
-            << "1.5 stop bits exist only with five-bit words; the longer stop of 6-bit words is "
-               "6N2";
-        QTest::newRow("2 stop bits with five-bit words: 5N1.5 named")
-            << QStringList{"--simulate", "--apply", "50,5n2"} << 2
-            << "the longer stop of 5-bit words is 5N1.5";
-        QTest::newRow("5e1 is a rate with an exponent, not 5E1")
-            << QStringList{"--simulate", "--apply", "5e1"} << 2
-            << "rate '5e1' is not a plain decimal number";
-        QTest::newRow("bad switch")
-            << QStringList{"--simulate", "--dtr", "yes"} << 2 << "on or off";
-        QTest::newRow("two backends")
-            << QStringList{"--simulate", "--device", "/dev/ttyS1", "--dtr", "on"} << 2
-            << "exclude each other";
-        QTest::newRow("no such device")
-            << QStringList{"--device", "/nonexistent/ttyS1", "--apply", "50"} << 1
-            << "no such device";
-        QTest::newRow("a line the adapter's chip sends goes on to the device")
-            << QStringList{"--device", "/dev/null", "--apply", "300,8N1"} << 1
-            << "not a serial port";
-        QTest::newRow("a rate below the adapter's chip: refused before the open")
-            << QStringList{"--device", "/dev/null", "--apply", "45.45", "--dtr", "on"} << 1
-            << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set";
-        QTest::newRow("five-bit words on an FTDI chip: the bridge refuses before the open")
-            << QStringList{"--bridge", "300", "--device", "/dev/null"} << 1
-            << "quorlix: the FTDI FT232B cannot send 5-bit words";
-        QTest::newRow("--hold with the bridge, which keeps its port itself")
-            << QStringList{"--bridge", "--device", "/dev/ttyS1", "--hold"} << 2
-            << "--hold goes with --apply, --dtr, --rts or the panel";
-        QTest::newRow("works") << QStringList{"--simulate", "--rts", "on"} << 0 << "";
-    }
-    void exitStatuses() {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, message);
-        QString err;
-        QCOMPARE(RunMain(arguments, nullptr, &err), status);
-        QVERIFY2(err.contains(message), qPrintable(err));
     }
 };
 

@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Whole runs of the program from its command line, as a shell runs it: what --apply reports, the
+// exit statuses a script sees, and a bridge that cannot start.
+#include <sys/stat.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "FakeSysfs.h"
+#include "MainRunner.h"
+#include "PortStandIn.h"
+#include "TimeLimit.h"
+
+namespace {
+
+// /dev/null as an FTDI FT232B, for the refusals decided before a device is opened.
+const FakeSysfs& FtdiSysfs() {
+    static FakeSysfs sysfs = [] {
+        FakeSysfs made;
+        struct stat null {};
+        stat("/dev/null", &null);
+        made.AddUsbPort(null.st_rdev, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
+        return made;
+    }();
+    return sysfs;
+}
+
+int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
+    const ProgramRun run = RunProgram(arguments, nullptr, FtdiSysfs().Root());
+    if (out)
+        *out = run.out;
+    if (err)
+        *err = run.err;
+    return run.status;
+}
+
+}  // namespace
+
+class CommandLine : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void reportSaysWhatTheHardwareDoes() {
+        QString out;
+        QCOMPARE(RunMain({"--simulate", "--apply", "45.45,5N1.5", "--dtr", "on", "1"}, &out), 0);
+        QCOMPARE(out, QStringLiteral("0x3F8 · simulated\n"
+                                     "rate: 45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)\n"
+                                     "framing: 5 data bits, no parity, 1.5 stop bits\n"
+                                     "DTR on\n"
+                                     "simulated UART at 0x3F8: 2534 (45.46 Bd) 5N1.5 DTR+ RTS- "
+                                     "OUT1- OUT2+ LOOP-\n"));
+    }
+
+    void exitStatuses_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("bad rate") << QStringList{"--simulate", "--apply", "12"} << 2
+                                  << "outside 35";
+        QTest::newRow("bad framing")
+            << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
+        QTest::newRow("1.5 stop bits with six-bit words: 6N2 named")
+            << QStringList{"--simulate", "--apply", "6N1.5"} << 2
+            << "1.5 stop bits exist only with five-bit words; the longer stop of 6-bit words is "
+               "6N2";
+        QTest::newRow("2 stop bits with five-bit words: 5N1.5 named")
+            << QStringList{"--simulate", "--apply", "50,5n2"} << 2
+            << "the longer stop of 5-bit words is 5N1.5";
+        QTest::newRow("5e1 is a rate with an exponent, not 5E1")
+            << QStringList{"--simulate", "--apply", "5e1"} << 2
+            << "rate '5e1' is not a plain decimal number";
+        QTest::newRow("bad switch")
+            << QStringList{"--simulate", "--dtr", "yes"} << 2 << "on or off";
+        QTest::newRow("two backends")
+            << QStringList{"--simulate", "--device", "/dev/ttyS1", "--dtr", "on"} << 2
+            << "exclude each other";
+        QTest::newRow("no such device")
+            << QStringList{"--device", "/nonexistent/ttyS1", "--apply", "50"} << 1
+            << "no such device";
+        QTest::newRow("a line the adapter's chip sends goes on to the device")
+            << QStringList{"--device", "/dev/null", "--apply", "300,8N1"} << 1
+            << "not a serial port";
+        QTest::newRow("a rate below the adapter's chip: refused before the open")
+            << QStringList{"--device", "/dev/null", "--apply", "45.45", "--dtr", "on"} << 1
+            << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set";
+        QTest::newRow("five-bit words on an FTDI chip: the bridge refuses before the open")
+            << QStringList{"--bridge", "300", "--device", "/dev/null"} << 1
+            << "quorlix: the FTDI FT232B cannot send 5-bit words";
+        QTest::newRow("--hold with the bridge, which keeps its port itself")
+            << QStringList{"--bridge", "--device", "/dev/ttyS1", "--hold"} << 2
+            << "--hold goes with --apply, --dtr, --rts or the panel";
+        QTest::newRow("works") << QStringList{"--simulate", "--rts", "on"} << 0 << "";
+    }
+    void exitStatuses() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        QString err;
+        QCOMPARE(RunMain(arguments, nullptr, &err), status);
+        QVERIFY2(err.contains(message), qPrintable(err));
+    }
+
+    void bridgeThatCannotStart_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no --device") << QStringList{"--bridge"} << 2 << "--device PATH";
+        QTest::newRow("a device that is no serial port")
+            << QStringList{"--bridge", "--device", "/dev/null"} << 2 << "It is not a serial port";
+        QTest::newRow("a device that is not there")
+            << QStringList{"--bridge", "--device", "/dev/ttyQ9"} << 1 << "No such file";
+        QTest::newRow("an unknown code set")
+            << QStringList{"--bridge", "--code", "ita1", "--device", "/dev/ttyQ9"} << 2
+            << "--code takes ita2 or ustty, not ita1";
+        QTest::newRow("too much fill")
+            << QStringList{"--bridge", "--cr-fill", "17", "--device", "/dev/ttyQ9"} << 2
+            << "from 0 to 16";
+        QTest::newRow("a bridge option without --bridge")
+            << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
+        // Only a link to a pseudo-terminal, or to nothing, may be replaced.
+        QTest::newRow("--link at a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/file"} << 1
+            << "file is a file, not a link to a pseudo-terminal: it is left as it is";
+        QTest::newRow("--link at a folder")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/folder"} << 1
+            << "folder is a directory, not a link";
+        QTest::newRow("--link in no folder: made before the port, which is never opened")
+            << QStringList{"--bridge", "--device", "/dev/null", "--link", "{dir}/none/x"} << 1
+            << "cannot make the link";
+        QTest::newRow("--link at a link to a file")
+            << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/elsewhere"} << 1
+            << "elsewhere is a link to file, not to a pseudo-terminal";
+    }
+    void bridgeThatCannotStart() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        // A serial port that opens (a pty stands in), and what --link may not replace.
+        const PortStandIn port;
+        const QTemporaryDir dir;
+        QFile(dir.filePath("file")).open(QIODevice::WriteOnly);
+        QDir(dir.path()).mkdir("folder");
+        QFile::link("file", dir.filePath("elsewhere"));
+        for (QString& argument : arguments)
+            argument.replace("{dir}", dir.path()).replace("{port}", ptsname(port.teleprinter));
+        const TimeLimit limit(10);
+        const ProgramRun run = RunProgram(arguments);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(CommandLine)
+#include "command_line.moc"
