@@ -190,6 +190,7 @@ int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
         if (Clock::now() < next)
             continue;
         next = std::max(next + uart::kHoldInterval, Clock::now());
+        said.Flush();  // the lines before the loop, once the output flows
         const auto [look, notice] = hold.Check();
         if (look == uart::Hold::Look::Kept)
             continue;

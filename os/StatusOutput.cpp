@@ -2,6 +2,7 @@
 #include "os/StatusOutput.h"
 
 #include <poll.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,8 +11,24 @@
 
 namespace os {
 
+namespace {
+
+// Whether `fd` takes a line now without waiting.
+bool HasRoom(int fd) {
+    pollfd room{fd, POLLOUT, 0};
+    return poll(&room, 1, 0) == 1 && (room.revents & POLLOUT) != 0;
+}
+
+}  // namespace
+
 StatusOutput::StatusOutput(std::FILE* stream) : stream_(stream), fd_(fileno(stream)) {
-    std::fflush(stream_);
+    Flush();
+}
+
+void StatusOutput::Flush() {
+    // A few lines at most wait in the stream: room for one write is room for them.
+    if (fd_ < 0 || (__fpending(stream_) > 0 && HasRoom(fd_)))
+        std::fflush(stream_);
 }
 
 void StatusOutput::Line(const std::string& line) {
@@ -24,11 +41,11 @@ void StatusOutput::Line(const std::string& line) {
         dropped_ = 0;
         return;
     }
-    pollfd room{fd_, POLLOUT, 0};
-    if (poll(&room, 1, 0) != 1 || (room.revents & POLLOUT) == 0) {
+    if (!HasRoom(fd_)) {
         ++dropped_;
         return;
     }
+    std::fflush(stream_);  // what the stream held goes first
     // One write: a line fits in the room poll() found, and a reader that went away only fails
     // it (SIGPIPE is ignored).
     if (write(fd_, text.data(), text.size()) > 0)

@@ -11,9 +11,13 @@ namespace os {
 
 class StatusOutput {
   public:
-    // Writes to `stream`, whose buffered text is sent first. The descriptor behind it is only
-    // polled, never switched to non-blocking: that flag would change it for the shell too.
+    // Writes to `stream`, whose buffered text goes first, once there is room for it. The
+    // descriptor behind it is only polled, never switched to non-blocking: that flag would
+    // change it for the shell too.
     explicit StatusOutput(std::FILE* stream);
+
+    // Sends what the stream still holds when there is room for it now; otherwise leaves it.
+    void Flush();
 
     // Sends `line` (without its newline) when the stream has room now; otherwise drops it and
     // counts it, and the next line that goes out says how many were dropped.

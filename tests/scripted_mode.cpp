@@ -15,6 +15,7 @@
 #include "Capture.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
+#include "TimeLimit.h"
 #include "line/LineRequest.h"
 #include "os/StatusOutput.h"
 #include "uart/DriverPortIo.h"
@@ -319,6 +320,8 @@ class ScriptedMode : public QObject {
         }
         fcntl(ends[1], F_SETFL, 0);
         std::FILE* stream = fdopen(ends[1], "w");
+        std::fputs("hold: looking every 100 ms\n", stream);  // said before the loop, still held
+        const TimeLimit limit(5);
         os::StatusOutput output(stream);
         output.Line("re-applied once");  // would block, were it written
         output.Line("re-applied twice");
@@ -332,7 +335,8 @@ class ScriptedMode : public QObject {
         const auto size = read(ends[0], drained, sizeof drained);
         close(ends[0]);
         QCOMPARE(QByteArray(drained, int(size)),
-                 QByteArray("(2 lines dropped while the output was blocked)\nre-applied again\n"));
+                 QByteArray("hold: looking every 100 ms\n(2 lines dropped while the output was "
+                            "blocked)\nre-applied again\n"));
     }
 
     // A second hold of a UART that is held already refuses before it writes anything, and names

@@ -125,16 +125,21 @@ LineOutcome ApplyModemLine(std::uint8_t mask, bool on) {
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
     PortIo& io = ThePortIo();
     std::optional<RateReport> report;
-    // While the latch is open the UART serves the divisor instead of the data registers to the
-    // terminal program's driver: no signal may end the process in between.
-    const LatchGuard guard;
-    if (rate > kMinimumRate) {  // false for NaN too
-        report = ReportRate(rate);
-        io.Out(Register(portBase, kLineControl), kLcrDlab);
-        io.Out(Register(portBase, kDivisorHigh), static_cast<std::uint8_t>(report->divisor >> 8));
-        io.Out(Register(portBase, kDivisorLow), static_cast<std::uint8_t>(report->divisor & 0xFF));
+    {
+        // While the latch is open the UART serves the divisor instead of the data registers to
+        // the terminal program's driver: no signal may end the process in between.
+        const LatchGuard guard;
+        if (rate > kMinimumRate) {  // false for NaN too
+            report = ReportRate(rate);
+            io.Out(Register(portBase, kLineControl), kLcrDlab);
+            io.Out(Register(portBase, kDivisorHigh),
+                   static_cast<std::uint8_t>(report->divisor >> 8));
+            io.Out(Register(portBase, kDivisorLow),
+                   static_cast<std::uint8_t>(report->divisor & 0xFF));
+        }
+        io.Out(Register(portBase, kLineControl), FramingByte(LineSettings));
     }
-    io.Out(Register(portBase, kLineControl), FramingByte(LineSettings));
+    io.ChangeDone();
     return report;
 }
 

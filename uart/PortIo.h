@@ -60,6 +60,10 @@ class PortIo {
     // they are, otherwise why they may not.
     virtual std::string ModemLinesAtExit() { return {}; }
 
+    // Called once a change is complete and the process takes signals again: what a backend
+    // kept back while the latch was open (a trace) may go out now, and wait for its reader.
+    virtual void ChangeDone() {}
+
     // What names the UART at `base` for one hold at a time across processes: its I/O address
     // ("0x2F8"), else the device's number ("188:0"); empty where no other process reaches it.
     virtual std::string HoldKey(std::int32_t base);

@@ -6,7 +6,7 @@
 namespace uart {
 
 void TracingPortIo::Print(const PortAccess& access) {
-    if (!held_.empty()) {
+    if (holding_) {
         held_.push_back(access);
         return;
     }
@@ -18,18 +18,18 @@ void TracingPortIo::Print(const PortAccess& access) {
 
 void TracingPortIo::Out(std::uint16_t port, std::uint8_t value) {
     inner_.Out(port, value);
-    const bool lineControl = port == lineControl_;
-    if (lineControl && (value & kLcrDlab) != 0 && held_.empty()) {
-        held_.push_back(OutAccess(port, value));
-        return;
-    }
+    if (port == lineControl_ && (value & kLcrDlab) != 0)
+        holding_ = true;
     Print(OutAccess(port, value));
-    if (lineControl && (value & kLcrDlab) == 0 && !held_.empty()) {
-        std::vector<PortAccess> closed;
-        closed.swap(held_);
-        for (const PortAccess& access : closed)
-            Print(access);
-    }
+}
+
+void TracingPortIo::ChangeDone() {
+    inner_.ChangeDone();
+    holding_ = false;
+    std::vector<PortAccess> held;
+    held.swap(held_);
+    for (const PortAccess& access : held)
+        Print(access);
 }
 
 std::uint8_t TracingPortIo::In(std::uint16_t port) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Wraps another backend and prints one line per access, in order, as it happens; the accesses
-// made while the divisor latch is open are printed once it is closed, so that output that
-// cannot go on (a stopped terminal, a closed pipe) never holds the latch open.
+// of a change that opens the divisor latch are printed once the change is done and the process
+// takes signals again, so that output that cannot go on (a stopped terminal, a closed pipe)
+// never holds the latch open, nor keeps a stop signal waiting.
 #pragma once
 
 #include <cstdio>
@@ -37,6 +38,7 @@ class TracingPortIo final : public PortIo {
     bool LookShowsRate() const override { return inner_.LookShowsRate(); }
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
     std::string HoldKey(std::int32_t base) override { return inner_.HoldKey(base); }
+    void ChangeDone() override;
 
   private:
     void Print(const PortAccess& access);
@@ -44,7 +46,8 @@ class TracingPortIo final : public PortIo {
     PortIo& inner_;
     std::FILE* out_;
     std::uint16_t lineControl_;
-    std::vector<PortAccess> held_;  // while the latch is open
+    std::vector<PortAccess> held_;  // from the latch's opening to the end of its change
+    bool holding_ = false;
 };
 
 }  // namespace uart
