@@ -4,7 +4,8 @@
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
 // drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
 // permission, the Baudot bridge's codes both ways, --hold beside a terminal program that sets
-// the port again, and what QEMU's FTDI adapter was programmed to through the kernel's ftdi_sio.
+// the port again, what QEMU's FTDI adapter was programmed to through the kernel's ftdi_sio, an
+// address with no UART, trace readers that go away or stop, and runs that must be refused.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -26,8 +27,13 @@ struct Access {
 using Case = QList<Access>;
 using Run = QList<Case>;
 
+constexpr Access Read(int port) {
+    return {false, port, -1};
+}
+
 QString Show(const Access& a) {
-    return QString::asprintf("%s 0x%03X 0x%02X", a.write ? "out" : "in", a.port, a.value);
+    const QString shown = QString::asprintf("%s 0x%03X", a.write ? "out" : "in", a.port);
+    return a.value < 0 ? shown : shown + QString::asprintf(" 0x%02X", a.value);
 }
 
 bool Same(const Case& expected, const Case& observed) {
@@ -85,6 +91,8 @@ int PresetDivisor(double rate) {
 
 }  // namespace
 
+Q_DECLARE_METATYPE(Access)
+
 class EmulatedUart : public QObject {
     Q_OBJECT
 
@@ -97,6 +105,9 @@ class EmulatedUart : public QObject {
     // serial_update_parameters, in order, logged while each run at 0x2F8 (the guest's ttyS1)
     // was under way
     std::map<int, QStringList> parameters_;
+    // every access at another address while each run at 0x2F8 was under way, the addresses
+    // with nothing behind them included (QEMU's 'io' region)
+    std::map<int, Case> elsewhere_;
     QList<Chip> ftdiCases_;  // in order
 
     void Parse(const QString& tracePath) {
@@ -104,7 +115,7 @@ class EmulatedUart : public QObject {
         QVERIFY(trace.open(QIODevice::ReadOnly));
         static const QRegularExpression access(
             QStringLiteral("^memory_region_ops_(read|write) .* addr 0x([0-9a-f]+) value "
-                           "0x([0-9a-f]+) size 1 name 'serial'"));
+                           "0x([0-9a-f]+) size 1 name '(?:serial|io)'"));
         static const QRegularExpression parameters(
             QStringLiteral("^serial_update_parameters (.*)$"));
         static const QRegularExpression chip(
@@ -135,8 +146,9 @@ class EmulatedUart : public QObject {
             const auto match = access.match(line);
             if (!match.hasMatch())
                 continue;
+            // An empty address reads all ones, in 64 bits.
             const Access a{match.captured(1) == "write", match.captured(2).toInt(nullptr, 16),
-                           match.captured(3).toInt(nullptr, 16)};
+                           static_cast<int>(match.captured(3).toULongLong(nullptr, 16) & 0xFF)};
             const int base = a.port & ~7;
             const bool marker = a.write && (a.port & 7) == 7;
             if (marker && (a.value == emulated::kCaseMarker || a.value == emulated::kBridgeMarker ||
@@ -156,8 +168,15 @@ class EmulatedUart : public QObject {
                 inFtdi = true;
             } else if (inRun[base] != nullptr) {
                 inRun[base]->last().last().append(a);
+            } else if (inRun[0x2F8] == &runs_[0x2F8]) {
+                elsewhere_[static_cast<int>(runs_[0x2F8].size()) - 1].append(a);
             }
         }
+    }
+
+    // What the guest printed in one of its sections, each line ending in a newline.
+    QString Said(const QString& section) const {
+        return console_.section("== " + section + '\n', 1).section("\n== ", 0, 0) + '\n';
     }
 
     void CompareCases(const QString& group, const QList<Case>& expected, const Run& observed) {
@@ -186,7 +205,7 @@ class EmulatedUart : public QObject {
         QVERIFY2(guest.exitCode() == 0, qPrintable(said));
         QFile console(dir_.filePath("console.txt"));
         QVERIFY(console.open(QIODevice::ReadOnly));
-        console_ = QString::fromUtf8(console.readAll());
+        console_ = QString::fromUtf8(console.readAll()).remove('\r');
         Parse(dir_.filePath("trace.log"));
     }
 
@@ -245,13 +264,21 @@ class EmulatedUart : public QObject {
 
     void driverBackendThroughTheGuestKernel() {
         const int b = 0x2F8;
-        QVERIFY2(runs_[b].size() == 4,
-                 "scripted, no-permission, driver and capability runs at 0x2F8");
-        QVERIFY2(console_.contains("/dev/ttyS1 · driver"), qPrintable(console_));
-        QVERIFY(console_.section("== driver", 1).contains("status: 0"));
+        QVERIFY2(runs_[b].size() == 8,
+                 "scripted, no-permission, driver, capability, empty-address, closed-reader, "
+                 "second-hold and link runs at 0x2F8");
+        const QString said = Said("driver");
+        QVERIFY2(said.contains("/dev/ttyS1 · driver") && said.contains("status: 0") &&
+                     said.contains("note: opening /dev/ttyS1 may have raised DTR and RTS (the "
+                                   "kernel does so on every open)"),
+                 qPrintable(said));
+        // Opened as root, the port is all the program looks at: no other UART's register is
+        // read (their modem status registers least of all, whose delta bits others wait on).
+        QVERIFY2(elsewhere_[2].isEmpty(),
+                 qPrintable(SideBySide("beside the driver run", {}, elsewhere_[2])));
         // Replay what the 8250 driver wrote into a 16550 and look at the result.
         int lcr = 0, dll = 0, dlm = 0, divisor = -1;
-        bool dtrWithoutRts = false;
+        bool dtrUp = false, rtsLowered = false;
         for (const Case& c : runs_[b][2]) {
             for (const Access& a : c) {
                 if (!a.write)
@@ -266,13 +293,16 @@ class EmulatedUart : public QObject {
                     dll = a.value;
                 if (offset == 1 && (lcr & 0x80))
                     dlm = a.value;
-                if (offset == 4 && (a.value & 0x03) == 0x01)
-                    dtrWithoutRts = true;
+                if (offset == 4) {
+                    dtrUp |= (a.value & 0x01) != 0;
+                    rtsLowered |= (a.value & 0x03) == 0x01;
+                }
             }
         }
         QCOMPARE(divisor, 2534);     // the exact divisor, through the custom divisor
         QCOMPARE(lcr & 0x0F, 0x04);  // five bits, no parity, 1.5 stop bits
-        QVERIFY(dtrWithoutRts);      // DTR raised as asked; RTS, raised by the open, put back
+        QVERIFY(dtrUp);              // DTR raised
+        QVERIFY(!rtsLowered);        // and RTS left as the open raised it
         QVERIFY(!parameters_[2].isEmpty());
         QCOMPARE(parameters_[2].last(), QStringLiteral("baudrate=45 parity='N' data=5 stop=2"));
     }
@@ -319,15 +349,21 @@ class EmulatedUart : public QObject {
     // A terminal program beside quorlix --hold, over the I/O ports and through the driver: its
     // stty 300, and a close and re-open with stty 110, each rewrite the UART; a byte sent one
     // wait later leaves at divisor 2534, five bits, 1.5 stop bits and DTR up all the same.
+    // With its output stopped (a full pipe nobody reads until it has ended) the hold goes on
+    // looking and setting all the same.
     void holdKeepsTheLineThroughTheTerminalsChanges_data() {
         QTest::addColumn<int>("run");
-        QTest::newRow("I/O ports") << 0;
-        QTest::newRow("serial driver") << 1;
+        QTest::addColumn<int>("reapplied");  // at least
+        QTest::newRow("I/O ports") << 0 << 2;
+        QTest::newRow("serial driver") << 1 << 2;
+        QTest::newRow("I/O ports, output stopped") << 2 << 1;
     }
     void holdKeepsTheLineThroughTheTerminalsChanges() {
         QFETCH(int, run);
+        QFETCH(int, reapplied);
         const int b = 0x2F8;
-        QVERIFY2(holdRuns_[b].size() == 2, "a hold run over each backend at 0x2F8");
+        QVERIFY2(holdRuns_[b].size() == 3,
+                 "a hold run over each backend at 0x2F8, and one with its output stopped");
         const Run& steps = holdRuns_[b][run];
         QCOMPARE(steps.size(), 4);  // start, a byte, stty 300 and a byte, re-open and a byte
         // Replay every write into a 16550: the line each byte left at, and the divisors the
@@ -373,7 +409,7 @@ class EmulatedUart : public QObject {
         static const QRegularExpression summary(
             QStringLiteral("hold ended: re-applied (\\d+)\u00D7, last: the driver "));
         const auto match = summary.match(said);
-        QVERIFY2(match.hasMatch() && match.captured(1).toInt() >= 2, qPrintable(said));
+        QVERIFY2(match.hasMatch() && match.captured(1).toInt() >= reapplied, qPrintable(said));
     }
 
     // QEMU's FT232B through the kernel's ftdi_sio: what the chip was last programmed to, beside
@@ -420,8 +456,7 @@ class EmulatedUart : public QObject {
         QCOMPARE(ftdiCases_.size(), 5);
         const QString said = console_.section("== ftdi", 1)
                                  .section("\n== ", 0, 0)
-                                 .section("\n-- ", index + 1, index + 1)
-                                 .remove('\r');
+                                 .section("\n-- ", index + 1, index + 1);
         QStringList outLines, errLines;
         QString exit;
         for (const QString& line : said.split('\n').mid(1)) {
@@ -474,7 +509,7 @@ class EmulatedUart : public QObject {
         const int b = 0x2F8;
         QVERIFY(runs_[b].size() >= 4);
         CompareCases(QStringLiteral("capability run at 0x%1").arg(b, 0, 16),
-                     {RateWrites(b, 2534, 0x04)}, runs_[b][3]);
+                     {RateWrites(b, 2534, 0x04) << Read(b + 3)}, runs_[b][3]);
         const QString said = console_.section("== privilege", 1).section("== sudo", 0, 0);
         QCOMPARE(said.count("status: 0"), 4);
         // ...the user's plugin paths were not followed, and the code Qt did load (the style
@@ -496,7 +531,7 @@ class EmulatedUart : public QObject {
     }
 
     void sudoFailureRunsNoQtAsRoot() {
-        const QString said = console_.section("== sudo", 1).section("== end", 0, 0);
+        const QString said = console_.section("== sudo", 1).section("\n== ", 0, 0);
         QVERIFY2(said.contains("There is no such device"), qPrintable(said));
         static const QRegularExpression probe(
             QStringLiteral("probe [^:]*: uid (\\d+) euid (\\d+) "
@@ -506,6 +541,92 @@ class EmulatedUart : public QObject {
         QCOMPARE(match.captured(1), QStringLiteral("65534"));
         QCOMPARE(match.captured(2), QStringLiteral("65534"));
         QCOMPARE(match.captured(3), QStringLiteral("0000000000000000"));
+    }
+
+    // What the scripted mode leaves behind: at 0x3F8, where this PC has no UART, the four writes
+    // and the read-back, then the modem control register read and not written back; at 0x2F8
+    // the latch closed when the trace's reader has gone before the first write, and when it has
+    // stopped reading and a SIGTERM comes while the program waits on it.
+    void scriptedModeLeavesNoLatchOpenAndNoEmptyBusSet_data() {
+        QTest::addColumn<int>("run");  // at 0x2F8; -1: not a case of its own
+        QTest::addColumn<Case>("own");
+        QTest::addColumn<Case>("elsewhere");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("no UART at 0x3F8")
+            << 4 << Case{} << (RateWrites(0x3F8, 2534, 0x04) << Read(0x3FB) << Read(0x3FC))
+            << "empty"
+            << QStringList{
+                   "quorlix: no UART answers at 0x3F8 (its line control register reads "
+                   "0xFF)",
+                   "no UART answers at 0x3F8 (its modem control register reads 0xFF)", "status: 1"};
+        QTest::newRow("trace reader gone")
+            << 5 << (RateWrites(0x2F8, 2534, 0x04) << Read(0x2FB)) << Case{} << "latch"
+            << QStringList{"line control after its reader went: 4\n"};
+        QTest::newRow("trace reader stopped, SIGTERM")
+            << -1 << Case{} << Case{} << "latch"
+            << QStringList{"waiting in: 1 0x2\n",  // write(2, ...)
+                           "line control after SIGTERM: 4\n",
+                           "SIGTERM ended it while its reader was stopped\n"};
+    }
+    void scriptedModeLeavesNoLatchOpenAndNoEmptyBusSet() {
+        QFETCH(int, run);
+        QFETCH(Case, own);
+        QFETCH(Case, elsewhere);
+        QFETCH(QString, section);
+        QFETCH(QStringList, said);
+        const QString text = Said(section);
+        for (const QString& line : said)
+            QVERIFY2(text.contains(line), qPrintable(text));
+        if (run < 0)
+            return;
+        const int b = 0x2F8;
+        QVERIFY(runs_[b].size() > run);
+        CompareCases(QStringLiteral("at 0x%1").arg(b, 0, 16), {own}, runs_[b][run]);
+        QVERIFY2(Same(elsewhere, elsewhere_[run]),
+                 qPrintable(SideBySide("elsewhere", elsewhere, elsewhere_[run])));
+    }
+
+    // Refused before the UART is touched: a second hold beside one that holds the UART already
+    // (through the driver) writes nothing, ends at once and names the first; a bridge whose link
+    // cannot be made leaves the line as it was, and never writes its five-bit framing.
+    void refusedRunsLeaveTheUartAlone_data() {
+        QTest::addColumn<int>("run");       // at 0x2F8
+        QTest::addColumn<bool>("noWrite");  // at all; otherwise no five-bit framing
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("said");  // %1: the first hold's process id
+        QTest::newRow("second hold")
+            << 6 << true << "held"
+            << QStringList{"first hold: %1 running\n",
+                           "stderr: quorlix: the UART at 0x2F8 is already held by process %1",
+                           "status: 1\n"};
+        QTest::newRow("bridge, link not made")
+            << 7 << false << "link"
+            << QStringList{"stty -a the same: speed 300 baud\n",
+                           "stderr: quorlix: cannot make the link /nonexistent/dir/x",
+                           "status: 1\n"};
+    }
+    void refusedRunsLeaveTheUartAlone() {
+        QFETCH(int, run);
+        QFETCH(bool, noWrite);
+        QFETCH(QString, section);
+        QFETCH(QStringList, said);
+        const QString text = Said(section);
+        static const QRegularExpression first(QStringLiteral("first hold: (\\d+)"));
+        const QString pid = first.match(text).captured(1);
+        for (QString line : said) {
+            if (line.contains("%1"))
+                line = line.arg(pid.isEmpty() ? QStringLiteral("?") : pid);
+            QVERIFY2(text.contains(line), qPrintable(line + " in:\n" + text));
+        }
+        const int b = 0x2F8;
+        QVERIFY(runs_[b].size() > run);
+        for (const Access& a : runs_[b][run].first()) {
+            // Five-bit words (0x00 in bits 0-1) with the latch closed.
+            const bool fiveBits = a.port == b + 3 && (a.value & 0x83) == 0;
+            QVERIFY2(!a.write || !(noWrite || fiveBits),
+                     qPrintable(SideBySide("written", {}, runs_[b][run].first())));
+        }
     }
 };
 
