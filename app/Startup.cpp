@@ -47,104 +47,123 @@ std::string Joined(const std::vector<std::string>& words) {
     return text;
 }
 
-}  // namespace
+// What the command line asks for, read without acting on anything: the options (less what a
+// privileged start must not let Qt see), the line, the port, and what would refuse it.
+struct Plan {
+    Options options;
+    std::vector<std::string> ignored;  // dropped because the start is privileged
+    std::string usageError;
+    line::ApplyRequest request;
+    bridge::Settings bridge;
+    std::uint16_t base = 0;
+    bool panelWithoutDisplay = false;  // said before a port is opened for nothing
+    std::optional<uart::Chip> chip;    // the USB adapter's, where --device names one
+    std::string refusal;               // a line the adapter's chip cannot send
+    bool openPort = false;
+    bool portNeedsPrivilege = false;
+};
 
-int Main(int argc, char** argv, const Environment& environment) {
-    std::FILE* const out = environment.out;
-    std::FILE* const err = environment.err;
-    const std::string program = argc > 0 ? argv[0] : "quorlix";
-    // A reader that goes away (`quorlix --trace ... | head`) must not end the process between two
-    // register writes: its stream just fails from then on.
-    std::signal(SIGPIPE, SIG_IGN);
-
+Plan ReadPlan(int argc, char** argv, const Environment& environment) {
+    Plan plan;
     // Whether the process holds more than its user's rights must be known before anything the
     // user controls is looked at: then nothing that could make Qt load code reaches it.
     const bool privileged = environment.startedPrivileged();
-    Options options = ParseOptions({argv + (argc > 0 ? 1 : 0), argv + argc});
-    std::vector<std::string> ignored;
+    Options& options = plan.options;
+    options = ParseOptions({argv + (argc > 0 ? 1 : 0), argv + argc});
     if (privileged) {
-        ignored = RemoveCodeLoadingOptions(options);
+        plan.ignored = RemoveCodeLoadingOptions(options);
         for (std::string& variable : RemoveCodeLoadingVariables())
-            ignored.push_back(std::move(variable));
+            plan.ignored.push_back(std::move(variable));
     }
-    std::string usageError = options.error;
-    line::ApplyRequest request;
-    if (usageError.empty() && !options.help && options.apply)
-        line::ParseApply(*options.apply, request, usageError);
-    request.dtr = options.dtr;
-    request.rts = options.rts;
-    request.hold = options.hold;
-    bridge::Settings bridgeSettings;
-    if (usageError.empty() && !options.help && options.bridge)
-        ReadBridgeSettings(options, bridgeSettings, usageError);
+    plan.usageError = options.error;
+    if (plan.usageError.empty() && !options.help && options.apply)
+        line::ParseApply(*options.apply, plan.request, plan.usageError);
+    plan.request.dtr = options.dtr;
+    plan.request.rts = options.rts;
+    plan.request.hold = options.hold;
+    if (plan.usageError.empty() && !options.help && options.bridge)
+        ReadBridgeSettings(options, plan.bridge, plan.usageError);
 
-    // The port, and with it the one use of the privilege: the I/O permission for the UART's
-    // eight addresses, or as root (under sudo, for the user) the open of a device. The
-    // simulator, and a device opened by a user, need none: privilege goes before them. A
-    // set-user-id root start opens a device as the user who ran it, like any user.
     const std::string commandLine = FormCommandLine(options);
     uart::SetProcessCommandLine(commandLine);
-    const auto base =
-        static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
-    const bool runs = usageError.empty() && !options.help && !options.version;
-    // A panel with no display to show it on is said before the port is opened for nothing.
-    const bool panelWithoutDisplay =
+    plan.base = static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
+    const bool runs = plan.usageError.empty() && !options.help && !options.version;
+    plan.panelWithoutDisplay =
         runs && !options.bridge && !IsScripted(options) && !HasPlatform(options.toolkit);
     // A USB adapter's chip is known from sysfs without opening the device, and opening it acts
     // on it (every open raises DTR and RTS): a line the chip cannot send is refused first,
     // wherever the command line alone decides it.
-    const std::optional<std::string> device =
-        options.bridge ? bridgeSettings.device : options.device;
-    std::optional<uart::Chip> chip;
-    std::string refusal;
-    if (runs && !panelWithoutDisplay && device) {
+    const std::optional<std::string> device = options.bridge ? plan.bridge.device : options.device;
+    if (runs && !plan.panelWithoutDisplay && device) {
         if (const std::optional<uart::Adapter> adapter =
                 uart::IdentifyAdapter(*device, environment.sysfs))
-            chip = uart::ChipOf(*adapter);
-        const line::ApplyRequest& asked = options.bridge ? bridgeSettings.line : request;
-        if (chip && (options.bridge || asked.program))
-            refusal = uart::CannotSend(*chip, asked.rate, asked.framing);
+            plan.chip = uart::ChipOf(*adapter);
+        const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
+        if (plan.chip && (options.bridge || asked.program))
+            plan.refusal = uart::CannotSend(*plan.chip, asked.rate, asked.framing);
     }
-    const bool openPort = runs && !panelWithoutDisplay && refusal.empty();
-    const bool portNeedsPrivilege =
+    plan.openPort = runs && !plan.panelWithoutDisplay && plan.refusal.empty();
+    // The I/O permission for the UART's eight addresses, or as root (under sudo, for the user)
+    // the open of a device. The simulator, and a device opened by a user, need none. A
+    // set-user-id root start opens a device as the user who ran it, like any user.
+    plan.portNeedsPrivilege =
         !options.simulate && (!options.device || (getuid() == 0 && geteuid() == 0));
-    std::string leaveFailure;
-    if (!openPort || !portNeedsPrivilege)
-        leaveFailure = environment.leavePrivilege();
+    return plan;
+}
+
+// The port the plan asks for, and what opening it had to say.
+struct Port {
+    std::string leaveFailure;  // privilege could not be given up: nothing is to be done
     std::unique_ptr<Backend> backend;
     std::unique_ptr<uart::DeviceSerialDriver> bridgePort;
-    std::string portError, bridgeNotice;
-    int bridgeFailure = 0;
+    std::unique_ptr<bridge::TerminalSide> terminal;
+    std::string error, notice, terminalError;
+    int failure = 0;  // the errno value behind `error`
+};
+
+// The one step that runs with the privilege the process started with: it opens the port for the
+// plan and gives the privilege up for good, before the open where the open needs none.
+Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE* traceOut) {
+    Port port;
+    const bool openAsUser = !plan.openPort || !plan.portNeedsPrivilege;
+    if (openAsUser)
+        port.leaveFailure = environment.leavePrivilege();
     // The bridge's pseudo-terminal and link come before its port: one that cannot be made
     // leaves the port untouched. They are the user's: under sudo, whose open needs root, they
     // are made once root is given back, after the open and still before the line is set.
-    std::unique_ptr<bridge::TerminalSide> terminalSide;
-    std::string terminalError;
-    if (openPort && options.bridge && leaveFailure.empty() && (!portNeedsPrivilege || !SudoUser()))
-        terminalSide = bridge::TerminalSide::Open(bridgeSettings, terminalError);
-    if (openPort && leaveFailure.empty() && terminalError.empty()) {
-        if (options.bridge) {
-            bridgePort =
-                OpenSerialDevice(bridgeSettings.device, portError, bridgeNotice, &bridgeFailure);
+    if (plan.openPort && plan.options.bridge && port.leaveFailure.empty() &&
+        (openAsUser || !SudoUser()))
+        port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
+    if (plan.openPort && port.leaveFailure.empty() && port.terminalError.empty()) {
+        if (plan.options.bridge) {
+            port.bridgePort =
+                OpenSerialDevice(plan.bridge.device, port.error, port.notice, &port.failure);
         } else {
-            backend = Backend::Open(options, base, portError, environment.ioperm, err, chip);
+            port.backend = Backend::Open(plan.options, plan.base, port.error, environment.ioperm,
+                                         traceOut, plan.chip);
         }
     }
-    if (openPort && portNeedsPrivilege)
-        leaveFailure = environment.leavePrivilege();
+    if (!openAsUser)
+        port.leaveFailure = environment.leavePrivilege();
+    return port;
+}
 
-    // From here on the process has no privilege at all, whatever happens next.
-    if (!leaveFailure.empty()) {
-        std::fputs(leaveFailure.c_str(), err);
+// Everything after the privilege is gone: the messages, then the bridge, the scripted mode or
+// the panel.
+int Run(const Plan& plan, Port port, const Environment& environment, const std::string& program) {
+    std::FILE* const out = environment.out;
+    std::FILE* const err = environment.err;
+    const Options& options = plan.options;
+    if (!port.leaveFailure.empty()) {
+        std::fputs(port.leaveFailure.c_str(), err);
         return 1;
     }
-    if (!ignored.empty()) {
+    if (!plan.ignored.empty()) {
         std::fprintf(err, "quorlix: started with privilege, so these were ignored: %s\n",
-                     Joined(ignored).c_str());
+                     Joined(plan.ignored).c_str());
     }
-
-    if (!usageError.empty()) {
-        std::fprintf(err, "quorlix: %s\nTry 'quorlix --help'.\n", usageError.c_str());
+    if (!plan.usageError.empty()) {
+        std::fprintf(err, "quorlix: %s\nTry 'quorlix --help'.\n", plan.usageError.c_str());
         return 2;
     }
     if (options.help) {
@@ -156,47 +175,59 @@ int Main(int argc, char** argv, const Environment& environment) {
                      res::kVersionDotted.data());
         return 0;
     }
-    if (panelWithoutDisplay) {
+    if (plan.panelWithoutDisplay) {
         std::fputs(options.hold ? kHoldWithoutLineMessage : kNoDisplayMessage, err);
         return options.hold ? 2 : 1;
     }
-    if (!refusal.empty()) {
-        std::fprintf(err, "quorlix: %s\n", refusal.c_str());
+    if (!plan.refusal.empty()) {
+        std::fprintf(err, "quorlix: %s\n", plan.refusal.c_str());
         return 1;
     }
     if (options.bridge) {
-        if (bridgePort && !terminalSide)
-            terminalSide = bridge::TerminalSide::Open(bridgeSettings, terminalError);
-        if (!terminalError.empty()) {
-            std::fprintf(err, "quorlix: %s\n", terminalError.c_str());
+        if (port.bridgePort && !port.terminal)
+            port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
+        if (!port.terminalError.empty()) {
+            std::fprintf(err, "quorlix: %s\n", port.terminalError.c_str());
             return 1;
         }
-        if (!bridgePort) {
-            std::fputs(portError.c_str(), err);
-            return bridgeFailure == ENOTTY || bridgeFailure == EISDIR ? 2 : 1;
+        if (!port.bridgePort) {
+            std::fputs(port.error.c_str(), err);
+            return port.failure == ENOTTY || port.failure == EISDIR ? 2 : 1;
         }
-        return bridge::Run(bridgeSettings, std::move(terminalSide), std::move(bridgePort),
-                           bridgeNotice, out, err, chip);
+        return bridge::Run(plan.bridge, std::move(port.terminal), std::move(port.bridgePort),
+                           port.notice, out, err, plan.chip);
     }
-    if (!backend) {
-        std::fputs(portError.c_str(), err);
+    if (!port.backend) {
+        std::fputs(port.error.c_str(), err);
         if (environment.showFailuresInWindow && !IsScripted(options) &&
             isatty(STDERR_FILENO) == 0 && HasVisiblePlatform(options.toolkit)) {
             std::fflush(err);
-            ShowFailureWindow(program, options.toolkit, portError);
+            ShowFailureWindow(program, options.toolkit, port.error);
         }
         return 1;
     }
 
-    const uart::ScopedPortIo installed(backend->Io());
+    const uart::ScopedPortIo installed(port.backend->Io());
     int status = 0;
     if (IsScripted(options)) {
-        status = line::RunScripted(request, backend->Io(), base, out, err);
+        status = line::RunScripted(plan.request, port.backend->Io(), plan.base, out, err);
     } else {
         status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
     }
-    ReportSimulated(*backend, out);
+    ReportSimulated(*port.backend, out);
     return status;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv, const Environment& environment) {
+    // A reader that goes away (`quorlix --trace ... | head`) must not end the process between two
+    // register writes: its stream just fails from then on.
+    std::signal(SIGPIPE, SIG_IGN);
+    const Plan plan = ReadPlan(argc, argv, environment);
+    Port port = OpenPortForPlan(plan, environment, environment.err);
+    // From here on the process has no privilege at all, whatever happens next.
+    return Run(plan, std::move(port), environment, argc > 0 ? argv[0] : "quorlix");
 }
 
 }  // namespace app
