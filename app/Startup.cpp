@@ -57,8 +57,6 @@ struct Plan {
     bridge::Settings bridge;
     std::uint16_t base = 0;
     bool panelWithoutDisplay = false;  // said before a port is opened for nothing
-    std::optional<uart::Chip> chip;    // the USB adapter's, where --device names one
-    std::string refusal;               // a line the adapter's chip cannot send
     bool openPort = false;
     bool portNeedsPrivilege = false;
 };
@@ -90,19 +88,7 @@ Plan ReadPlan(int argc, char** argv, const Environment& environment) {
     const bool runs = plan.usageError.empty() && !options.help && !options.version;
     plan.panelWithoutDisplay =
         runs && !options.bridge && !IsScripted(options) && !HasPlatform(options.toolkit);
-    // A USB adapter's chip is known from sysfs without opening the device, and opening it acts
-    // on it (every open raises DTR and RTS): a line the chip cannot send is refused first,
-    // wherever the command line alone decides it.
-    const std::optional<std::string> device = options.bridge ? plan.bridge.device : options.device;
-    if (runs && !plan.panelWithoutDisplay && device) {
-        if (const std::optional<uart::Adapter> adapter =
-                uart::IdentifyAdapter(*device, environment.sysfs))
-            plan.chip = uart::ChipOf(*adapter);
-        const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
-        if (plan.chip && (options.bridge || asked.program))
-            plan.refusal = uart::CannotSend(*plan.chip, asked.rate, asked.framing);
-    }
-    plan.openPort = runs && !plan.panelWithoutDisplay && plan.refusal.empty();
+    plan.openPort = runs && !plan.panelWithoutDisplay;
     // The I/O permission for the UART's eight addresses, or as root (under sudo, for the user)
     // the open of a device. The simulator, and a device opened by a user, need none. A
     // set-user-id root start opens a device as the user who ran it, like any user.
@@ -113,7 +99,9 @@ Plan ReadPlan(int argc, char** argv, const Environment& environment) {
 
 // The port the plan asks for, and what opening it had to say.
 struct Port {
-    std::string leaveFailure;  // privilege could not be given up: nothing is to be done
+    std::string leaveFailure;        // privilege could not be given up: nothing is to be done
+    std::optional<uart::Chip> chip;  // the USB adapter's, where the device is one
+    std::string refusal;             // a line the adapter's chip cannot send: not opened
     std::unique_ptr<Backend> backend;
     std::unique_ptr<uart::DeviceSerialDriver> bridgePort;
     std::unique_ptr<bridge::TerminalSide> terminal;
@@ -122,25 +110,39 @@ struct Port {
 };
 
 // The one step that runs with the privilege the process started with: it opens the port for the
-// plan and gives the privilege up for good, before the open where the open needs none.
+// plan and gives the privilege up for good, before the open where the open needs none (and so
+// before the device's adapter is looked up).
 Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE* traceOut) {
     Port port;
     const bool openAsUser = !plan.openPort || !plan.portNeedsPrivilege;
     if (openAsUser)
         port.leaveFailure = environment.leavePrivilege();
+    // A USB adapter's chip is known from sysfs without opening the device, and opening it acts
+    // on it (every open raises DTR and RTS): a line the chip cannot send is refused first,
+    // wherever the command line alone decides it.
+    const Options& options = plan.options;
+    const std::optional<std::string> device = options.bridge ? plan.bridge.device : options.device;
+    if (plan.openPort && port.leaveFailure.empty() && device) {
+        if (const std::optional<uart::Adapter> adapter =
+                uart::IdentifyAdapter(*device, environment.sysfs))
+            port.chip = uart::ChipOf(*adapter);
+        const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
+        if (port.chip && (options.bridge || asked.program))
+            port.refusal = uart::CannotSend(*port.chip, asked.rate, asked.framing);
+    }
+    const bool open = plan.openPort && port.leaveFailure.empty() && port.refusal.empty();
     // The bridge's pseudo-terminal and link come before its port: one that cannot be made
     // leaves the port untouched. They are the user's: under sudo, whose open needs root, they
     // are made once root is given back, after the open and still before the line is set.
-    if (plan.openPort && plan.options.bridge && port.leaveFailure.empty() &&
-        (openAsUser || !SudoUser()))
+    if (open && options.bridge && (openAsUser || !SudoUser()))
         port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
-    if (plan.openPort && port.leaveFailure.empty() && port.terminalError.empty()) {
+    if (open && port.terminalError.empty()) {
         if (plan.options.bridge) {
             port.bridgePort =
                 OpenSerialDevice(plan.bridge.device, port.error, port.notice, &port.failure);
         } else {
-            port.backend = Backend::Open(plan.options, plan.base, port.error, environment.ioperm,
-                                         traceOut, plan.chip);
+            port.backend = Backend::Open(options, plan.base, port.error, environment.ioperm,
+                                         traceOut, port.chip);
         }
     }
     if (!openAsUser)
@@ -179,8 +181,8 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         std::fputs(options.hold ? kHoldWithoutLineMessage : kNoDisplayMessage, err);
         return options.hold ? 2 : 1;
     }
-    if (!plan.refusal.empty()) {
-        std::fprintf(err, "quorlix: %s\n", plan.refusal.c_str());
+    if (!port.refusal.empty()) {
+        std::fprintf(err, "quorlix: %s\n", port.refusal.c_str());
         return 1;
     }
     if (options.bridge) {
@@ -195,7 +197,7 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
             return port.failure == ENOTTY || port.failure == EISDIR ? 2 : 1;
         }
         return bridge::Run(plan.bridge, std::move(port.terminal), std::move(port.bridgePort),
-                           port.notice, out, err, plan.chip);
+                           port.notice, out, err, port.chip);
     }
     if (!port.backend) {
         std::fputs(port.error.c_str(), err);
