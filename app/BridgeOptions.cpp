@@ -1,17 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/BridgeOptions.h"
 
+#include <sys/ioctl.h>
+
+#include <cstdlib>
 #include <string_view>
 
 namespace app {
 namespace {
 
-bool ReadCrFill(const std::string& text, int& fill) {
-    if (text.empty() || text.size() > std::to_string(bridge::kMaximumCrFill).size() ||
+// A whole number from `lowest` to `highest` (or 0, where `zero` allows it).
+bool ReadCount(const std::string& text, int lowest, int highest, bool zero, int& count) {
+    if (text.empty() || text.size() > std::to_string(highest).size() ||
         text.find_first_not_of("0123456789") != text.npos)
         return false;
-    fill = std::stoi(text);
-    return fill <= bridge::kMaximumCrFill;
+    count = std::stoi(text);
+    return (count >= lowest || (zero && count == 0)) && count <= highest;
+}
+
+// Seconds as a plain decimal number from `lowest` to `highest`.
+bool ReadSeconds(const std::string& text, double lowest, double highest, double& seconds) {
+    if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789.") != text.npos ||
+        text.find('.') != text.rfind('.') || text == ".")
+        return false;
+    seconds = std::strtod(text.c_str(), nullptr);
+    return seconds >= lowest && seconds <= highest;
 }
 
 // "a or b": the names a table offers.
@@ -56,7 +69,8 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
                 ", not " + *options.code;
         return false;
     }
-    if (options.crFill && !ReadCrFill(*options.crFill, settings.crFill)) {
+    if (options.crFill &&
+        !ReadCount(*options.crFill, 0, bridge::kMaximumCrFill, true, settings.crFill)) {
         error = "--cr-fill takes a count of fill characters from 0 to " +
                 std::to_string(bridge::kMaximumCrFill) + ", not " + *options.crFill;
         return false;
@@ -70,6 +84,39 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
     }
     if (options.link && options.link->empty()) {
         error = "--link needs a path";
+        return false;
+    }
+    if (options.columns && !ReadCount(*options.columns, bridge::kMinimumColumns,
+                                      bridge::kMaximumColumns, true, settings.columns)) {
+        error = "--columns takes a carriage width from " + std::to_string(bridge::kMinimumColumns) +
+                " to " + std::to_string(bridge::kMaximumColumns) + ", or 0 for none, not " +
+                *options.columns;
+        return false;
+    }
+    if (options.motor) {
+        const bool dtr = *options.motor == "dtr";
+        if (!dtr && *options.motor != "rts") {
+            error = "--motor takes dtr or rts, not " + *options.motor;
+            return false;
+        }
+        if ((dtr && options.dtr) || (!dtr && options.rts)) {
+            error =
+                "--motor " + *options.motor + " and --" + *options.motor + " name the same line";
+            return false;
+        }
+        settings.motor = dtr ? TIOCM_DTR : TIOCM_RTS;
+    } else if (options.motorStart || options.motorIdle) {
+        error = "--motor-start and --motor-idle go with --motor dtr|rts";
+        return false;
+    }
+    if (options.motorStart &&
+        !ReadSeconds(*options.motorStart, 0, bridge::kMaximumMotorStart, settings.motorStart)) {
+        error = "--motor-start takes seconds from 0 to 60, not " + *options.motorStart;
+        return false;
+    }
+    if (options.motorIdle &&
+        !ReadSeconds(*options.motorIdle, 1, bridge::kMaximumMotorIdle, settings.motorIdle)) {
+        error = "--motor-idle takes seconds from 1 to 3600, not " + *options.motorIdle;
         return false;
     }
     settings.link = options.link.value_or("");

@@ -59,6 +59,25 @@ bool HasValue(const std::vector<std::string>& arguments, std::size_t i) {
     return i + 1 < arguments.size() && !arguments[i + 1].starts_with("-");
 }
 
+// Where the bridge's option `argument` keeps its value; null for any other argument.
+std::optional<std::string>* BridgeValue(Options& options, std::string_view argument) {
+    const std::pair<std::string_view, std::optional<std::string>*> values[] = {
+        {"--code", &options.code},
+        {"--link", &options.link},
+        {"--cr-fill", &options.crFill},
+        {"--test", &options.test},
+        {"--columns", &options.columns},
+        {"--motor", &options.motor},
+        {"--motor-start", &options.motorStart},
+        {"--motor-idle", &options.motorIdle},
+    };
+    for (const auto& [name, value] : values) {
+        if (name == argument)
+            return value;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
@@ -112,17 +131,12 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
                 options.bridge = arguments[++i];
         } else if (argument == "--no-usos") {
             options.noUsos = true;
-        } else if (argument == "--code" || argument == "--link" || argument == "--cr-fill" ||
-                   argument == "--test") {
+        } else if (std::optional<std::string>* bridgeValue = BridgeValue(options, argument)) {
             if (!HasValue(arguments, i)) {
                 options.error = argument + " needs a value";
                 break;
             }
-            auto& value = argument == "--code"   ? options.code
-                          : argument == "--link" ? options.link
-                          : argument == "--test" ? options.test
-                                                 : options.crFill;
-            value = arguments[++i];
+            *bridgeValue = arguments[++i];
         } else if (const ToolkitOption* toolkit = FindToolkitOption(argument, valueAttached)) {
             options.toolkit.push_back(argument);
             if (toolkit->takesValue && !valueAttached) {
@@ -154,8 +168,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             "panel";
     }
     if (options.error.empty() && !options.bridge &&
-        (options.code || options.link || options.crFill || options.test || options.noUsos)) {
-        options.error = "--code, --link, --cr-fill, --no-usos and --test go with --bridge";
+        (options.code || options.link || options.crFill || options.test || options.noUsos ||
+         options.columns || options.motor || options.motorStart || options.motorIdle)) {
+        options.error =
+            "--code, --link, --cr-fill, --no-usos, --test, --columns and --motor... go with "
+            "--bridge";
     }
     return options;
 }
@@ -216,6 +233,7 @@ std::string UsageText() {
            "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --bridge [RATE[,FRAMING]] --device PATH [--code ita2|ustty]\n"
            "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
+           "               [--columns N] [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
            "               [--dtr on|off] [--rts on|off]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
@@ -248,6 +266,11 @@ std::string UsageText() {
            "  --cr-fill N       fill characters after a carriage return (2 if not given)\n"
            "  --no-usos         a received space keeps figures (no unshift on space)\n"
            "  --test ryry|fox   send RYRY... or THE QUICK BROWN FOX... lines until stopped\n"
+           "  --columns N       the carriage's width: a line that would pass it ends at its\n"
+           "                    last space within the last 10 columns, else at N (0: off)\n"
+           "  --motor dtr|rts   the modem line that switches the machine's motor: up before\n"
+           "                    sending, down after --motor-idle S quiet seconds (30) and at\n"
+           "                    the end; sending waits --motor-start S seconds (1.0)\n"
            "  --screenshot FILE save a picture of the panel to FILE and close it\n"
            "  --help            show this text\n"
            "  --version         show the version\n"

@@ -14,21 +14,25 @@ struct Options {
     bool trace = false;
     bool help = false;
     bool version = false;
-    std::string screenshot;              // save a picture of the panel there, then close it
-    std::optional<std::string> device;   // reach the UART through this serial device's driver
-    std::optional<std::string> apply;    // scripted mode: RATE[,FRAMING]
-    std::optional<bool> dtr;             // scripted mode
-    std::optional<bool> rts;             // scripted mode, or the bridge's line
-    bool hold = false;                   // keep what is set against the terminal's driver
-    std::optional<std::string> bridge;   // --bridge [RATE[,FRAMING]]: empty for the default line
-    std::optional<std::string> code;     // the bridge's --code ita2|ustty
-    std::optional<std::string> link;     // the bridge's --link PATH
-    std::optional<std::string> crFill;   // the bridge's --cr-fill N
-    std::optional<std::string> test;     // the bridge's --test ryry|fox
-    bool noUsos = false;                 // the bridge's --no-usos
-    std::vector<std::string> arguments;  // what is left, in order: the port digit and the rest
-    std::vector<std::string> toolkit;    // the toolkit's own options, handed on to it
-    std::string error;                   // set when the command line makes no sense
+    std::string screenshot;                 // save a picture of the panel there, then close it
+    std::optional<std::string> device;      // reach the UART through this serial device's driver
+    std::optional<std::string> apply;       // scripted mode: RATE[,FRAMING]
+    std::optional<bool> dtr;                // scripted mode
+    std::optional<bool> rts;                // scripted mode, or the bridge's line
+    bool hold = false;                      // keep what is set against the terminal's driver
+    std::optional<std::string> bridge;      // --bridge [RATE[,FRAMING]]: empty for the default line
+    std::optional<std::string> code;        // the bridge's --code ita2|ustty
+    std::optional<std::string> link;        // the bridge's --link PATH
+    std::optional<std::string> crFill;      // the bridge's --cr-fill N
+    std::optional<std::string> test;        // the bridge's --test ryry|fox
+    std::optional<std::string> columns;     // the bridge's --columns N
+    std::optional<std::string> motor;       // the bridge's --motor dtr|rts
+    std::optional<std::string> motorStart;  // the bridge's --motor-start S
+    std::optional<std::string> motorIdle;   // the bridge's --motor-idle S
+    bool noUsos = false;                    // the bridge's --no-usos
+    std::vector<std::string> arguments;     // what is left, in order: the port digit and the rest
+    std::vector<std::string> toolkit;       // the toolkit's own options, handed on to it
+    std::string error;                      // set when the command line makes no sense
 };
 
 // "on" or "off", as --dtr and --rts take them.

@@ -71,19 +71,92 @@ void Encoder::Put(unsigned char byte, std::vector<Code>& codes) {
     }
     continuations_ = continuation ? 0 : Continuations(byte);  // a stray one is a character
     ++characters_;
+    if (columns_ > 0) {
+        Place(byte, codes);
+    } else {
+        Emit(byte, codes);
+    }
+}
+
+void Encoder::Emit(unsigned char byte, std::vector<Code>& codes) {
+    const std::size_t before = codes.size();
     if (byte == '\0') {
         codes.push_back(kBlank);
-        return;
-    }
-    if (byte >= kAsciiEnd || !Send(UpperCase(byte), codes)) {
+    } else if (byte >= kAsciiEnd || !Send(UpperCase(byte), codes)) {
         ++unprintable_;
         Send(kStandIn, codes);
-        return;
-    }
-    if (byte == '\r' && crFill_ > 0) {
+    } else if (byte == '\r' && crFill_ > 0) {
         codes.insert(codes.end(), static_cast<std::size_t>(crFill_), kFill);
         shift_ = Shift::Letters;
         shiftUnsure_ = false;
+    }
+    sizes_.push_back(codes.size() - before + std::exchange(lineEnd_, 0));
+}
+
+void Encoder::Release(std::vector<Code>& codes) {
+    for (const char c : std::exchange(held_, {}))
+        Emit(static_cast<unsigned char>(c), codes);
+}
+
+void Encoder::EndLine(std::vector<Code>& codes) {
+    const std::size_t before = codes.size();
+    Send('\r', codes);
+    codes.insert(codes.end(), static_cast<std::size_t>(crFill_), kFill);
+    if (crFill_ > 0) {
+        shift_ = Shift::Letters;
+        shiftUnsure_ = false;
+    }
+    Send('\n', codes);
+    lineEnd_ += codes.size() - before;
+    column_ = 0;
+}
+
+void Encoder::Place(unsigned char byte, std::vector<Code>& codes) {
+    const char c = UpperCase(byte);
+    if (c == '\r') {
+        Release(codes);
+        Emit(byte, codes);
+        column_ = 0;
+        return;
+    }
+    // What prints nothing leaves the carriage where it is: the blank, LF, the bell, WRU.
+    if (byte == '\0' || c == '\n' || c == kBel || c == kWhoAreYou) {
+        if (held_.empty())
+            Emit(byte, codes);
+        else
+            held_.push_back(c);
+        return;
+    }
+    if (column_ + 1 > columns_) {
+        if (c == ' ') {
+            // The line is full: this space is its end.
+            Release(codes);
+            EndLine(codes);
+            sizes_.push_back(std::exchange(lineEnd_, 0));
+            return;
+        }
+        if (!held_.empty()) {
+            // The space held back becomes the line end; the word after it starts the next line.
+            std::string word = std::exchange(held_, {}).substr(1);
+            sizes_.push_back(0);  // that space: its codes are the line end's, sent with the word
+            EndLine(codes);
+            for (const char w : word) {
+                Emit(static_cast<unsigned char>(w), codes);
+                if (w != '\n' && w != kBel && w != kWhoAreYou && w != '\0')
+                    ++column_;
+            }
+        } else {
+            EndLine(codes);  // no space where the line could end: it ends at the width
+        }
+    }
+    ++column_;
+    if (c == ' ' && column_ > columns_ - kBreakZone) {
+        Release(codes);  // what came before fits
+        held_.assign(1, ' ');
+    } else if (!held_.empty()) {
+        held_.push_back(static_cast<char>(byte));
+    } else {
+        Emit(byte, codes);
     }
 }
 

@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "bridge/Pump.h"
 #include "os/StopSignals.h"
+#include "uart/CLocale.h"
 #include "uart/DriverPortIo.h"
+#include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
 #include "uart/TracingPortIo.h"
 
@@ -162,6 +167,17 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     if (line::RunScripted(settings.line, used, kBase, out, err) != 0)
         return 1;
 
+    // One code's time on the line, at the rate it really runs: start, data, parity, stop bits.
+    const std::optional<uart::LineState> state = io.ReadLineState(kBase);
+    io.TakeNotice();
+    io.TakeFailure();
+    const uart::Framing framing = settings.line.framing.value_or(uart::Framing{});
+    const double rate =
+        state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;
+    const double bits = 1 + framing.DataBits() +
+                        ((framing.parityBits & uart::kLcrParityEnable) != 0 ? 1 : 0) +
+                        std::strtod(framing.StopCount(), nullptr);
+
     const PseudoTerminal* pty = &terminal->Pty();
     const os::StopSignals signals;
     if (signals.Fd() < 0) {
@@ -177,6 +193,12 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      static_cast<int>(settings.pattern->name.size()),
                      settings.pattern->name.data());
     }
+    if (settings.motor != 0) {
+        std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
+                     settings.motor == TIOCM_DTR ? "DTR" : "RTS",
+                     uart::FormatC("%g", settings.motorStart).c_str(),
+                     uart::FormatC("%g", settings.motorIdle).c_str());
+    }
     std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
     std::fflush(out);
 
@@ -188,6 +210,13 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.crFill = settings.crFill;
     setup.unshiftOnSpace = settings.unshiftOnSpace;
     setup.notices = err;
+    setup.columns = settings.columns;
+    setup.motor = settings.motor;
+    setup.motorStart = settings.motorStart;
+    setup.motorIdle = settings.motorIdle;
+    setup.modemLines = &driver;
+    if (rate > 0)
+        setup.codeSeconds = bits / rate;
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;
     Counts counts;

@@ -19,6 +19,12 @@ namespace bridge {
 inline constexpr char kDefaultLine[] = "45.45,5N1.5";
 inline constexpr int kDefaultCrFill = 2;
 inline constexpr int kMaximumCrFill = 16;
+inline constexpr int kMinimumColumns = 20;
+inline constexpr int kMaximumColumns = 255;
+inline constexpr double kDefaultMotorStart = 1.0;  // seconds for the motor to come up to speed
+inline constexpr double kMaximumMotorStart = 60;
+inline constexpr double kDefaultMotorIdle = 30;  // quiet seconds before the motor goes off
+inline constexpr double kMaximumMotorIdle = 3600;
 
 struct Settings {
     std::string device;
@@ -29,6 +35,11 @@ struct Settings {
     bool unshiftOnSpace = true;
     const TestPattern* pattern = nullptr;
     bool trace = false;
+    int columns = 0;  // the carriage's width; 0: not followed
+    // The modem line (TIOCM_DTR or TIOCM_RTS) that switches the machine's motor; 0: none.
+    int motor = 0;
+    double motorStart = kDefaultMotorStart;
+    double motorIdle = kDefaultMotorIdle;
 };
 
 class Link;

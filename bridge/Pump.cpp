@@ -10,11 +10,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "bridge/Baudot.h"
@@ -139,10 +143,75 @@ std::size_t Queued(int port) {
     return ioctl(port, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<std::size_t>(queued) : 0;
 }
 
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// The machine's motor on a modem line, switched through the interface's relay.
+class Motor {
+  public:
+    explicit Motor(const PumpSetup& setup)
+        : driver_(setup.modemLines),
+          line_(setup.motor),
+          start_(Milliseconds(setup.motorStart)),
+          idle_(Milliseconds(setup.motorIdle)) {}
+
+    bool Up() const { return up_; }
+    // Text waits to go out: the motor is started if it is off. Whether codes may go out now.
+    bool Ready(Clock::time_point now) {
+        if (line_ == 0)
+            return true;
+        if (!up_) {
+            Set(true);
+            readyAt_ = now + start_;
+        }
+        quietSince_ = now;
+        return now >= readyAt_;
+    }
+    // Something went out or came in.
+    void Active(Clock::time_point now) { quietSince_ = now; }
+    // When the loop has to look again for the motor's sake, if ever.
+    std::optional<Clock::time_point> Due(bool waiting, Clock::time_point now) const {
+        if (line_ == 0 || !up_ || (waiting && now >= readyAt_))
+            return std::nullopt;
+        return waiting ? readyAt_ : quietSince_ + idle_;
+    }
+    // Its idle time is over: off, unless the driver still holds codes to send (then it looks
+    // again in a second).
+    void Idle(Clock::time_point now, std::size_t queued) {
+        if (!up_ || now < quietSince_ + idle_)
+            return;
+        if (queued > 0) {
+            quietSince_ = now - idle_ + std::min<Clock::duration>(idle_, std::chrono::seconds(1));
+            return;
+        }
+        Set(false);
+    }
+    void Off() {
+        if (line_ != 0)
+            Set(false);
+    }
+
+  private:
+    void Set(bool up) {
+        if (driver_ != nullptr)
+            up ? driver_->RaiseModemLines(line_) : driver_->DropModemLines(line_);
+        up_ = up;
+    }
+
+    uart::SerialDriver* driver_;
+    int line_;
+    Clock::duration start_, idle_;
+    bool up_ = true;  // the open raised it
+    Clock::time_point readyAt_{}, quietSince_{};
+};
+
 }  // namespace
 
 Ending RunPump(const PumpSetup& setup, Counts& counts) {
-    Encoder encoder(*setup.codeSet, setup.crFill, setup.unshiftOnSpace);
+    Encoder encoder(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns);
     Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
     Pending toPort, toTerminal;
     RecentCharacters recent;
@@ -150,7 +219,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
     // when the port went away) and the ones still here never leave, nor do the characters they
     // belong to.
     const auto finish = [&](Ending ending, std::size_t unsent = 0) {
-        const std::size_t thrownAway = recent.In(unsent + toPort.Size());
+        const std::size_t thrownAway = recent.In(unsent + toPort.Size()) + encoder.Held();
         counts.sent += encoder.Characters() - thrownAway;
         counts.thrownAway += thrownAway;
         counts.received += decoder.Characters();
@@ -159,11 +228,9 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
     };
     std::vector<Code> codes;
     const auto encode = [&](unsigned char byte) {
-        const std::size_t before = codes.size();
-        const std::size_t characters = encoder.Characters();
         encoder.Put(byte, codes);
-        if (encoder.Characters() != characters)
-            recent.Add(codes.size() - before);
+        for (const std::size_t size : encoder.TakeSizes())
+            recent.Add(size);
     };
     const bool pattern = !setup.pattern.empty();
     bool echoSaid = false;
@@ -183,23 +250,50 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         }
         echoSaid = true;
     };
+    Motor motor(setup);
+    if (!pattern)
+        motor.Off();  // the open raised it: nothing to send yet
+    // After SIGTERM or SIGHUP the motor runs until the driver has sent what it holds, for as
+    // long as that takes at the line's rate and a little more.
+    const auto drainThenStop = [&] {
+        const auto limit =
+            Clock::now() +
+            Milliseconds(setup.codeSeconds * static_cast<double>(Queued(setup.port)) + 2);
+        while (Queued(setup.port) > 0 && Clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        motor.Off();
+    };
     std::string text;
     enum { kStop, kPort, kTerminal, kEnds };
     for (;;) {
+        const Clock::time_point now = Clock::now();
+        const bool waiting = !toPort.Empty() || pattern;
+        const bool ready = !waiting || motor.Ready(now);
         pollfd ends[kEnds] = {};
         ends[kStop] = {setup.stop, POLLIN, 0};
         // Each side is read only while what came from it before has gone on: a full side holds
         // the other back instead of piling text up here.
         ends[kPort].fd = setup.port;
         ends[kPort].events = static_cast<short>((toTerminal.Empty() ? POLLIN : 0) |
-                                                (!toPort.Empty() || pattern ? POLLOUT : 0));
+                                                (waiting && ready ? POLLOUT : 0));
         ends[kTerminal].fd = setup.terminal;
         ends[kTerminal].events = static_cast<short>((toPort.Empty() && !pattern ? POLLIN : 0) |
                                                     (toTerminal.Empty() ? 0 : POLLOUT));
-        if (poll(ends, kEnds, -1) < 0) {
+        int timeout = -1;  // idle: asleep until something comes
+        if (const std::optional<Clock::time_point> due = motor.Due(waiting, now)) {
+            timeout = static_cast<int>(std::max<long long>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(*due - now).count()));
+        }
+        const int polled = poll(ends, kEnds, timeout);
+        if (polled < 0) {
             if (errno == EINTR)
                 continue;
             return finish(Ending::PortGone, Queued(setup.port));
+        }
+        if (polled == 0) {
+            if (!waiting)
+                motor.Idle(Clock::now(), Queued(setup.port));
+            continue;
         }
         if (ends[kStop].revents != 0) {
             unsigned char signal = 0;
@@ -208,16 +302,21 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
                 // holds is asked first: that much is what the flush throws away.
                 const std::size_t queued = Queued(setup.port);
                 ioctl(setup.port, TCFLSH, TCOFLUSH);
+                motor.Off();
                 return finish(Ending::Interrupted, queued);
             }
+            drainThenStop();
             return finish(Ending::Terminated);
         }
         if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
             return finish(Ending::PortGone, Queued(setup.port));
         // Reported whatever was asked for, and again on every poll: without this it would spin.
-        if (ends[kTerminal].revents & (POLLERR | POLLHUP | POLLNVAL))
+        if (ends[kTerminal].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            motor.Off();
             return finish(Ending::TerminalGone);
+        }
         if (ends[kPort].revents & POLLIN) {
+            motor.Active(now);
             Code received[kChunk];
             const ssize_t size = ::read(setup.port, received, sizeof received);
             if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
@@ -238,13 +337,13 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
                 encode(typed[i]);
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
-        if (pattern && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
+        if (pattern && ready && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
             codes.clear();
             for (const char c : setup.pattern)
                 encode(static_cast<unsigned char>(c));
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
-        if (toPort.WriteTo(setup.port) != 0)
+        if (!toPort.Empty() && motor.Ready(Clock::now()) && toPort.WriteTo(setup.port) != 0)
             return finish(Ending::PortGone, Queued(setup.port));
         if (toTerminal.WriteTo(setup.terminal) != 0)
             toTerminal.Clear();  // the terminal side cannot fail while this side holds it open

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "bridge/CodeSets.h"
+#include "uart/SerialDriver.h"
 
 namespace bridge {
 
@@ -60,6 +61,12 @@ struct PumpSetup {
     bool unshiftOnSpace = true;
     std::string_view pattern;      // sent over and over instead of the terminal's text; empty: none
     std::FILE* notices = nullptr;  // where what the loop had to do is said; none: not said
+    int columns = 0;               // the carriage's width; 0: not followed
+    int motor = 0;                 // the motor's modem line (a TIOCM_ bit); 0: none
+    double motorStart = 1.0;       // seconds from the motor's start to the first code
+    double motorIdle = 30;         // quiet seconds before the motor goes off
+    uart::SerialDriver* modemLines = nullptr;  // the port's driver, which sets the motor's line
+    double codeSeconds = 0.2;  // one code's time on the line: start, data and stop bits
 };
 
 enum class Ending {
@@ -70,7 +77,11 @@ enum class Ending {
 };
 
 // Moves text from the terminal (or the pattern) to the port as codes and codes from the port to
-// the terminal as text until a signal comes or either side goes away, adding to `counts`. Echo
+// the terminal as text until a signal comes or either side goes away, adding to `counts`. With a
+// motor line, the motor is dropped at the start unless there is text to send, raised before
+// codes go out (which wait `motorStart` seconds for it), kept up while text goes out or comes in,
+// and dropped after `motorIdle` quiet seconds, and at the end: at once after Ctrl+C's flush,
+// once the driver has sent what it holds after SIGTERM or SIGHUP. Echo
 // on the pseudo-terminal would send everything received back to the port (for ever, on a line
 // that loops back): a terminal program that turns it on finds it off again, and that is said
 // once. A

@@ -10,11 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <utility>
 
+#include "FakeSerialDriver.h"
 #include "PortStandIn.h"
 #include "TimeLimit.h"
 #include "bridge/Baudot.h"
@@ -99,6 +101,51 @@ class BaudotBridge : public QObject {
             QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())).toHex(' '),
             QByteArray::fromHex(codes).toHex(' '));
         QCOMPARE(int(encoder.Unprintable()), unprintable);
+    }
+
+    // A line that would pass the carriage's width, as the machine prints it: read back through
+    // the decoder (which shows a figure only where FIGS went before it).
+    void carriageWidth_data() {
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<int>("held");  // at the end: a space at a possible break and its word
+        QTest::newRow("ends at the last space within the last ten columns")
+            << QByteArray("THE QUICK BROWN FOX JUMPS") << QByteArray("THE QUICK BROWN FOX\r\nJUMPS")
+            << 0;
+        QTest::newRow("a long word ends at the width")
+            << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZ")
+            << QByteArray("ABCDEFGHIJKLMNOPQRST\r\nUVWXYZ") << 0;
+        QTest::newRow("a line of spaces")
+            << QByteArray(25, ' ') << QByteArray(20, ' ') + "\r\n" + QByteArray(4, ' ') << 0;
+        QTest::newRow("figures shift again after the line end")
+            << QByteArray("TEL 123456789012345 678") << QByteArray("TEL 123456789012345\r\n678")
+            << 0;
+        QTest::newRow("a typed CR just before the width is the line's end")
+            << QByteArray("ABCDEFGHIJKLMNOPQRST\r\nUV") << QByteArray("ABCDEFGHIJKLMNOPQRST\r\nUV")
+            << 0;
+        QTest::newRow("a word is held only while it could still end a line")
+            << QByteArray("ABCDEFGHIJKLMNOP QR") << QByteArray("ABCDEFGHIJKLMNOP") << 3;
+    }
+    void carriageWidth() {
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, printed);
+        QFETCH(int, held);
+        bridge::Encoder encoder(bridge::kIta2, 2, true, 20);
+        std::vector<bridge::Code> sent;
+        encoder.Put(typed.toStdString(), sent);
+        bridge::Decoder decoder(bridge::kIta2, true);
+        std::string text;
+        for (const bridge::Code code : sent)
+            decoder.Put(code, text);
+        QCOMPARE(QByteArray::fromStdString(text), printed);
+        QCOMPARE(encoder.Held(), std::size_t(held));
+        // Nothing lost: what is held goes out with the next CR, in order.
+        sent.clear();
+        encoder.Put("\r", sent);
+        for (const bridge::Code code : sent)
+            decoder.Put(code, text);
+        QCOMPARE(QByteArray::fromStdString(text), printed + typed.right(held) + "\r");
+        QCOMPARE(encoder.Held(), std::size_t(0));
     }
 
     void receivingRules_data() {
@@ -219,6 +266,52 @@ class BaudotBridge : public QObject {
         std::fclose(notices);
         QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
         close(terminal);
+        close(stopPipe[0]);
+        close(stopPipe[1]);
+    }
+
+    // The motor on RTS: dropped at the start, raised before the first code, which waits for it
+    // to come up to speed, dropped after the idle time, and dropped however the bridge ends.
+    void motorRunsWhileThereIsText_data() {
+        QTest::addColumn<int>("stop");
+        QTest::newRow("Ctrl+C") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+    void motorRunsWhileThereIsText() {
+        QFETCH(int, stop);
+        using Clock = std::chrono::steady_clock;
+        PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
+        int stopPipe[2];
+        QVERIFY(pipe(stopPipe) == 0);
+        FakeSerialDriver lines;
+        bridge::PumpSetup setup;
+        setup.port = port.port;
+        setup.terminal = terminal.teleprinter;
+        setup.stop = stopPipe[0];
+        setup.motor = TIOCM_RTS;
+        setup.motorStart = 0.3;
+        setup.motorIdle = 0.4;
+        setup.modemLines = &lines;
+        bridge::Counts counts;
+        const TimeLimit limit(10);
+        std::thread loop([&] { bridge::RunPump(setup, counts); });
+        const auto typed = Clock::now();
+        QCOMPARE(write(terminal.port, "E", 1), ssize_t(1));
+        QCOMPARE(ReadSome(port.teleprinter, 1), QByteArray("\x01"));
+        const auto sent = Clock::now();
+        QVERIFY(sent - typed >= std::chrono::milliseconds(300));      // the motor's start
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // past its idle time
+        QCOMPARE(write(terminal.port, "E", 1), ssize_t(1));           // up again, and the end comes
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto signal = static_cast<unsigned char>(stop);
+        QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
+        loop.join();
+        const QString up = "TIOCMBIS 0x4", down = "TIOCMBIC 0x4";
+        QCOMPARE(lines.calls, (QStringList{down, up, down, up, down}));
+        const auto idle =
+            lines.callTimes[2] -
+            std::chrono::duration_cast<std::chrono::milliseconds>(sent.time_since_epoch()).count();
+        QVERIFY2(idle >= 350 && idle < 1000, qPrintable(QString::number(idle)));
         close(stopPipe[0]);
         close(stopPipe[1]);
     }

@@ -2,6 +2,7 @@
 #include "FakeSerialDriver.h"
 
 #include <cerrno>
+#include <chrono>
 
 FakeSerialDriver::FakeSerialDriver() {
     termios.c_iflag = IGNBRK | IXON;
@@ -14,14 +15,14 @@ FakeSerialDriver::FakeSerialDriver() {
 }
 
 int FakeSerialDriver::GetTermios(termios2& out) {
-    calls << "TCGETS2";
+    Called("TCGETS2");
     if (gone)
         return EIO;
     out = termios;
     return 0;
 }
 int FakeSerialDriver::SetTermios(const termios2& in) {
-    calls << "TCSETS2";
+    Called("TCSETS2");
     if (gone)
         return EIO;
     if (setTermiosError)
@@ -35,7 +36,7 @@ int FakeSerialDriver::SetTermios(const termios2& in) {
     return 0;
 }
 int FakeSerialDriver::GetSerial(serial_struct& out) {
-    calls << "TIOCGSERIAL";
+    Called("TIOCGSERIAL");
     if (gone)
         return EIO;
     if (noSerial)
@@ -44,7 +45,7 @@ int FakeSerialDriver::GetSerial(serial_struct& out) {
     return 0;
 }
 int FakeSerialDriver::SetSerial(const serial_struct& in) {
-    calls << "TIOCSSERIAL";
+    Called("TIOCSSERIAL");
     if (gone)
         return EIO;
     if (refusesCustom)
@@ -55,25 +56,32 @@ int FakeSerialDriver::SetSerial(const serial_struct& in) {
     return 0;
 }
 int FakeSerialDriver::GetModemLines(int& out) {
-    calls << "TIOCMGET";
+    Called("TIOCMGET");
     if (gone)
         return EIO;
     out = lines;
     return 0;
 }
 int FakeSerialDriver::RaiseModemLines(int bits) {
-    calls << QString::asprintf("TIOCMBIS 0x%X", bits);
+    Called(QString::asprintf("TIOCMBIS 0x%X", bits));
     if (gone)
         return EIO;
     lines |= bits;
     return 0;
 }
 int FakeSerialDriver::DropModemLines(int bits) {
-    calls << QString::asprintf("TIOCMBIC 0x%X", bits);
+    Called(QString::asprintf("TIOCMBIC 0x%X", bits));
     if (gone)
         return EIO;
     if (dropError)
         return dropError;
     lines &= ~bits;
     return 0;
+}
+
+void FakeSerialDriver::Called(const QString& call) {
+    calls << call;
+    callTimes << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+                     .count();
 }

@@ -30,4 +30,8 @@ class FakeSerialDriver final : public uart::SerialDriver {
     int setTermiosError = 0;
     int dropError = 0;
     QStringList calls;
+    QList<qint64> callTimes;  // when each call came, in milliseconds of the steady clock
+
+  private:
+    void Called(const QString& call);
 };
