@@ -46,6 +46,8 @@ class Encoder {
     std::size_t Unprintable() const { return unprintable_; }
     // Characters held back at the carriage's end, not sent yet.
     std::size_t Held() const { return held_.size(); }
+    // Forgets what is held back (thrown away with the rest of what waits).
+    void DropHeld() { held_.clear(); }
     // How many codes each character took, in the order they went out, since the last call.
     std::vector<std::size_t> TakeSizes() { return std::exchange(sizes_, {}); }
 

@@ -140,6 +140,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     int refused = driver.GetTermios(termios);
     if (refused == 0) {
         MakeRaw(termios);
+        termios.c_iflag |= PARMRK;  // a break from the line reads as \377 \0 \0, not as NUL
         refused = driver.SetTermios(termios);
     }
     if (refused != 0) {
@@ -174,9 +175,6 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     const uart::Framing framing = settings.line.framing.value_or(uart::Framing{});
     const double rate =
         state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;
-    const double bits = 1 + framing.DataBits() +
-                        ((framing.parityBits & uart::kLcrParityEnable) != 0 ? 1 : 0) +
-                        std::strtod(framing.StopCount(), nullptr);
 
     const PseudoTerminal* pty = &terminal->Pty();
     const os::StopSignals signals;
@@ -200,6 +198,12 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      uart::FormatC("%g", settings.motorIdle).c_str());
     }
     std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
+    if (chip && (chip->family == uart::Family::Ch341 || chip->family == uart::Family::Cp210x)) {
+        std::fprintf(out,
+                     "note: the %s's driver reports no break from the line: the BREAK key will "
+                     "not stop the bridge\n",
+                     chip->name.c_str());
+    }
     std::fflush(out);
 
     PumpSetup setup;
@@ -215,8 +219,13 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
     setup.modemLines = &driver;
-    if (rate > 0)
-        setup.codeSeconds = bits / rate;
+    setup.breaksMarked = true;
+    setup.progress = isatty(fileno(err)) ? err : nullptr;
+    if (rate > 0) {
+        setup.codeSeconds = CodeSeconds(rate, framing.DataBits(),
+                                        (framing.parityBits & uart::kLcrParityEnable) != 0,
+                                        std::strtod(framing.StopCount(), nullptr));
+    }
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;
     Counts counts;

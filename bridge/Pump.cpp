@@ -210,6 +210,22 @@ class Motor {
 
 }  // namespace
 
+double CodeSeconds(double rate, int dataBits, bool parity, double stopBits) {
+    return (1 + dataBits + (parity ? 1 : 0) + stopBits) / rate;
+}
+
+std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds) {
+    const long whole = std::lround(std::ceil(seconds));
+    char left[32];
+    if (whole >= 60)
+        std::snprintf(left, sizeof left, "%ld min %ld s", whole / 60, whole % 60);
+    else
+        std::snprintf(left, sizeof left, "%ld s", whole);
+    char text[96];
+    std::snprintf(text, sizeof text, "sending: %zu of %zu characters, %s left", sent, total, left);
+    return text;
+}
+
 Ending RunPump(const PumpSetup& setup, Counts& counts) {
     Encoder encoder(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns);
     Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
@@ -218,8 +234,10 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
     // Ends the loop; `unsent` codes (those the driver still holds when they are flushed, or
     // when the port went away) and the ones still here never leave, nor do the characters they
     // belong to.
+    std::size_t thrownBefore = 0;  // by a break from the line, while the bridge went on
     const auto finish = [&](Ending ending, std::size_t unsent = 0) {
-        const std::size_t thrownAway = recent.In(unsent + toPort.Size()) + encoder.Held();
+        const std::size_t thrownAway =
+            thrownBefore + recent.In(unsent + toPort.Size()) + encoder.Held();
         counts.sent += encoder.Characters() - thrownAway;
         counts.thrownAway += thrownAway;
         counts.received += decoder.Characters();
@@ -250,6 +268,40 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         }
         echoSaid = true;
     };
+    // What the port's driver holds is thrown away (Ctrl+C, a break from the line): what it held
+    // is asked first, as that much is what the flush throws away.
+    const auto flushPort = [&] {
+        const std::size_t queued = Queued(setup.port);
+        ioctl(setup.port, TCFLSH, TCOFLUSH);
+        return queued;
+    };
+    // The time left, while more than kShownAfter of text waits; rewritten at most once a second.
+    std::size_t burst = 0;  // characters taken since nothing waited
+    bool shown = false;
+    Clock::time_point shownAt{};
+    const auto showProgress = [&](Clock::time_point now) {
+        if (setup.progress == nullptr || pattern)
+            return;
+        const std::size_t codesLeft = Queued(setup.port) + toPort.Size();
+        const std::size_t left = recent.In(codesLeft) + encoder.Held();
+        const double seconds = setup.codeSeconds * static_cast<double>(codesLeft);
+        if (codesLeft == 0 && !pattern)
+            burst = 0;
+        if (seconds <= kShownAfter) {
+            if (shown)
+                std::fputs("\r\033[K", setup.progress);
+            shown = false;
+        } else if (!shown || now - shownAt >= std::chrono::seconds(1)) {
+            std::fprintf(setup.progress, "\r\033[K%s",
+                         TimeLeftText(burst - std::min(burst, left), burst, seconds).c_str());
+            shown = true;
+            shownAt = now;
+        }
+        std::fflush(setup.progress);
+    };
+    // A received break: \377 \0 \0 where PARMRK marks one; \377 \377 is a \377 received.
+    int marked = 0;        // bytes of a mark seen so far
+    bool inBreak = false;  // marks come until the line is closed again: one break
     Motor motor(setup);
     if (!pattern)
         motor.Off();  // the open raised it: nothing to send yet
@@ -284,6 +336,10 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             timeout = static_cast<int>(std::max<long long>(
                 0, std::chrono::ceil<std::chrono::milliseconds>(*due - now).count()));
         }
+        // While the time left is shown, or text may still wait in the driver: a look a second.
+        if (setup.progress != nullptr && !pattern && (shown || burst > 0) &&
+            (timeout < 0 || timeout > 1000))
+            timeout = 1000;
         const int polled = poll(ends, kEnds, timeout);
         if (polled < 0) {
             if (errno == EINTR)
@@ -293,6 +349,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
         if (polled == 0) {
             if (!waiting)
                 motor.Idle(Clock::now(), Queued(setup.port));
+            showProgress(Clock::now());
             continue;
         }
         if (ends[kStop].revents != 0) {
@@ -300,12 +357,15 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             if (::read(setup.stop, &signal, 1) == 1 && signal == SIGINT) {
                 // Minutes of text may wait in the driver at six characters a second. What it
                 // holds is asked first: that much is what the flush throws away.
-                const std::size_t queued = Queued(setup.port);
-                ioctl(setup.port, TCFLSH, TCOFLUSH);
+                const std::size_t queued = flushPort();
                 motor.Off();
+                if (shown)
+                    std::fputs("\r\033[K", setup.progress);
                 return finish(Ending::Interrupted, queued);
             }
             drainThenStop();
+            if (shown)
+                std::fputs("\r\033[K", setup.progress);
             return finish(Ending::Terminated);
         }
         if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
@@ -322,8 +382,41 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
                 return finish(Ending::PortGone, Queued(setup.port));
             text.clear();
-            for (ssize_t i = 0; i < size; ++i)
-                decoder.Put(received[i], text);
+            bool broke = false;
+            for (ssize_t i = 0; i < size; ++i) {
+                const Code code = received[i];
+                if (setup.breaksMarked && (marked > 0 || code == 0xFF)) {
+                    // \377, then \377 (the byte itself) or \0 and the byte \0 for a break.
+                    ++marked;
+                    if (marked == 2 && code == 0xFF) {
+                        marked = 0;
+                        decoder.Put(code, text);
+                    } else if (marked == 3) {
+                        marked = 0;
+                        broke |= code == 0;
+                        if (code != 0)
+                            decoder.Put(code, text);
+                    }
+                    continue;
+                }
+                inBreak = false;
+                decoder.Put(code, text);
+            }
+            if (broke && !inBreak) {
+                // The operator's BREAK key opened the loop: what waits is thrown away.
+                inBreak = true;
+                const std::size_t thrown = recent.In(flushPort() + toPort.Size()) + encoder.Held();
+                toPort.Clear();
+                encoder.DropHeld();
+                recent = RecentCharacters();
+                thrownBefore += thrown;
+                if (setup.notices != nullptr) {
+                    std::fprintf(setup.notices,
+                                 "quorlix: break from the line: %zu characters thrown away\n",
+                                 thrown);
+                    std::fflush(setup.notices);
+                }
+            }
             keepEchoOff();
             toTerminal.Add(text.data(), text.size());
         }
@@ -333,8 +426,10 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
                 return finish(Ending::TerminalGone);
             codes.clear();
+            const std::size_t before = encoder.Characters();
             for (ssize_t i = 0; i < size; ++i)
                 encode(typed[i]);
+            burst += encoder.Characters() - before;
             toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
         }
         if (pattern && ready && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
@@ -347,6 +442,7 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
             return finish(Ending::PortGone, Queued(setup.port));
         if (toTerminal.WriteTo(setup.terminal) != 0)
             toTerminal.Clear();  // the terminal side cannot fail while this side holds it open
+        showProgress(Clock::now());
     }
 }
 

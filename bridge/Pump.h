@@ -67,7 +67,23 @@ struct PumpSetup {
     double motorIdle = 30;         // quiet seconds before the motor goes off
     uart::SerialDriver* modemLines = nullptr;  // the port's driver, which sets the motor's line
     double codeSeconds = 0.2;  // one code's time on the line: start, data and stop bits
+    // Where the time left is shown while more than kShownAfter of text waits (a terminal's
+    // standard error); none: not shown.
+    std::FILE* progress = nullptr;
+    // The port's input marks a break as \377 \0 \0 (PARMRK): a break from the line throws
+    // away what waits to be sent, as Ctrl+C does, and the bridge goes on.
+    bool breaksMarked = false;
 };
+
+// The time left is shown once more than this much text waits.
+inline constexpr double kShownAfter = 3.0;
+
+// One code's time on a line at `rate` baud: a start bit, the data bits, the parity bit where
+// there is one, and the stop bits.
+double CodeSeconds(double rate, int dataBits, bool parity, double stopBits);
+
+// "sending: 120 of 1375 characters, 3 min 27 s left".
+std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds);
 
 enum class Ending {
     Interrupted,   // SIGINT: what the port had not sent yet was thrown away

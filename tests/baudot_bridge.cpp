@@ -148,6 +148,29 @@ class BaudotBridge : public QObject {
         QCOMPARE(encoder.Held(), std::size_t(0));
     }
 
+    // One code's time on the line, from the rate it really runs and its framing, and what the
+    // time left reads.
+    void timeOnTheLine_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<QString>("framing");
+        QTest::addColumn<double>("milliseconds");
+        QTest::newRow("45.46 Bd 5N1.5: 7.5 bits") << 45.46 << "5N1.5" << 164.98;
+        QTest::newRow("50 Bd 5N2 as a chip is told: 8 bits") << 50.0 << "5N2" << 160.0;
+        QTest::newRow("110 Bd 7E2: 11 bits") << 110.0 << "7E2" << 100.0;
+        QTest::newRow("300 Bd 8N1: 10 bits") << 300.0 << "8N1" << 33.33;
+    }
+    void timeOnTheLine() {
+        QFETCH(double, rate);
+        QFETCH(QString, framing);
+        QFETCH(double, milliseconds);
+        const int data = framing.left(1).toInt();
+        const double seconds =
+            bridge::CodeSeconds(rate, data, framing[1] != 'N', framing.mid(2).toDouble());
+        QCOMPARE(std::round(seconds * 100000) / 100, milliseconds);
+        QCOMPARE(QString::fromStdString(bridge::TimeLeftText(120, 1375, 206.2)),
+                 QStringLiteral("sending: 120 of 1375 characters, 3 min 27 s left"));
+    }
+
     void receivingRules_data() {
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("usos");
@@ -202,6 +225,9 @@ class BaudotBridge : public QObject {
         QTest::newRow("the port going away ends the bridge")
             << QByteArray("E") << QByteArray("01") << QByteArray() << QByteArray() << 0
             << int(bridge::Ending::PortGone) << false;
+        QTest::newRow("a break from the line (marked): nothing printed for it, said once")
+            << QByteArray() << QByteArray() << QByteArray("0D FF0000 FF0000 03") << QByteArray("FA")
+            << SIGTERM << int(bridge::Ending::Terminated) << false;
         QTest::newRow("echo turned on: received text is not sent back")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A") << QByteArray("F4") << SIGTERM
             << int(bridge::Ending::Terminated) << true;
@@ -234,6 +260,7 @@ class BaudotBridge : public QObject {
         setup.terminal = pty->Fd();
         setup.stop = stopPipe[0];
         setup.notices = notices;
+        setup.breaksMarked = true;
         bridge::Counts counts;
         bridge::Ending ended{};
         const TimeLimit limit(10);
@@ -265,6 +292,8 @@ class BaudotBridge : public QObject {
         QCOMPARE(counts.received, std::size_t(printed.size()));
         std::fclose(notices);
         QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
+        QCOMPARE(QByteArray(said).count("break from the line: 0 characters thrown away"),
+                 codesReceived.contains("FF") ? 1 : 0);
         close(terminal);
         close(stopPipe[0]);
         close(stopPipe[1]);
