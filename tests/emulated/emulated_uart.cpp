@@ -314,7 +314,7 @@ class EmulatedUart : public QObject {
 
     void bridgeSendsCodesAndReceivesLetters() {
         const int b = 0x2F8;
-        QVERIFY2(bridgeRuns_[b].size() == 1, "one bridge run at 0x2F8");
+        QVERIFY2(bridgeRuns_[b].size() == 2, "two bridge runs at 0x2F8");
         const Run& run = bridgeRuns_[b].first();
         QCOMPARE(run.size(), 3);  // start-up, the shell's text, the code on the receive side
         // Replay what the 8250 driver wrote: the line it set up, the data with the latch closed.
@@ -349,6 +349,45 @@ class EmulatedUart : public QObject {
         QVERIFY2(said.contains("bridge: 9 characters sent, 1 received, 0 not printable"),
                  qPrintable(said));
         QVERIFY2(said.contains("status: 0"), qPrintable(said));
+    }
+
+    // The motor on RTS and a 20-column carriage: RTS is dropped at the start, raised before the
+    // first code leaves, and dropped again between one and three seconds after the last; the
+    // line ends at its last space within the last ten columns, with CR, the fill and LF.
+    void bridgeRunsTheMotorAndEndsLines() {
+        const int b = 0x2F8;
+        QVERIFY2(bridgeRuns_[b].size() == 2, "two bridge runs at 0x2F8");
+        const Run& run = bridgeRuns_[b][1];
+        QCOMPARE(run.size(), 4);  // start-up, the line, the two seconds after, SIGTERM
+        // Per case: the codes written with the latch closed, and RTS at each modem control write.
+        int lcr = 0;
+        QList<QList<int>> codes(4);
+        QList<QStringList> rts(4);
+        for (int i = 0; i < 4; ++i) {
+            for (const Access& a : run[i]) {
+                if (!a.write)
+                    continue;
+                if (a.port == b + 3)
+                    lcr = a.value;
+                else if (a.port == b && !(lcr & 0x80))
+                    codes[i] << a.value;
+                else if (a.port == b + 4)
+                    rts[i] << ((a.value & 0x02) ? "RTS up" : "RTS down");
+                if (a.port == b && !(lcr & 0x80) && rts[i].isEmpty() && i == 1)
+                    QFAIL("a code left before RTS came up");
+            }
+        }
+        QVERIFY2(!rts[0].isEmpty() && rts[0].last() == "RTS down", qPrintable(rts[0].join(", ")));
+        QCOMPARE(rts[1], QStringList{"RTS up"});
+        QCOMPARE(rts[2], QStringList{"RTS down"});
+        // THE QUICK BROWN FOX, CR LTRS LTRS LF, JUMPS, CR LTRS LTRS.
+        const QList<int> expected{0x10, 0x14, 0x01, 0x04, 0x17, 0x07, 0x06, 0x0E, 0x0F, 0x04, 0x19,
+                                  0x0A, 0x18, 0x13, 0x0C, 0x04, 0x0D, 0x18, 0x1D, 0x08, 0x1F, 0x1F,
+                                  0x02, 0x0B, 0x07, 0x1C, 0x16, 0x05, 0x08, 0x1F, 0x1F};
+        QCOMPARE(codes[1], expected);
+        const QString said = console_.section("== motor", 1).section("\n== ", 0, 0);
+        QVERIFY2(said.contains("the motor on RTS: 0.2 s to start, off after 2 s quiet"),
+                 qPrintable(said));
     }
 
     // A terminal program beside quorlix --hold, over the I/O ports and through the driver: its
