@@ -149,9 +149,12 @@ CPortSetDlg::CPortSetDlg(QWidget* parent)
     // The status line sits below the template's controls, across the panel.
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("IDC_STATUS"));
+    status_->setTextFormat(Qt::PlainText);
     status_->setWordWrap(true);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Its text becomes selectable at the first press on it (see eventFilter): a selectable label
+    // keeps a whole text document behind its text from the moment it is made selectable.
+    status_->installEventFilter(this);
     status_->setFocusPolicy(Qt::NoFocus);
     const QRect area = Units().ToPixels({3, 322, 72, kStatusHeight});
     status_->setGeometry(area);
@@ -399,6 +402,13 @@ bool CPortSetDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == GetDlgItem(res::IDC_RATE_SLIDER)) {
         PreTranslateMessage(watched, event);
         return false;  // the slider handles every event itself
+    }
+    if (watched == status_ && event->type() == QEvent::MouseButtonPress) {
+        // The press goes on to the label, which starts the selection with it.
+        status_->removeEventFilter(this);
+        status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        status_->setFocusPolicy(Qt::NoFocus);
+        return false;
     }
     return TemplateDialog::eventFilter(watched, event);
 }
