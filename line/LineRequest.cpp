@@ -191,12 +191,9 @@ int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
             continue;
         next = std::max(next + uart::kHoldInterval, Clock::now());
         said.Flush();  // the lines before the loop, once the output flows
-        const auto [look, notice] = hold.Check();
+        const auto [look, outcome] = hold.Check();
         if (look == uart::Hold::Look::Kept)
             continue;
-        uart::LineOutcome outcome;
-        outcome.notice = notice;
-        outcome.failed = look != uart::Hold::Look::Reapplied;
         if (look != uart::Hold::Look::LookFailed) {
             said.Line(TimeStamp() + " " +
                       (look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply") +

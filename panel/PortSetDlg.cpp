@@ -353,12 +353,9 @@ void CPortSetDlg::OnHold() {
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    const auto [look, notice] = held_.Check();
+    const auto [look, outcome] = held_.Check();
     if (look == uart::Hold::Look::Kept)
         return;
-    uart::LineOutcome outcome;
-    outcome.notice = notice;
-    outcome.failed = look != uart::Hold::Look::Reapplied;
     if (!outcome.failed) {
         UpdateStatus(outcome);
         return;

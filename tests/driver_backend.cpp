@@ -340,7 +340,7 @@ class DriverBackend : public QObject {
         QCOMPARE(QString::fromStdString(hold.LastReason()),
                  QStringLiteral("the driver set 45.46 Bd 8N2"));
         QCOMPARE(hold.Reapplied(), 0);
-        QCOMPARE(QString::fromStdString(checked.notice),
+        QCOMPARE(QString::fromStdString(checked.outcome.notice),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }
 

@@ -257,7 +257,7 @@ class UartProgramming : public QObject {
         }
         QCOMPARE(last.look, found);
         QCOMPARE(QString::fromStdString(hold.LastReason()), reason);
-        QCOMPARE(QString::fromStdString(hold.Limit() + last.notice), said);
+        QCOMPARE(QString::fromStdString(hold.Limit() + last.outcome.notice), said);
         QVERIFY(!io.TakeFailure() && io.TakeNotice().empty());  // nothing left for the next
         QCOMPARE(Show(io.Accesses()),
                  QString::asprintf("in 0x2FB 0x%02X, in 0x2FC 0x%02X", lcr, mcr) + writes);

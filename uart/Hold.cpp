@@ -63,8 +63,10 @@ Hold::Checked Hold::Check() {
     PortIo& io = ThePortIo();
     const std::optional<LineState> state = io.ReadLineState(base_);
     LineOutcome outcome = TakeOutcome(io);
-    if (!state)
-        return {Look::LookFailed, outcome.notice};
+    if (!state) {
+        outcome.failed = true;
+        return {Look::LookFailed, outcome};
+    }
     // The latch open: the driver is between its writes, and the next look sees where it ended.
     // Open at two looks in a row, it was left open, and a held line is set again, which closes
     // it. The modem control register is not behind the latch: held lines are looked at anyway.
@@ -120,10 +122,10 @@ Hold::Checked Hold::Check() {
     latchSeen_ = false;
     reason_ = "the driver " + Listed(changes);
     if (outcome.failed)
-        return {Look::ReapplyFailed, outcome.notice};
+        return {Look::ReapplyFailed, outcome};
     ++count_;
     reapplied_ = reason_;
-    return {Look::Reapplied, outcome.notice};
+    return {Look::Reapplied, outcome};
 }
 
 std::string Hold::Summary() const {

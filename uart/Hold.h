@@ -39,7 +39,9 @@ class Hold {
     };
     struct Checked {
         Look look = Look::Kept;
-        std::string notice;  // what the backend had to say about the look and the writes
+        // What the backend had to say about the look and the writes; failed where the look or
+        // the writes did.
+        LineOutcome outcome;
     };
     // One look: reads the line state and, where it differs from what is kept (the line control
     // byte other than what was written, break aside; the rate where the backend shows it; DTR
