@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "uart/CLocale.h"
 #include "uart/LineSettings.h"
@@ -41,8 +42,19 @@ constexpr double kFtdiFractions[] = {0, 0.5, 0.25, 0.125, 0.375, 0.625, 0.75, 0.
 // Which code the driver sends for each eighth.
 constexpr unsigned kFtdiFractionCodes[] = {0, 3, 2, 4, 1, 5, 6, 7};
 
+// A modelled chip that sends every word length, as most do; `fiveBitStop` is what its driver
+// tells it for 1.5 stop bits.
+Chip Modelled(Family family, std::string name, const char* driver, RateArithmetic arithmetic,
+              double lowest, double highest, const char* fiveBitStop) {
+    Chip chip{family, std::move(name), driver, arithmetic, lowest, highest};
+    chip.wordLengths = kAllWordLengths;
+    chip.fiveBitStop = fiveBitStop;
+    return chip;
+}
+
 Chip Ftdi(const Adapter& adapter) {
-    Chip chip{Family::Ftdi, "FTDI SIO", "ftdi_sio", RateArithmetic::FtdiSio, 300, 115200};
+    Chip chip =
+        Modelled(Family::Ftdi, "FTDI SIO", "ftdi_sio", RateArithmetic::FtdiSio, 300, 115200, "2");
     for (const FtdiType& type : kFtdiTypes) {
         if (type.release == adapter.release) {
             chip.name = std::string("FTDI ") + type.name;
@@ -57,14 +69,12 @@ Chip Ftdi(const Adapter& adapter) {
         chip.arithmetic = RateArithmetic::FtdiB;
     }
     chip.wordLengths = 0x180;  // the driver sends five bits as "0", and the chip then sends 8
-    chip.fiveBitStop = "2";
     return chip;
 }
 
 Chip Cp210x(const Adapter& adapter) {
-    Chip chip{Family::Cp210x, "CP210x", "cp210x", RateArithmetic::Cp210xTable, 300, 2000000};
-    chip.wordLengths = kAllWordLengths;
-    chip.fiveBitStop = "2";
+    Chip chip = Modelled(Family::Cp210x, "CP210x", "cp210x", RateArithmetic::Cp210xTable, 300,
+                         2000000, "2");
     // The part number is read from the chip itself; the product string usually carries it.
     const std::string& product = adapter.productName;
     const auto at = product.find("CP21");
@@ -91,19 +101,15 @@ Chip Ch341(const Adapter& adapter) {
     const char* name = adapter.product == 0x7523 || adapter.product == 0x7522 ? "CH340"
                        : adapter.product == 0x5523                            ? "CH341"
                                                                               : "CH34x";
-    Chip chip{Family::Ch341, name, "ch341", RateArithmetic::Ch341, 46, 3000000};
-    chip.wordLengths = kAllWordLengths;
-    chip.fiveBitStop = "2";
-    return chip;
+    return Modelled(Family::Ch341, name, "ch341", RateArithmetic::Ch341, 46, 3000000, "2");
 }
 
 // The PL2303's type, from its descriptors as its driver tells them apart. Two release numbers
 // stand for either an older TA/TB or a newer G type, which only a request to the chip tells:
 // its rate is then not known (a TA or TB would run 45.03 Bd for 45).
 Chip Pl2303(const Adapter& adapter) {
-    Chip chip{Family::Pl2303, "PL2303HX", "pl2303", RateArithmetic::Pl2303, 0, 6000000};
-    chip.wordLengths = kAllWordLengths;
-    chip.fiveBitStop = "1.5";
+    Chip chip =
+        Modelled(Family::Pl2303, "PL2303HX", "pl2303", RateArithmetic::Pl2303, 0, 6000000, "1.5");
     const std::uint16_t release = adapter.release;
     if (adapter.deviceClass == 0x02 || adapter.maxPacketSize0 != 0x40) {
         chip.name = "PL2303H";
