@@ -158,7 +158,6 @@ class Motor {
           start_(Milliseconds(setup.motorStart)),
           idle_(Milliseconds(setup.motorIdle)) {}
 
-    bool Up() const { return up_; }
     // Text waits to go out: the motor is started if it is off. Whether codes may go out now.
     bool Ready(Clock::time_point now) {
         if (line_ == 0)
@@ -280,12 +279,13 @@ Ending RunPump(const PumpSetup& setup, Counts& counts) {
     bool shown = false;
     Clock::time_point shownAt{};
     const auto showProgress = [&](Clock::time_point now) {
-        if (setup.progress == nullptr || pattern)
+        // Nothing typed since nothing waited, and nothing shown: nothing to ask the driver.
+        if (setup.progress == nullptr || pattern || (burst == 0 && !shown))
             return;
         const std::size_t codesLeft = Queued(setup.port) + toPort.Size();
         const std::size_t left = recent.In(codesLeft) + encoder.Held();
         const double seconds = setup.codeSeconds * static_cast<double>(codesLeft);
-        if (codesLeft == 0 && !pattern)
+        if (codesLeft == 0)
             burst = 0;
         if (seconds <= kShownAfter) {
             if (shown)

@@ -97,13 +97,12 @@ enum class Ending {
 // motor line, the motor is dropped at the start unless there is text to send, raised before
 // codes go out (which wait `motorStart` seconds for it), kept up while text goes out or comes in,
 // and dropped after `motorIdle` quiet seconds, and at the end: at once after Ctrl+C's flush,
-// once the driver has sent what it holds after SIGTERM or SIGHUP. Echo
-// on the pseudo-terminal would send everything received back to the port (for ever, on a line
-// that loops back): a terminal program that turns it on finds it off again, and that is said
-// once. A
-// character counts as sent once all of its codes have left the driver (or, after SIGTERM, are
-// left to it); terminal programs that open and close the pseudo-terminal end nothing, since
-// PseudoTerminal keeps its other side open.
+// once the driver has sent what it holds after SIGTERM or SIGHUP. Echo on the pseudo-terminal
+// would send everything received back to the port (for ever, on a line that loops back): a
+// terminal program that turns it on finds it off again, and that is said once. A character
+// counts as sent once all of its codes have left the driver (or, after SIGTERM, are left to it);
+// terminal programs that open and close the pseudo-terminal end nothing, since PseudoTerminal
+// keeps its other side open.
 Ending RunPump(const PumpSetup& setup, Counts& counts);
 
 }  // namespace bridge
