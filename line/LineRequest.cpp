@@ -24,11 +24,14 @@ namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
 
-// What a register reads at an address with nothing behind it.
-constexpr std::uint8_t kEmptyBus = 0xFF;
-
-std::uint16_t LineControlPort(std::int32_t base) {
-    return static_cast<std::uint16_t>(base + uart::kLineControl);
+// The line control register, read; 0xFF, which no framing byte is, is an address with no UART
+// behind it, and the backend says so as a failure.
+std::uint8_t ReadLineControl(uart::PortIo& io, std::int32_t base) {
+    constexpr std::uint8_t kEmptyBus = 0xFF;
+    const std::uint8_t lineControl = io.In(static_cast<std::uint16_t>(base + uart::kLineControl));
+    if (lineControl == kEmptyBus)
+        io.SayNoUart(base, "line control", lineControl);
+    return lineControl;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -91,7 +94,6 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
     return true;
 }
 
-// What the backend had to say about the step just taken.
 // The notice, after the step's own lines: on standard error when the step failed.
 std::string NoticeLine(const uart::LineOutcome& outcome) {
     return (outcome.failed ? "quorlix: " : "note: ") + outcome.notice;
@@ -109,9 +111,7 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
     uart::LineOutcome outcome;
     if (!framing) {
         // A rate alone keeps the line's framing.
-        const std::uint8_t lineControl = io.In(LineControlPort(base));
-        if (lineControl == kEmptyBus)
-            io.SayNoUart(base, "line control", lineControl);
+        const std::uint8_t lineControl = ReadLineControl(io, base);
         outcome = uart::TakeOutcome(io);
         if (outcome.failed) {
             std::fprintf(err, "quorlix: %s: nothing was set\n", outcome.notice.c_str());
@@ -121,9 +121,7 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
     }
     uart::LineSettings.SetFraming(*framing);
     outcome.Add(uart::ApplyLine(base, request.rate.value_or(0.0)));
-    // Read back once: an address with no UART behind it reads 0xFF, which no framing byte is.
-    if (const std::uint8_t lineControl = io.In(LineControlPort(base)); lineControl == kEmptyBus)
-        io.SayNoUart(base, "line control", lineControl);
+    ReadLineControl(io, base);  // read back once: is there a UART at all?
     outcome.Add(uart::TakeOutcome(io));
     hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.substitute);
     if (!outcome.failed) {
