@@ -236,7 +236,7 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
 std::string DriverPortIo::HoldKey(std::int32_t) {
     serial_struct serial{};
     if (!gone_ && driver_->GetSerial(serial) == 0 && serial.port != 0)
-        return FormatC("0x%X", serial.port);
+        return PortIo::HoldKey(static_cast<std::int32_t>(serial.port));
     const dev_t device = driver_->Device();
     return device == 0 ? "" : FormatC("%u:%u", major(device), minor(device));
 }

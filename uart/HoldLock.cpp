@@ -42,8 +42,9 @@ std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::str
         return nullptr;
     }
     const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) == 0 && pwrite(fd, pid.data(), pid.size(), 0) < 0) {
-        // a read-only lock file keeps an older holder's number; the lock itself is what counts
+    // A read-only lock file keeps an older holder's number: the lock itself is what counts.
+    if (ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t written = pwrite(fd, pid.data(), pid.size(), 0);
     }
     return std::unique_ptr<HoldLock>(new HoldLock(fd));
 }

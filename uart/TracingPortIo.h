@@ -10,6 +10,7 @@
 
 #include "uart/PortIo.h"
 #include "uart/RecordingPortIo.h"
+#include "uart/Registers.h"
 
 namespace uart {
 
@@ -17,7 +18,7 @@ class TracingPortIo final : public PortIo {
   public:
     // Traces the UART at `base`.
     TracingPortIo(PortIo& inner, std::FILE* out, std::int32_t base)
-        : inner_(inner), out_(out), lineControl_(static_cast<std::uint16_t>(base + 3)) {}
+        : inner_(inner), out_(out), lineControl_(static_cast<std::uint16_t>(base + kLineControl)) {}
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
