@@ -155,9 +155,7 @@ class BaudotBridge : public QObject {
         QTest::addColumn<QString>("framing");
         QTest::addColumn<double>("milliseconds");
         QTest::newRow("45.46 Bd 5N1.5: 7.5 bits") << 45.46 << "5N1.5" << 164.98;
-        QTest::newRow("50 Bd 5N2 as a chip is told: 8 bits") << 50.0 << "5N2" << 160.0;
         QTest::newRow("110 Bd 7E2: 11 bits") << 110.0 << "7E2" << 100.0;
-        QTest::newRow("300 Bd 8N1: 10 bits") << 300.0 << "8N1" << 33.33;
     }
     void timeOnTheLine() {
         QFETCH(double, rate);

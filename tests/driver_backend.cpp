@@ -62,8 +62,6 @@ class DriverBackend : public QObject {
         QTest::newRow("FT232B: no five-bit words")
             << "ftdi_sio 0400 6001" << "300,5N1.5" << "FTDI FT232B" << "300.00"
             << "the FTDI FT232B cannot send 5-bit words (7 or 8 data bits only)." + instead << told2;
-        QTest::newRow("FT232R: 1200 7E1 as asked")
-            << "ftdi_sio 0600 6001" << "1200,7E1" << "FTDI FT232R" << "1200.00" << "" << "";
         QTest::newRow("FT232A: a quarter step where a B has three eighths")
             << "ftdi_sio 0200 6001" << "14400,8N2" << "FTDI FT232A" << "14405.76" << "" << "";
         QTest::newRow("a B type that reports itself as an A")

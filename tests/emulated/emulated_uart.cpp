@@ -385,7 +385,7 @@ class EmulatedUart : public QObject {
                                   0x0A, 0x18, 0x13, 0x0C, 0x04, 0x0D, 0x18, 0x1D, 0x08, 0x1F, 0x1F,
                                   0x02, 0x0B, 0x07, 0x1C, 0x16, 0x05, 0x08, 0x1F, 0x1F};
         QCOMPARE(codes[1], expected);
-        const QString said = console_.section("== motor", 1).section("\n== ", 0, 0);
+        const QString said = Said("motor");
         QVERIFY2(said.contains("the motor on RTS: 0.2 s to start, off after 2 s quiet"),
                  qPrintable(said));
     }
@@ -498,9 +498,7 @@ class EmulatedUart : public QObject {
         QFETCH(QString, framing);
         QFETCH(bool, dtr);
         QCOMPARE(ftdiCases_.size(), 5);
-        const QString said = console_.section("== ftdi", 1)
-                                 .section("\n== ", 0, 0)
-                                 .section("\n-- ", index + 1, index + 1);
+        const QString said = Said("ftdi").section("\n-- ", index, index);
         QStringList outLines, errLines;
         QString exit;
         for (const QString& line : said.split('\n').mid(1)) {
