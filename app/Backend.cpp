@@ -6,18 +6,18 @@
 #include <cerrno>
 
 #include "app/Privileges.h"
-#include "uart/DriverPortIo.h"
-#include "uart/SerialDriver.h"
+#include "serial/DriverPortIo.h"
+#include "serial/SerialDriver.h"
 #include "uart/SimulatedUart.h"
 #include "uart/TracingPortIo.h"
 
 namespace app {
-std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
-                                                           std::string& error, std::string& notice,
-                                                           int* failure) {
+std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
+                                                             std::string& error,
+                                                             std::string& notice, int* failure) {
     const std::optional<InvokingUser> user = SudoUser();
     if (!user)
-        return uart::DeviceSerialDriver::Open(path, error, &notice, failure);
+        return serial::DeviceSerialDriver::Open(path, error, &notice, failure);
     const int checked = CheckInvokingUserMayOpen(path, *user, error);
     if (checked < 0) {
         if (failure != nullptr)
@@ -26,7 +26,7 @@ std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& pa
     }
     // The very file the check found, not whatever the path names by now.
     const std::string found = DescriptorPath(checked);
-    auto driver = uart::DeviceSerialDriver::Open(path, error, &notice, failure, found.c_str());
+    auto driver = serial::DeviceSerialDriver::Open(path, error, &notice, failure, found.c_str());
     close(checked);
     return driver;
 }
@@ -35,7 +35,7 @@ Backend::~Backend() = default;
 
 std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t base,
                                        std::string& error, uart::IopermFunction ioperm,
-                                       std::FILE* traceOut, const std::optional<uart::Chip>& chip) {
+                                       std::FILE* traceOut, const std::optional<usb::Chip>& chip) {
     std::unique_ptr<Backend> backend(new Backend());
     if (options.simulate) {
         auto simulated = std::make_unique<uart::SimulatedUart>(base);
@@ -46,8 +46,8 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
         auto driver = OpenSerialDevice(*options.device, error, notice);
         if (!driver)
             return nullptr;
-        backend->device_ = std::make_unique<uart::DriverPortIo>(base, *options.device,
-                                                                std::move(driver), notice, chip);
+        backend->device_ = std::make_unique<serial::DriverPortIo>(base, *options.device,
+                                                                  std::move(driver), notice, chip);
     } else {
         backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
         if (!backend->device_)

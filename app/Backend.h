@@ -9,15 +9,15 @@
 #include <string>
 
 #include "app/Options.h"
-#include "uart/ChipModel.h"
 #include "uart/DirectPortIo.h"
 #include "uart/PortIo.h"
+#include "usb/ChipModel.h"
 
 namespace uart {
 class SimulatedUart;
 }
 
-namespace uart {
+namespace serial {
 class DeviceSerialDriver;
 }
 
@@ -26,9 +26,10 @@ namespace app {
 // The serial device at `path`. Under sudo only a device that the invoking user may open by its
 // own permissions is opened; root's part is then only to pass an exclusive lock (TIOCEXCL).
 // Null with `error` set and `failure` the errno value behind it.
-std::unique_ptr<uart::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
-                                                           std::string& error, std::string& notice,
-                                                           int* failure = nullptr);
+std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
+                                                             std::string& error,
+                                                             std::string& notice,
+                                                             int* failure = nullptr);
 
 class Backend {
   public:
@@ -39,7 +40,7 @@ class Backend {
     static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
                                          std::string& error, uart::IopermFunction ioperm = nullptr,
                                          std::FILE* traceOut = stderr,
-                                         const std::optional<uart::Chip>& chip = std::nullopt);
+                                         const std::optional<usb::Chip>& chip = std::nullopt);
     ~Backend();
 
     uart::PortIo& Io() { return trace_ ? *trace_ : *device_; }

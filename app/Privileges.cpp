@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "uart/SerialDriver.h"
+#include "serial/SerialDriver.h"
 
 namespace app {
 namespace {
@@ -240,7 +240,7 @@ int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user,
         return -1;
     }
     if (fd < 0) {
-        error = uart::DeviceOpenMessage(path, why);
+        error = serial::DeviceOpenMessage(path, why);
         return -1;
     }
     if (!allowed) {

@@ -15,11 +15,12 @@
 #include "bridge/BridgeMode.h"
 #include "line/LineRequest.h"
 #include "res/Version.h"
-#include "uart/ChipModel.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
+#include "usb/ChipModel.h"
 
 namespace app {
+
 namespace {
 
 constexpr char kNoDisplayMessage[] =
@@ -99,11 +100,11 @@ Plan ReadPlan(int argc, char** argv, const Environment& environment) {
 
 // The port the plan asks for, and what opening it had to say.
 struct Port {
-    std::string leaveFailure;        // privilege could not be given up: nothing is to be done
-    std::optional<uart::Chip> chip;  // the USB adapter's, where the device is one
-    std::string refusal;             // a line the adapter's chip cannot send: not opened
+    std::string leaveFailure;       // privilege could not be given up: nothing is to be done
+    std::optional<usb::Chip> chip;  // the USB adapter's, where the device is one
+    std::string refusal;            // a line the adapter's chip cannot send: not opened
     std::unique_ptr<Backend> backend;
-    std::unique_ptr<uart::DeviceSerialDriver> bridgePort;
+    std::unique_ptr<serial::DeviceSerialDriver> bridgePort;
     std::unique_ptr<bridge::TerminalSide> terminal;
     std::string error, notice, terminalError;
     int failure = 0;  // the errno value behind `error`
@@ -123,12 +124,12 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
     const Options& options = plan.options;
     const std::optional<std::string> device = options.bridge ? plan.bridge.device : options.device;
     if (plan.openPort && port.leaveFailure.empty() && device) {
-        if (const std::optional<uart::Adapter> adapter =
-                uart::IdentifyAdapter(*device, environment.sysfs))
-            port.chip = uart::ChipOf(*adapter);
+        if (const std::optional<usb::Adapter> adapter =
+                usb::IdentifyAdapter(*device, environment.sysfs))
+            port.chip = usb::ChipOf(*adapter);
         const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
         if (port.chip && (options.bridge || asked.program))
-            port.refusal = uart::CannotSend(*port.chip, asked.rate, asked.framing);
+            port.refusal = usb::CannotSend(*port.chip, asked.rate, asked.framing);
     }
     const bool open = plan.openPort && port.leaveFailure.empty() && port.refusal.empty();
     // The bridge's pseudo-terminal and link come before its port: one that cannot be made

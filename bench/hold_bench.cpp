@@ -22,8 +22,8 @@
 #include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "app/Startup.h"
-#include "uart/DriverPortIo.h"
-#include "uart/Hold.h"
+#include "line/Hold.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 #include "uart/Registers.h"
@@ -38,10 +38,10 @@ struct Cost {
 };
 
 // The line every count holds: 45.45 Bd, 5N1.5, DTR up, at 0x2F8.
-uart::Hold HeldLine() {
+line::Hold HeldLine() {
     uart::LineSettings = uart::LineSettingsData{};
     uart::LineSettings.portBase = 0x2F8;
-    uart::Hold hold(0x2F8);
+    line::Hold hold(0x2F8);
     hold.KeepLine(45.45, uart::LineSettings.ToFraming(), std::nullopt);
     hold.KeepModemLine(uart::kMcrDtr, true);
     return hold;
@@ -50,7 +50,7 @@ uart::Hold HeldLine() {
 Cost CountAccesses() {
     uart::RecordingPortIo io;
     const uart::ScopedPortIo installed(io);
-    uart::Hold hold = HeldLine();
+    line::Hold hold = HeldLine();
     io.SetReadValue(0x2FB, 0x04);
     io.SetReadValue(0x2FC, 0x09);
     hold.Check();
@@ -66,7 +66,7 @@ Cost CountAccesses() {
 Cost CountDriverCalls() {
     FakeDriverPort port;
     FakeSerialDriver* driver = port.driver;
-    uart::Hold hold = HeldLine();
+    line::Hold hold = HeldLine();
     uart::ProgramUart(0x2F8, 45.45);
     uart::SetModemLine(uart::kMcrDtr, true);
     driver->calls.clear();
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
     const Cost calls = CountDriverCalls();
 
     std::printf("--hold, looking every %lld ms\n\n",
-                static_cast<long long>(uart::kHoldInterval.count()));
+                static_cast<long long>(line::kHoldInterval.count()));
     std::printf("%-50s %8s %8s\n", "per look", "measured", "at most");
     std::printf("%-50s %8d %8d\n", "port reads, line as set", accesses.look, 3);
     std::printf("%-50s %8d %8d\n", "driver calls, line as set", calls.look, 3);

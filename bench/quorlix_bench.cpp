@@ -51,7 +51,7 @@
 #include "panel/PortSetDlg.h"
 #include "res/DialogTemplate.h"
 #include "res/ResourceIds.h"
-#include "uart/DriverPortIo.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
 #include "uart/RecordingPortIo.h"

@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "bridge/Pump.h"
+#include "os/CLocale.h"
 #include "os/StopSignals.h"
-#include "uart/CLocale.h"
-#include "uart/DriverPortIo.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
 #include "uart/TracingPortIo.h"
@@ -130,12 +130,12 @@ std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::
 }
 
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<uart::DeviceSerialDriver> port, const std::string& openNotice,
-        std::FILE* out, std::FILE* err, const std::optional<uart::Chip>& chip) {
+        std::unique_ptr<serial::DeviceSerialDriver> port, const std::string& openNotice,
+        std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip) {
     const char* device = settings.device.c_str();
     std::string error;
     const int fd = port->Descriptor();
-    uart::SerialDriver& driver = *port;  // the backend below owns it from here on
+    serial::SerialDriver& driver = *port;  // the backend below owns it from here on
     termios2 termios{};
     int refused = driver.GetTermios(termios);
     if (refused == 0) {
@@ -149,7 +149,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
 
     // Rate, framing and modem lines exactly as the scripted mode sets them.
-    uart::DriverPortIo io(kBase, settings.device, std::move(port), openNotice, chip);
+    serial::DriverPortIo io(kBase, settings.device, std::move(port), openNotice, chip);
     std::unique_ptr<uart::TracingPortIo> trace;
     if (settings.trace)
         trace = std::make_unique<uart::TracingPortIo>(io, err, kBase);
@@ -157,8 +157,8 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     const uart::ScopedPortIo installed(used);
     // One bridge or hold of a line at a time: two would set it against each other.
     std::string refusal, notice;
-    const std::unique_ptr<uart::HoldLock> lock =
-        uart::HoldLock::Take(used, kBase, refusal, notice, settings.line.lockFolder);
+    const std::unique_ptr<line::HoldLock> lock =
+        line::HoldLock::Take(used, kBase, refusal, notice, settings.line.lockFolder);
     if (!lock) {
         std::fprintf(err, "quorlix: %s: the bridge does not start\n", refusal.c_str());
         return 1;
@@ -194,11 +194,11 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     if (settings.motor != 0) {
         std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
                      settings.motor == TIOCM_DTR ? "DTR" : "RTS",
-                     uart::FormatC("%g", settings.motorStart).c_str(),
-                     uart::FormatC("%g", settings.motorIdle).c_str());
+                     os::FormatC("%g", settings.motorStart).c_str(),
+                     os::FormatC("%g", settings.motorIdle).c_str());
     }
     std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
-    if (chip && (chip->family == uart::Family::Ch341 || chip->family == uart::Family::Cp210x)) {
+    if (chip && (chip->family == usb::Family::Ch341 || chip->family == usb::Family::Cp210x)) {
         std::fprintf(out,
                      "note: the %s's driver reports no break from the line: the BREAK key will "
                      "not stop the bridge\n",

@@ -10,8 +10,8 @@
 
 #include "bridge/Baudot.h"
 #include "line/LineRequest.h"
-#include "uart/ChipModel.h"
-#include "uart/SerialDriver.h"
+#include "serial/SerialDriver.h"
+#include "usb/ChipModel.h"
 
 namespace bridge {
 
@@ -67,7 +67,7 @@ class TerminalSide {
 // ends it. Returns the exit status: 0 after a signal, 1 when something failed or the port went
 // away. `chip` is the port's USB adapter chip, where it is one.
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<uart::DeviceSerialDriver> port, const std::string& openNotice,
-        std::FILE* out, std::FILE* err, const std::optional<uart::Chip>& chip = std::nullopt);
+        std::unique_ptr<serial::DeviceSerialDriver> port, const std::string& openNotice,
+        std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip = std::nullopt);
 
 }  // namespace bridge

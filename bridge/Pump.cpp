@@ -200,7 +200,7 @@ class Motor {
         up_ = up;
     }
 
-    uart::SerialDriver* driver_;
+    serial::SerialDriver* driver_;
     int line_;
     Clock::duration start_, idle_;
     bool up_ = true;  // the open raised it

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "bridge/CodeSets.h"
-#include "uart/SerialDriver.h"
+#include "serial/SerialDriver.h"
 
 namespace bridge {
 
@@ -65,7 +65,7 @@ struct PumpSetup {
     int motor = 0;                 // the motor's modem line (a TIOCM_ bit); 0: none
     double motorStart = 1.0;       // seconds from the motor's start to the first code
     double motorIdle = 30;         // quiet seconds before the motor goes off
-    uart::SerialDriver* modemLines = nullptr;  // the port's driver, which sets the motor's line
+    serial::SerialDriver* modemLines = nullptr;  // the port's driver, which sets the motor's line
     double codeSeconds = 0.2;  // one code's time on the line: start, data and stop bits
     // Where the time left is shown while more than kShownAfter of text waits (a terminal's
     // standard error); none: not shown.

@@ -12,10 +12,10 @@
 #include <ctime>
 #include <string_view>
 
+#include "line/Hold.h"
+#include "os/CLocale.h"
 #include "os/StatusOutput.h"
 #include "os/StopSignals.h"
-#include "uart/CLocale.h"
-#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -85,7 +85,7 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
         return false;
     }
     if (rate <= uart::kMinimumRate || rate > kMaximumRate) {
-        error = uart::FormatC(
+        error = os::FormatC(
             "rate %s is outside %g to %g baud (at %g baud or less the divisor "
             "is left alone)",
             copy.c_str(), uart::kMinimumRate, kMaximumRate, uart::kMinimumRate);
@@ -105,7 +105,7 @@ void SayNotice(const uart::LineOutcome& outcome, std::FILE* out, std::FILE* err)
 }
 
 // The framing and the rate, in one ProgramUart call, kept in `hold`. Returns whether it failed.
-bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, uart::Hold& hold,
+bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, line::Hold& hold,
              std::FILE* out, std::FILE* err) {
     std::optional<uart::Framing> framing = request.framing;
     uart::LineOutcome outcome;
@@ -135,7 +135,7 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, u
 }
 
 // One modem line, kept in `hold`. Returns whether it failed.
-bool SetLine(const char* name, std::uint8_t mask, bool on, uart::Hold& hold, std::FILE* out,
+bool SetLine(const char* name, std::uint8_t mask, bool on, line::Hold& hold, std::FILE* out,
              std::FILE* err) {
     const uart::LineOutcome outcome = uart::ApplyModemLine(mask, on);
     hold.KeepModemLine(mask, on);
@@ -153,13 +153,13 @@ std::string TimeStamp() {
     localtime_r(&now.tv_sec, &local);
     char text[16];
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return uart::FormatC("%s.%03ld", text, now.tv_nsec / 1000000);
+    return os::FormatC("%s.%03ld", text, now.tv_nsec / 1000000);
 }
 
 // Looks at the port every kHoldInterval, asleep in poll() in between, and re-applies what
 // `hold` keeps whenever something else changed it, until a stop signal (status 0) or until
 // the port can no longer be looked at or set (1).
-int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
+int KeepHeld(line::Hold& hold, std::FILE* out, std::FILE* err) {
     const os::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
@@ -167,14 +167,14 @@ int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
     }
     using Clock = std::chrono::steady_clock;
     std::fprintf(out, "hold: looking every %lld ms; %s ends it\n",
-                 static_cast<long long>(uart::kHoldInterval.count()), signals.Names().c_str());
+                 static_cast<long long>(line::kHoldInterval.count()), signals.Names().c_str());
     if (const std::string limit = hold.Limit(); !limit.empty())
         std::fprintf(out, "note: %s\n", limit.c_str());
     // A reader that does not keep up (a stopped terminal, a full pipe) must not hold up the
     // looks: what it cannot take now is dropped, and counted.
     os::StatusOutput said(out), complained(err);
     int status = 0;
-    for (Clock::time_point next = Clock::now() + uart::kHoldInterval;;) {
+    for (Clock::time_point next = Clock::now() + line::kHoldInterval;;) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
         pollfd stop{signals.Fd(), POLLIN, 0};
         const int ready = poll(&stop, 1, static_cast<int>(std::max<decltype(wait)>(wait, 0)));
@@ -187,14 +187,14 @@ int KeepHeld(uart::Hold& hold, std::FILE* out, std::FILE* err) {
         }
         if (Clock::now() < next)
             continue;
-        next = std::max(next + uart::kHoldInterval, Clock::now());
+        next = std::max(next + line::kHoldInterval, Clock::now());
         said.Flush();  // the lines before the loop, once the output flows
         const auto [look, outcome] = hold.Check();
-        if (look == uart::Hold::Look::Kept)
+        if (look == line::Hold::Look::Kept)
             continue;
-        if (look != uart::Hold::Look::LookFailed) {
+        if (look != line::Hold::Look::LookFailed) {
             said.Line(TimeStamp() + " " +
-                      (look == uart::Hold::Look::Reapplied ? "re-applied" : "could not re-apply") +
+                      (look == line::Hold::Look::Reapplied ? "re-applied" : "could not re-apply") +
                       ": " + hold.LastReason());
         }
         if (!outcome.notice.empty())
@@ -252,10 +252,10 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
     // A hold of a UART that another process holds would set the line against it for ever.
-    std::unique_ptr<uart::HoldLock> lock;
+    std::unique_ptr<line::HoldLock> lock;
     if (request.hold) {
         std::string refusal, notice;
-        lock = uart::HoldLock::Take(io, base, refusal, notice, request.lockFolder);
+        lock = line::HoldLock::Take(io, base, refusal, notice, request.lockFolder);
         if (!lock) {
             std::fprintf(err, "quorlix: %s: the hold does not start\n", refusal.c_str());
             return 1;
@@ -263,7 +263,7 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
         if (!notice.empty())
             std::fprintf(out, "note: %s\n", notice.c_str());
     }
-    uart::Hold hold(base);
+    line::Hold hold(base);
     bool failed = false;
     if (request.program)
         failed |= Program(request, io, base, hold, out, err);

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "line/HoldLock.h"
 #include "uart/Framing.h"
-#include "uart/HoldLock.h"
 #include "uart/PortIo.h"
 
 namespace line {
@@ -23,8 +23,8 @@ struct ApplyRequest {
     // The caller goes on using the port (the bridge): what the kernel does at the last close is
     // not yet to be said.
     bool portStaysOpen = false;
-    // Where a hold's lock is kept (see uart::HoldLock).
-    std::string lockFolder = uart::kLockFolder;
+    // Where a hold's lock is kept (see line::HoldLock).
+    std::string lockFolder = line::kLockFolder;
 };
 
 // Reads "RATE", "RATE,FRAMING", ",FRAMING" or "FRAMING": the rate a plain decimal number, the

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 
 namespace os {
 
@@ -34,7 +34,7 @@ void StatusOutput::Flush() {
 void StatusOutput::Line(const std::string& line) {
     std::string text;
     if (dropped_ > 0)
-        text = uart::FormatC("(%zu lines dropped while the output was blocked)\n", dropped_);
+        text = os::FormatC("(%zu lines dropped while the output was blocked)\n", dropped_);
     text += line + "\n";
     if (fd_ < 0) {  // a stream in memory: it always has room
         std::fputs(text.c_str(), stream_);

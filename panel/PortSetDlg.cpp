@@ -20,11 +20,11 @@
 
 #include "about/AboutDlg.h"
 #include "dialog/TrackbarSlider.h"
+#include "os/CLocale.h"
 #include "panel/RateText.h"
 #include "res/AppIcon.h"
 #include "res/ResourceIds.h"
 #include "res/Strings.h"
-#include "uart/CLocale.h"
 #include "uart/PortIo.h"
 #include "uart/PortSelection.h"
 #include "uart/Registers.h"
@@ -140,8 +140,8 @@ QString RateStatus(const uart::RateReport& report,
         return QString::fromStdString(uart::DescribeRate(report, substitute));
     if (report.divisor == 0)
         return QStringLiteral("0 \u2192 no defined rate");
-    return QString::fromStdString(uart::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
-                                                report.produced, report.errorPercent));
+    return QString::fromStdString(os::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
+                                              report.produced, report.errorPercent));
 }
 
 CPortSetDlg::CPortSetDlg(QWidget* parent)
@@ -165,7 +165,7 @@ CPortSetDlg::CPortSetDlg(QWidget* parent)
     hold_->setAccessibleName(tr("Hold the settings"));
     hold_->setToolTip(tr("Set the port again whenever the terminal program's driver changes it"));
     holdTimer_ = new QTimer(this);
-    holdTimer_->setInterval(uart::kHoldInterval);
+    holdTimer_->setInterval(line::kHoldInterval);
     for (const auto& entry : kAccessibleNames) {
         GetDlgItem(entry.id)->setAccessibleName(tr(entry.name));
     }
@@ -222,7 +222,7 @@ bool CPortSetDlg::OnInitDialog() {
     // The window icon carries both sizes; Qt picks the big and the small one from it.
     setWindowIcon(icon_);
     LineSettings.portBase = uart::SelectPortFromCommandLine(uart::GetProcessCommandLine());
-    held_ = uart::Hold(LineSettings.portBase);
+    held_ = line::Hold(LineSettings.portBase);
     display_->setText(QString::fromStdString(uart::PortAnnouncement(LineSettings.portBase)));
     RefreshFormatButtons();
     if (hold_->isChecked())
@@ -354,7 +354,7 @@ void CPortSetDlg::OnHold() {
 
 void CPortSetDlg::OnHoldTimer() {
     const auto [look, outcome] = held_.Check();
-    if (look == uart::Hold::Look::Kept)
+    if (look == line::Hold::Look::Kept)
         return;
     if (!outcome.failed) {
         UpdateStatus(outcome);
@@ -365,7 +365,7 @@ void CPortSetDlg::OnHoldTimer() {
     holdTimer_->stop();
     UpdateStatus(outcome);
     QStringList ending{status_->text()};
-    if (look == uart::Hold::Look::ReapplyFailed)
+    if (look == line::Hold::Look::ReapplyFailed)
         ending << tr("could not re-apply: %1").arg(QString::fromStdString(held_.LastReason()));
     ending << tr("hold ended");
     status_->setText(ending.join(QLatin1Char('\n')));

@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "dialog/TemplateDialog.h"
+#include "line/Hold.h"
 #include "panel/RatePresets.h"
-#include "uart/Hold.h"
 #include "uart/LineSettings.h"
 
 class QCheckBox;
@@ -109,7 +109,7 @@ class CPortSetDlg : public TemplateDialog {
     QLabel* status_ = nullptr;
     QCheckBox* hold_ = nullptr;
     QTimer* holdTimer_ = nullptr;
-    uart::Hold held_{0};  // what the panel has set, at the port it announces
+    line::Hold held_{0};  // what the panel has set, at the port it announces
     QString rateLine_;
     // The look-ahead's last slider position and its text.
     int shownPosition_ = 0;

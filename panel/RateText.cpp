@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 
 namespace panel {
 namespace {
@@ -16,9 +16,9 @@ constexpr int kDisplayReadLimit = 28;
 }  // namespace
 
 QString FormatRate(double rate) {
-    // Formatted in place rather than through uart::FormatC: this runs for every event bound for
+    // Formatted in place rather than through os::FormatC: this runs for every event bound for
     // the slider.
-    const uart::CLocaleScope c;
+    const os::CLocaleScope c;
     char text[64];
     std::snprintf(text, sizeof text, "%6.2f", rate);
     return QString::fromLatin1(text);
@@ -26,7 +26,7 @@ QString FormatRate(double rate) {
 
 double ReadRate(const QString& displayText) {
     const QByteArray text = displayText.left(kDisplayReadLimit).toLatin1();
-    const uart::CLocaleScope c;
+    const os::CLocaleScope c;
     return std::atof(text.constData());
 }
 

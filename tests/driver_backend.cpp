@@ -8,12 +8,16 @@
 #include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
-#include "uart/CLocale.h"
-#include "uart/DriverPortIo.h"
-#include "uart/Hold.h"
+#include "line/Hold.h"
+#include "os/CLocale.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 
 using namespace uart;
+using namespace usb;
+using namespace serial;
+using line::Hold;
+using os::FormatC;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "PanelFixture.h"
 #include "SliderHandle.h"
 #include "panel/RateText.h"
-#include "uart/DriverPortIo.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/SimulatedUart.h"
 
@@ -306,7 +306,8 @@ class PanelRate : public QObject {
     void statusLineShowsWhatTheDriverSaid() {
         PanelFixture f;
         auto* driver = new FakeSerialDriver;
-        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver));
+        serial::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
+                                std::unique_ptr<serial::SerialDriver>(driver));
         const uart::ScopedPortIo installed(io);
         driver->refusesCustom = true;
         f.Click(IDC_RATE_45_45);
@@ -335,12 +336,13 @@ class PanelRate : public QObject {
         uart::LineSettings = uart::LineSettingsData{};
         uart::SetProcessCommandLine("quorlix 2");
         auto* driver = new FakeSerialDriver;
-        uart::Adapter ftdi;
+        usb::Adapter ftdi;
         ftdi.usb = true;
         ftdi.driver = "ftdi_sio";
         ftdi.release = 0x0600;
-        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver),
-                              {}, uart::ChipOf(ftdi));
+        serial::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
+                                std::unique_ptr<serial::SerialDriver>(driver), {},
+                                usb::ChipOf(ftdi));
         const uart::ScopedPortIo installed(io);
         panel::CPortSetDlg panel;
         panel.show();
@@ -387,8 +389,9 @@ class PanelRate : public QObject {
         uart::LineSettings = uart::LineSettingsData{};
         uart::SetProcessCommandLine("quorlix 2");
         auto* driver = new FakeSerialDriver;
-        uart::DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<uart::SerialDriver>(driver),
-                              "opening /dev/ttyUSB0 may have raised DTR and RTS");
+        serial::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
+                                std::unique_ptr<serial::SerialDriver>(driver),
+                                "opening /dev/ttyUSB0 may have raised DTR and RTS");
         const uart::ScopedPortIo installed(io);
         panel::CPortSetDlg panel;
         panel.SetHold(hold);  // as the application does, before the panel opens
@@ -419,7 +422,7 @@ class PanelRate : public QObject {
         PanelFixture f;
         uart::SimulatedUart uart(0x2F8);
         auto* driver = new FakeSerialDriver;
-        uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
+        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver));
         const uart::ScopedPortIo installed(simulated ? static_cast<uart::PortIo&>(uart) : io);
         const auto terminalSets300 = [&] {
             uart.DriverSetsLine(300, uart::Framing::FromLineControl(0x03));

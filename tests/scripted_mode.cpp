@@ -16,10 +16,10 @@
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
 #include "TimeLimit.h"
+#include "line/HoldLock.h"
 #include "line/LineRequest.h"
 #include "os/StatusOutput.h"
-#include "uart/DriverPortIo.h"
-#include "uart/HoldLock.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 
@@ -248,8 +248,8 @@ class ScriptedMode : public QObject {
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
         driver->heldElsewhere = habit == "held elsewhere";
         driver->lines = habit == "raised by the open" ? TIOCM_DTR | TIOCM_RTS : 0;
-        uart::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver),
-                              "opening /dev/ttyS1 may have raised DTR and RTS");
+        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver),
+                                "opening /dev/ttyS1 may have raised DTR and RTS");
         const uart::ScopedPortIo installed(io);
         QString said, complained;
         QCOMPARE(RunOver(request, io, said, complained), status);
@@ -346,7 +346,7 @@ class ScriptedMode : public QObject {
         const line::ApplyRequest request = HeldBaudot();
         uart::RecordingPortIo io;
         std::string refusal, notice;
-        const auto first = uart::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);
+        const auto first = line::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);
         QVERIFY(first && notice.empty());
         QString said, complained;
         QCOMPARE(RunOver(request, io, said, complained), 1);
@@ -356,7 +356,8 @@ class ScriptedMode : public QObject {
         QVERIFY(io.Accesses().empty());
         auto* driver = new FakeSerialDriver;
         driver->serial.port = 0x2F8;
-        uart::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver));
+        serial::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1",
+                                   std::unique_ptr<serial::SerialDriver>(driver));
         QCOMPARE(QString::fromStdString(ttyS1.HoldKey(0x2F8)), QStringLiteral("0x2F8"));
     }
 

@@ -9,17 +9,18 @@
 #include <cstring>
 #include <limits>
 
-#include "uart/Hold.h"
+#include "line/Hold.h"
 #include "uart/LineSettings.h"
 #include "uart/RecordingPortIo.h"
 #include "uart/SimulatedUart.h"
 #include "uart/TracingPortIo.h"
 
 using namespace uart;
+using line::Hold;
 
 using Accesses = std::vector<PortAccess>;
 Q_DECLARE_METATYPE(Accesses)
-Q_DECLARE_METATYPE(uart::Hold::Look)
+Q_DECLARE_METATYPE(line::Hold::Look)
 
 namespace {
 

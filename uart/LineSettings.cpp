@@ -6,11 +6,13 @@
 
 #include <cmath>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/PortIo.h"
 #include "uart/Registers.h"
 
 namespace uart {
+using os::FormatC;
+
 namespace {
 
 std::uint16_t Register(std::int32_t base, std::uint16_t offset) {

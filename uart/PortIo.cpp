@@ -3,10 +3,12 @@
 
 #include <cstdio>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/Registers.h"
 
 namespace uart {
+using os::FormatC;
+
 namespace {
 
 // Writes go nowhere and reads see a floating bus.

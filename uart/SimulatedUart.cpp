@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "uart/SimulatedUart.h"
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
 namespace uart {
+using os::FormatC;
 
 std::string Describe(const UartView& view) {
     return FormatC("%u (%.2f Bd) %s%s DTR%c RTS%c OUT1%c OUT2%c LOOP%c", view.divisor, view.rate,

@@ -7,18 +7,18 @@
 #include <memory>
 
 #include "FakeSerialDriver.h"
-#include "uart/DriverPortIo.h"
+#include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 
 struct FakeDriverPort {
     FakeDriverPort()
         : driver(new FakeSerialDriver),
-          io(0x2F8, "/dev/ttyS1", std::unique_ptr<uart::SerialDriver>(driver)),
+          io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver)),
           installed(io) {
         uart::LineSettings = uart::LineSettingsData{};
         uart::LineSettings.portBase = 0x2F8;
     }
     FakeSerialDriver* driver;  // owned by io
-    uart::DriverPortIo io;
+    serial::DriverPortIo io;
     uart::ScopedPortIo installed;
 };

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "uart/SerialDriver.h"
+#include "serial/SerialDriver.h"
 
-class FakeSerialDriver final : public uart::SerialDriver {
+class FakeSerialDriver final : public serial::SerialDriver {
   public:
     FakeSerialDriver();
 

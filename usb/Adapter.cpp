@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/Adapter.h"
+#include "usb/Adapter.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace uart {
+namespace usb {
 namespace {
 
 namespace fs = std::filesystem;
@@ -87,4 +87,4 @@ std::optional<Adapter> IdentifyAdapter(const std::string& path, const std::strin
     return IdentifyAdapter(file.st_rdev, sysfs);
 }
 
-}  // namespace uart
+}  // namespace usb

@@ -12,28 +12,28 @@
 #include <optional>
 #include <string>
 
-#include "uart/ChipModel.h"
+#include "serial/SerialDriver.h"
 #include "uart/PortIo.h"
 #include "uart/RegisterImage.h"
-#include "uart/SerialDriver.h"
+#include "usb/ChipModel.h"
 
-namespace uart {
+namespace serial {
 
-class DriverPortIo final : public PortIo {
+class DriverPortIo final : public uart::PortIo {
   public:
     // `base` is the address the program's writes name; `device` names the port in messages.
     // `openNotice` is what opening the device had to say, shown with the first change; `chip`
     // the USB adapter's chip, where the port is one.
     DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
-                 std::string openNotice = {}, std::optional<Chip> chip = std::nullopt);
+                 std::string openNotice = {}, std::optional<usb::Chip> chip = std::nullopt);
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::optional<SubstituteRate> TakeSubstituteRate() override;
-    std::string CannotSend(const Framing& framing) const override;
+    std::optional<uart::SubstituteRate> TakeSubstituteRate() override;
+    std::string CannotSend(const uart::Framing& framing) const override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
-    std::optional<LineState> ReadLineState(std::int32_t base) override;
+    std::optional<uart::LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return true; }
     // When the terminal hangs up on the last close (HUPCL), unless another program is seen
     // holding the device open.
@@ -45,10 +45,10 @@ class DriverPortIo final : public PortIo {
   private:
     void SetModemLines(std::uint8_t modemControl);
     std::uint8_t LineControlFromDriver();
-    std::uint8_t ModemLinesFromDriver(Reg reg);
+    std::uint8_t ModemLinesFromDriver(uart::Reg reg);
     void ApplyLine(bool divisorChanged);
     // The rate the line runs at for the whole rate `rate` asked of the driver.
-    SubstituteRate Substitute(unsigned rate) const;
+    uart::SubstituteRate Substitute(unsigned rate) const;
     // The serial settings (where the custom divisor lives) as one change found them, and whether
     // it wrote them: a change the driver then refuses puts them back, and leaves no trace.
     struct SerialChange {
@@ -62,13 +62,13 @@ class DriverPortIo final : public PortIo {
     // Says that `what` failed with `error`, or that the device is gone (then with `whenGone`).
     void SayFailed(int error, const std::string& what, const char* whenGone = "");
 
-    RegisterImage image_;  // its modem control as last read or written
+    uart::RegisterImage image_;  // its modem control as last read or written
     std::string device_;
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
-    std::optional<Chip> chip_;
-    std::optional<SubstituteRate> substituteRate_;
+    std::optional<usb::Chip> chip_;
+    std::optional<uart::SubstituteRate> substituteRate_;
     bool gone_ = false;
 };
 
-}  // namespace uart
+}  // namespace serial

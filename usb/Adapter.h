@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace uart {
+namespace usb {
 
 struct Adapter {
     std::string driver;  // "ftdi_sio", "ch341-uart", "cp210x", "pl2303", "cdc_acm", "serial8250"
@@ -37,4 +37,4 @@ std::optional<Adapter> IdentifyAdapter(dev_t device, const std::string& sysfs = 
 // device.
 std::optional<Adapter> IdentifyAdapter(const std::string& path, const std::string& sysfs);
 
-}  // namespace uart
+}  // namespace usb

@@ -1,14 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/Hold.h"
+#include "line/Hold.h"
 
 #include <cmath>
 #include <vector>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
-namespace uart {
+namespace line {
+using uart::ReportRate;
+
+using uart::kMinimumRate;
+using uart::RateReport;
+
+using uart::ApplyLine;
+using uart::Framing;
+
+using os::FormatC;
+using uart::ApplyModemLine;
+using uart::kDivisorBase;
+using uart::kLcrBreak;
+using uart::kLcrDlab;
+using uart::kLcrParityEnable;
+using uart::kMcrDtr;
+using uart::kMcrRts;
+using uart::LineOutcome;
+using uart::LineSettings;
+using uart::LineState;
+using uart::PortIo;
+using uart::SubstituteRate;
+using uart::ThePortIo;
+
 namespace {
 
 // Two rates are the same line when they come from the same divisor.
@@ -141,4 +164,4 @@ std::string Hold::Limit() const {
     return "over the I/O ports a rate the driver sets at " + framing_->Compact() + " goes unseen";
 }
 
-}  // namespace uart
+}  // namespace line

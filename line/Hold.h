@@ -12,7 +12,7 @@
 #include "uart/LineSettings.h"
 #include "uart/PortIo.h"
 
-namespace uart {
+namespace line {
 
 // How often the UART is looked at while held.
 inline constexpr std::chrono::milliseconds kHoldInterval{100};
@@ -25,8 +25,8 @@ class Hold {
     // What was just written, to be kept from now on. `rate` is what ProgramUart was given (0:
     // the divisor was left alone, and so it is not held); `substitute` the rate the line runs at
     // instead of that divisor's own, if any (one that cannot be known is not looked at).
-    void KeepLine(double rate, const Framing& framing,
-                  const std::optional<SubstituteRate>& substitute);
+    void KeepLine(double rate, const uart::Framing& framing,
+                  const std::optional<uart::SubstituteRate>& substitute);
     // A modem line (kMcrDtr or kMcrRts) just raised or dropped.
     void KeepModemLine(std::uint8_t mask, bool on);
     bool Empty() const { return !framing_ && !dtr_ && !rts_; }
@@ -41,7 +41,7 @@ class Hold {
         Look look = Look::Kept;
         // What the backend had to say about the look and the writes; failed where the look or
         // the writes did.
-        LineOutcome outcome;
+        uart::LineOutcome outcome;
     };
     // One look: reads the line state and, where it differs from what is kept (the line control
     // byte other than what was written, break aside; the rate where the backend shows it; DTR
@@ -64,7 +64,7 @@ class Hold {
     std::int32_t base_;
     double rate_ = 0;                // 0: the divisor is not held
     std::optional<double> running_;  // the rate the line runs at while kept, where seen
-    std::optional<Framing> framing_;
+    std::optional<uart::Framing> framing_;
     std::optional<bool> dtr_, rts_;
     bool latchSeen_ = false;  // the last look found the divisor latch open
     int count_ = 0;
@@ -72,4 +72,4 @@ class Hold {
     std::string reapplied_;  // of the last re-application that reached the port
 };
 
-}  // namespace uart
+}  // namespace line

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/DriverPortIo.h"
+#include "serial/DriverPortIo.h"
 
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
@@ -8,12 +8,31 @@
 #include <cmath>
 #include <cstring>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/Framing.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
-namespace uart {
+namespace serial {
+using os::FormatC;
+using uart::Framing;
+using uart::kDivisorBase;
+using uart::kMcrDtr;
+using uart::kMcrLoop;
+using uart::kMcrOut1;
+using uart::kMcrOut2;
+using uart::kMcrRts;
+using uart::kMsrCts;
+using uart::kMsrDcd;
+using uart::kMsrDsr;
+using uart::kMsrRi;
+using uart::LineState;
+using uart::RateOfDivisor;
+using uart::Reg;
+using uart::SubstituteRate;
+using usb::Chip;
+using usb::WholeRate;
+
 namespace {
 
 // Modem-line bits of TIOCMGET beyond DTR and RTS, as <asm/termios.h> numbers them.
@@ -79,7 +98,7 @@ std::optional<SubstituteRate> DriverPortIo::TakeSubstituteRate() {
 }
 
 std::string DriverPortIo::CannotSend(const Framing& framing) const {
-    return chip_ ? uart::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
+    return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
 }
 
 SubstituteRate DriverPortIo::Substitute(unsigned rate) const {
@@ -328,8 +347,8 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     if (chip_) {
         // Nothing of a line the chip cannot send reaches the driver.
         const std::string refusal =
-            uart::CannotSend(*chip_, divisorChanged ? std::optional(divisor) : std::nullopt,
-                             RateOfDivisor(divisor), framing);
+            usb::CannotSend(*chip_, divisorChanged ? std::optional(divisor) : std::nullopt,
+                            RateOfDivisor(divisor), framing);
         if (!refusal.empty()) {
             Say(refusal, true);
             return;
@@ -400,4 +419,4 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     }
 }
 
-}  // namespace uart
+}  // namespace serial

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-namespace uart {
+namespace serial {
 
 class SerialDriver {
   public:
@@ -71,4 +71,4 @@ class DeviceSerialDriver final : public SerialDriver {
 // The message for a failed open of `path` with `error`.
 std::string DeviceOpenMessage(const std::string& path, int error);
 
-}  // namespace uart
+}  // namespace serial

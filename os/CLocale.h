@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace uart {
+namespace os {
 
 // Switches the calling thread to the C locale for the life of the object.
 class CLocaleScope {
@@ -24,4 +24,4 @@ class CLocaleScope {
 // printf's formatting in the C locale.
 std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace uart
+}  // namespace os

@@ -11,7 +11,7 @@
 
 #include "uart/PortIo.h"
 
-namespace uart {
+namespace line {
 
 // Where the locks are kept.
 inline constexpr char kLockFolder[] = "/run/lock";
@@ -22,7 +22,7 @@ class HoldLock {
     // naming the process that holds it, when another has it. Where no lock can be had at all (no
     // such folder, a name taken by something not ours) the run goes on unlocked, and `notice`
     // says so.
-    static std::unique_ptr<HoldLock> Take(PortIo& io, std::int32_t base, std::string& refusal,
+    static std::unique_ptr<HoldLock> Take(uart::PortIo& io, std::int32_t base, std::string& refusal,
                                           std::string& notice,
                                           const std::string& folder = kLockFolder);
     ~HoldLock();
@@ -34,4 +34,4 @@ class HoldLock {
     int fd_;
 };
 
-}  // namespace uart
+}  // namespace line

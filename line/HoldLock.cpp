@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/HoldLock.h"
+#include "line/HoldLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace uart {
+namespace line {
+using uart::PortIo;
 
 std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::string& refusal,
                                          std::string& notice, const std::string& folder) {
@@ -54,4 +55,4 @@ HoldLock::~HoldLock() {
         close(fd_);
 }
 
-}  // namespace uart
+}  // namespace line

@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/ChipModel.h"
+#include "usb/ChipModel.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
 
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 #include "uart/LineSettings.h"
 
-namespace uart {
+namespace usb {
+using os::FormatC;
+using uart::DivisorForRate;
+using uart::Framing;
+using uart::kLcrParityEnable;
+using uart::kLcrStickParity;
+using uart::RateOfDivisor;
+
 namespace {
 
 constexpr unsigned kAllWordLengths = 0x1E0;  // 5, 6, 7 and 8 data bits
@@ -359,4 +366,4 @@ std::string StopBitsTold(const Chip& chip, const Framing& framing) {
     return asked + " stop bits asked, this chip is told " + told;
 }
 
-}  // namespace uart
+}  // namespace usb

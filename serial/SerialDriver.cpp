@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/SerialDriver.h"
+#include "serial/SerialDriver.h"
 
 #include <asm/ioctls.h>
 #include <dirent.h>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <string_view>
 
-namespace uart {
+namespace serial {
 namespace {
 
 int Call(int fd, unsigned long request, void* argument) {
@@ -175,4 +175,4 @@ int DeviceSerialDriver::DropModemLines(int lines) {
     return Call(fd_, TIOCMBIC, &lines);
 }
 
-}  // namespace uart
+}  // namespace serial

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "uart/CLocale.h"
+#include "os/CLocale.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace uart {
+namespace os {
 namespace {
 
 locale_t CLocale() {
@@ -35,4 +35,4 @@ std::string FormatC(const char* format, ...) {
     return text;
 }
 
-}  // namespace uart
+}  // namespace os

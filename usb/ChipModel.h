@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "uart/Adapter.h"
 #include "uart/Framing.h"
+#include "usb/Adapter.h"
 
-namespace uart {
+namespace usb {
 
 // The kernel driver families modelled, and every other driver of a USB adapter.
 enum class Family { Ftdi, Cp210x, Ch341, Pl2303, CdcAcm, Other };
@@ -63,13 +63,13 @@ inline constexpr double kRateTolerancePercent = 5.0;
 // it is) and `asked` the rate it stands for; the framing, where given, must be one the chip
 // sends as asked.
 std::string CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
-                       const std::optional<Framing>& framing);
+                       const std::optional<uart::Framing>& framing);
 // The same for a rate asked in baud (nothing: the rate stays as it is).
 std::string CannotSend(const Chip& chip, std::optional<double> rate,
-                       const std::optional<Framing>& framing);
+                       const std::optional<uart::Framing>& framing);
 
 // What the chip is told in place of the framing's stop bits, or empty when it is told what was
 // asked: "1.5 stop bits asked, this chip is told 2".
-std::string StopBitsTold(const Chip& chip, const Framing& framing);
+std::string StopBitsTold(const Chip& chip, const uart::Framing& framing);
 
-}  // namespace uart
+}  // namespace usb
