@@ -24,14 +24,14 @@ namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
 
-// The line control register, read; 0xFF, which no framing byte is, is an address with no UART
-// behind it, and the backend says so as a failure.
-std::uint8_t ReadLineControl(uart::PortIo& io, std::int32_t base) {
-    constexpr std::uint8_t kEmptyBus = 0xFF;
-    const std::uint8_t lineControl = io.In(static_cast<std::uint16_t>(base + uart::kLineControl));
-    if (lineControl == kEmptyBus)
-        io.SayNoUart(base, "line control", lineControl);
-    return lineControl;
+std::uint16_t Register(std::int32_t base, std::uint16_t offset) {
+    return static_cast<std::uint16_t>(base + offset);
+}
+
+// Whether a UART answers at `base`, by its modem control register; where none does, the
+// backend says so as a failure.
+bool UartAnswers(uart::PortIo& io, std::int32_t base) {
+    return !io.NoUartAnswers(base, io.In(Register(base, uart::kModemControl)));
 }
 
 std::string_view Trim(std::string_view text) {
@@ -110,19 +110,21 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, l
     std::optional<uart::Framing> framing = request.framing;
     uart::LineOutcome outcome;
     if (!framing) {
-        // A rate alone keeps the line's framing.
-        const std::uint8_t lineControl = ReadLineControl(io, base);
+        // A rate alone keeps the line's framing, where there is a UART to have one.
+        if (UartAnswers(io, base))
+            framing = uart::Framing::FromLineControl(io.In(Register(base, uart::kLineControl)));
         outcome = uart::TakeOutcome(io);
         if (outcome.failed) {
             std::fprintf(err, "quorlix: %s: nothing was set\n", outcome.notice.c_str());
             return true;
         }
-        framing = uart::Framing::FromLineControl(lineControl);
     }
     uart::LineSettings.SetFraming(*framing);
     outcome.Add(uart::ApplyLine(base, request.rate.value_or(0.0)));
-    ReadLineControl(io, base);  // read back once: is there a UART at all?
-    outcome.Add(uart::TakeOutcome(io));
+    if (request.framing) {
+        UartAnswers(io, base);  // read back once: is there a UART at all?
+        outcome.Add(uart::TakeOutcome(io));
+    }
     hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.substitute);
     if (!outcome.failed) {
         std::fprintf(out, "rate: %s\n",

@@ -130,7 +130,7 @@ class ScriptedMode : public QObject {
         QTest::addColumn<QStringList>("accesses");
         QTest::addColumn<QString>("err");  // for an address where no UART answers
         const QString none;
-        const QString readBack = "in 0x2FB 0xC3";  // once, after the writes
+        const QString readBack = "in 0x2FC 0x08";  // once, after the writes
         QTest::newRow("rate with framing: four writes")
             << "45.45,5N1.5" << none << none
             << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04",
@@ -138,8 +138,8 @@ class ScriptedMode : public QObject {
             << none;
         QTest::newRow("rate alone writes back the framing read, without latch or break")
             << "110" << none << none
-            << QStringList{"in 0x2FB 0xC3",  "out 0x2FB 0x80", "out 0x2F9 0x04",
-                           "out 0x2F8 0x17", "out 0x2FB 0x03", readBack}
+            << QStringList{"in 0x2FC 0x08",  "in 0x2FB 0xC3",  "out 0x2FB 0x80",
+                           "out 0x2F9 0x04", "out 0x2F8 0x17", "out 0x2FB 0x03"}
             << none;
         QTest::newRow("framing alone: one write")
             << "8E1" << none << none << QStringList{"out 0x2FB 0x1B", readBack} << none;
@@ -158,13 +158,13 @@ class ScriptedMode : public QObject {
         QTest::newRow("no UART at the address: said after the writes, 0xFF not written back")
             << "45.45,5N1.5"
             << "on" << none << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
-                                           "out 0x2FB 0x04", "in 0x2FB 0xFF",  "in 0x2FC 0xFF"}
-            << "quorlix: no UART answers at 0x2F8 (its line control register reads 0xFF)\n"
+                                           "out 0x2FB 0x04", "in 0x2FC 0xFF",  "in 0x2FC 0xFF"}
+            << "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF)\n"
                "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF)\n";
         QTest::newRow("no UART at the address: a rate alone writes nothing")
-            << "45.45" << none << none << QStringList{"in 0x2FB 0xFF"}
-            << "quorlix: no UART answers at 0x2F8 (its line control register reads 0xFF): nothing "
-               "was set\n";
+            << "45.45" << none << none << QStringList{"in 0x2FC 0xFF"}
+            << "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF): "
+               "nothing was set\n";
     }
     void scriptCostsThePanelsAccesses() {
         QFETCH(QString, apply);
@@ -302,7 +302,7 @@ class ScriptedMode : public QObject {
         const QStringList rate{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
                                "out 0x2FB 0x04"};
         QStringList expected = rate;
-        expected << "in 0x2FB 0x14";  // the read-back after the first four
+        expected << "in 0x2FC 0x08";  // the read-back after the first four
         for (qsizetype i = 0; i < reapplied.size(); ++i)
             expected << "in 0x2FB 0x14"
                      << "in 0x2FC 0x08" << rate;

@@ -149,11 +149,9 @@ void SetModemLine(std::uint8_t mask, bool on) {
     PortIo& io = ThePortIo();
     const std::uint16_t mcr = Register(LineSettings.portBase, kModemControl);
     std::uint8_t value = io.In(mcr);
-    if (IsEmptyBus(value)) {
-        // Written back, an empty bus's 0xFF would set every other bit as well: nothing is.
-        io.SayNoUart(LineSettings.portBase, "modem control", value);
+    // Written back, an empty bus's 0xFF would set every other bit as well: nothing is.
+    if (io.NoUartAnswers(LineSettings.portBase, value))
         return;
-    }
     value = on ? static_cast<std::uint8_t>(value | mask)
                : static_cast<std::uint8_t>(value & static_cast<std::uint8_t>(~mask));
     io.Out(mcr, value);

@@ -56,10 +56,8 @@ std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {
     LineState state;
     state.lineControl = In(static_cast<std::uint16_t>(base + kLineControl));
     state.modemControl = In(static_cast<std::uint16_t>(base + kModemControl));
-    if (IsEmptyBus(state.modemControl)) {
-        SayNoUart(base, "modem control", state.modemControl);
+    if (NoUartAnswers(base, state.modemControl))
         return std::nullopt;
-    }
     return state;
 }
 
@@ -67,10 +65,13 @@ std::string PortIo::HoldKey(std::int32_t base) {
     return FormatC("0x%X", static_cast<unsigned>(base));
 }
 
-void PortIo::SayNoUart(std::int32_t base, const char* reg, std::uint8_t value) {
-    Say(FormatC("no UART answers at 0x%X (its %s register reads 0x%02X)",
-                static_cast<unsigned>(base), reg, value),
+bool PortIo::NoUartAnswers(std::int32_t base, std::uint8_t modemControl) {
+    if (!IsEmptyBus(modemControl))
+        return false;
+    Say(FormatC("no UART answers at 0x%X (its modem control register reads 0x%02X)",
+                static_cast<unsigned>(base), modemControl),
         true);
+    return true;
 }
 
 bool IsEmptyBus(std::uint8_t modemControl) {

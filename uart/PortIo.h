@@ -68,9 +68,9 @@ class PortIo {
     // ("0x2F8"), else the device's number ("188:0"); empty where no other process reaches it.
     virtual std::string HoldKey(std::int32_t base);
 
-    // Says that no UART answers at `base`, where its `reg` register (a name: "modem control")
-    // read `value`; a failure.
-    void SayNoUart(std::int32_t base, const char* reg, std::uint8_t value);
+    // Whether `modemControl`, read from the UART at `base`, shows an empty bus (IsEmptyBus);
+    // then says that no UART answers there, as a failure.
+    bool NoUartAnswers(std::int32_t base, std::uint8_t modemControl);
 
   protected:
     // Adds `text` to what TakeNotice gives next ("; " between), and with `failure` marks the
@@ -84,7 +84,8 @@ class PortIo {
 
 // Whether a modem control register reading shows a bus with nothing on it: an 8250, 16450 or
 // 16550 reads the register's top three bits as 0 (a 16750 its bit 5 at most), an empty bus
-// reads 0xFF.
+// reads 0xFF. The one test for a missing UART: every read that looks for one reads this
+// register.
 bool IsEmptyBus(std::uint8_t modemControl);
 
 // "0x2F8 · kind".

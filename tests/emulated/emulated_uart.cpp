@@ -551,13 +551,13 @@ class EmulatedUart : public QObject {
         const int b = 0x2F8;
         QVERIFY(runs_[b].size() >= 4);
         CompareCases(QStringLiteral("capability run at 0x%1").arg(b, 0, 16),
-                     {RateWrites(b, 2534, 0x04) << Read(b + 3)}, runs_[b][3]);
+                     {RateWrites(b, 2534, 0x04) << Read(b + 4)}, runs_[b][3]);
         const QString said = console_.section("== privilege", 1).section("== sudo", 0, 0);
         QCOMPARE(said.count("status: 0"), 4);
         // ...the user's plugin paths were not followed, and the code Qt did load (the style
         // installed with it) ran with no capability left: no other port could be had.
         QCOMPARE(said.count("started with privilege, so these were ignored: -platformpluginpath, "
-                            "QT_PLUGIN_PATH, QT_QPA_PLATFORM_PLUGIN_PATH"),
+                            "QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH"),
                  3);
         QVERIFY2(!said.contains("probe /probe/"), qPrintable(said));
         static const QRegularExpression probe(QStringLiteral("^probe .*$"),
@@ -596,14 +596,14 @@ class EmulatedUart : public QObject {
         QTest::addColumn<QString>("section");
         QTest::addColumn<QStringList>("said");
         QTest::newRow("no UART at 0x3F8")
-            << 4 << Case{} << (RateWrites(0x3F8, 2534, 0x04) << Read(0x3FB) << Read(0x3FC))
+            << 4 << Case{} << (RateWrites(0x3F8, 2534, 0x04) << Read(0x3FC) << Read(0x3FC))
             << "empty"
             << QStringList{
-                   "quorlix: no UART answers at 0x3F8 (its line control register reads "
+                   "quorlix: no UART answers at 0x3F8 (its modem control register reads "
                    "0xFF)",
                    "no UART answers at 0x3F8 (its modem control register reads 0xFF)", "status: 1"};
         QTest::newRow("trace reader gone")
-            << 5 << (RateWrites(0x2F8, 2534, 0x04) << Read(0x2FB)) << Case{} << "latch"
+            << 5 << (RateWrites(0x2F8, 2534, 0x04) << Read(0x2FC)) << Case{} << "latch"
             << QStringList{"line control after its reader went: 4\n"};
         QTest::newRow("trace reader stopped, SIGTERM")
             << -1 << Case{} << Case{} << "latch"
