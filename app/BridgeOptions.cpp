@@ -3,8 +3,12 @@
 
 #include <sys/ioctl.h>
 
-#include <cstdlib>
+#include <optional>
 #include <string_view>
+#include <vector>
+
+#include "os/CLocale.h"
+#include "os/Listed.h"
 
 namespace app {
 namespace {
@@ -20,20 +24,20 @@ bool ReadCount(const std::string& text, int lowest, int highest, bool zero, int&
 
 // Seconds as a plain decimal number from `lowest` to `highest`.
 bool ReadSeconds(const std::string& text, double lowest, double highest, double& seconds) {
-    if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789.") != text.npos ||
-        text.find('.') != text.rfind('.') || text == ".")
+    const std::optional<double> read = text.size() > 8 ? std::nullopt : os::ReadDecimal(text);
+    if (!read)
         return false;
-    seconds = std::strtod(text.c_str(), nullptr);
+    seconds = *read;
     return seconds >= lowest && seconds <= highest;
 }
 
-// "a or b": the names a table offers.
+// "a, b or c": the names a table offers.
 template <typename Table, typename Name>
 std::string Choices(const Table& table, Name name) {
-    std::string text;
+    std::vector<std::string> names;
     for (const auto& row : table)
-        text += (text.empty() ? "" : " or ") + std::string(name(row));
-    return text;
+        names.emplace_back(name(row));
+    return os::Listed(names, "or");
 }
 
 }  // namespace
@@ -111,12 +115,16 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
     }
     if (options.motorStart &&
         !ReadSeconds(*options.motorStart, 0, bridge::kMaximumMotorStart, settings.motorStart)) {
-        error = "--motor-start takes seconds from 0 to 60, not " + *options.motorStart;
+        error = os::FormatC("--motor-start takes seconds from 0 to %g, not ",
+                            bridge::kMaximumMotorStart) +
+                *options.motorStart;
         return false;
     }
-    if (options.motorIdle &&
-        !ReadSeconds(*options.motorIdle, 1, bridge::kMaximumMotorIdle, settings.motorIdle)) {
-        error = "--motor-idle takes seconds from 1 to 3600, not " + *options.motorIdle;
+    if (options.motorIdle && !ReadSeconds(*options.motorIdle, bridge::kMinimumMotorIdle,
+                                          bridge::kMaximumMotorIdle, settings.motorIdle)) {
+        error = os::FormatC("--motor-idle takes seconds from %g to %g, not ",
+                            bridge::kMinimumMotorIdle, bridge::kMaximumMotorIdle) +
+                *options.motorIdle;
         return false;
     }
     settings.link = options.link.value_or("");

@@ -14,6 +14,7 @@
 #include "app/PortSetApp.h"
 #include "bridge/BridgeMode.h"
 #include "line/LineRequest.h"
+#include "os/Listed.h"
 #include "res/Version.h"
 #include "uart/PortSelection.h"
 #include "uart/SimulatedUart.h"
@@ -39,13 +40,6 @@ void ReportSimulated(const Backend& backend, std::FILE* out) {
         std::fprintf(out, "simulated UART at 0x%03X: %s\n", simulated->Base(),
                      uart::Describe(simulated->View()).c_str());
     }
-}
-
-std::string Joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& word : words)
-        text += (text.empty() ? "" : ", ") + word;
-    return text;
 }
 
 // What the command line asks for, read without acting on anything: the options (less what a
@@ -163,7 +157,7 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
     }
     if (!plan.ignored.empty()) {
         std::fprintf(err, "quorlix: started with privilege, so these were ignored: %s\n",
-                     Joined(plan.ignored).c_str());
+                     os::Listed(plan.ignored).c_str());
     }
     if (!plan.usageError.empty()) {
         std::fprintf(err, "quorlix: %s\nTry 'quorlix --help'.\n", plan.usageError.c_str());

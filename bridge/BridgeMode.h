@@ -24,6 +24,7 @@ inline constexpr int kMaximumColumns = 255;
 inline constexpr double kDefaultMotorStart = 1.0;  // seconds for the motor to come up to speed
 inline constexpr double kMaximumMotorStart = 60;
 inline constexpr double kDefaultMotorIdle = 30;  // quiet seconds before the motor goes off
+inline constexpr double kMinimumMotorIdle = 1;
 inline constexpr double kMaximumMotorIdle = 3600;
 
 struct Settings {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "os/CLocale.h"
+#include "os/Listed.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -46,17 +47,6 @@ std::string RateText(double rate) {
         text.pop_back();
     if (text.back() == '.')
         text.pop_back();
-    return text;
-}
-
-// "a", "a and b", "a, b and c".
-std::string Listed(const std::vector<std::string>& parts) {
-    std::string text;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0)
-            text += i + 1 == parts.size() ? " and " : ", ";
-        text += parts[i];
-    }
     return text;
 }
 
@@ -143,7 +133,7 @@ Hold::Checked Hold::Check() {
     }
     // The latch is closed now; open at the next look, the driver is between its writes again.
     latchSeen_ = false;
-    reason_ = "the driver " + Listed(changes);
+    reason_ = "the driver " + os::Listed(changes);
     if (outcome.failed)
         return {Look::ReapplyFailed, outcome};
     ++count_;

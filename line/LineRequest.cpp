@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -56,24 +55,10 @@ bool ReadsAsFraming(std::string_view part) {
     return true;
 }
 
-// Digits with at most one point among them.
-bool IsPlainDecimal(std::string_view text) {
-    bool digits = false;
-    int points = 0;
-    for (const char c : text) {
-        if (std::isdigit(static_cast<unsigned char>(c))) {
-            digits = true;
-        } else if (c != '.' || ++points > 1) {
-            return false;
-        }
-    }
-    return digits;
-}
-
 bool ParseRate(std::string_view text, double& rate, std::string& error) {
     const std::string copy(text);
-    const char* end = text.data() + text.size();
-    if (!IsPlainDecimal(text) || std::from_chars(text.data(), end, rate).ptr != end) {
+    const std::optional<double> read = os::ReadDecimal(text);
+    if (!read) {
         error = "rate '" + copy + "' is not a plain decimal number like 45.45";
         std::string capitals = copy;
         if (capitals.size() >= 2 && capitals[1] == 'e') {
@@ -84,6 +69,7 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
         }
         return false;
     }
+    rate = *read;
     if (rate <= uart::kMinimumRate || rate > kMaximumRate) {
         error = os::FormatC(
             "rate %s is outside %g to %g baud (at %g baud or less the divisor "

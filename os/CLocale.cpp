@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "os/CLocale.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -33,6 +34,23 @@ std::string FormatC(const char* format, ...) {
     va_end(again);
     va_end(arguments);
     return text;
+}
+
+std::optional<double> ReadDecimal(std::string_view text) {
+    bool digits = false;
+    int points = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits = true;
+        } else if (c != '.' || ++points > 1) {
+            return std::nullopt;
+        }
+    }
+    double value = 0;
+    const char* end = text.data() + text.size();
+    if (!digits || std::from_chars(text.data(), end, value).ptr != end)
+        return std::nullopt;
+    return value;
 }
 
 }  // namespace os

@@ -5,7 +5,9 @@
 
 #include <locale.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace os {
 
@@ -23,5 +25,9 @@ class CLocaleScope {
 
 // printf's formatting in the C locale.
 std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A plain decimal number, "45.45", "300", "1.": digits with at most one point among them, read
+// the same in every locale. Nothing for anything else: a sign, an exponent, a blank, "nan".
+std::optional<double> ReadDecimal(std::string_view text);
 
 }  // namespace os

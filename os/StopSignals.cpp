@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <string>
+#include <vector>
+
+#include "os/Listed.h"
 
 namespace os {
 
@@ -58,18 +61,12 @@ StopSignals::~StopSignals() {
 
 std::string StopSignals::Names() const {
     constexpr const char* kNames[] = {"Ctrl+C", "SIGTERM", "SIGHUP"};
-    std::string names;
-    std::size_t left = 0;
-    for (const bool caught : caught_)
-        left += caught ? 1 : 0;
+    std::vector<std::string> names;
     for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        if (!caught_[i])
-            continue;
-        --left;
-        names += kNames[i];
-        names += left > 1 ? ", " : left == 1 ? " or " : "";
+        if (caught_[i])
+            names.emplace_back(kNames[i]);
     }
-    return names.empty() ? "only SIGKILL" : names;
+    return names.empty() ? "only SIGKILL" : Listed(names, "or");
 }
 
 }  // namespace os

@@ -182,7 +182,7 @@ class Startup : public QObject {
         QTest::newRow("privileged: plugin paths go")
             << true
             << "quorlix: started with privilege, so these were ignored: -platformpluginpath, "
-               "QT_PLUGIN_PATH, QT_QPA_PLATFORM_PLUGIN_PATH\n";
+               "QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH\n";
         QTest::newRow("unprivileged: the user's own choice") << false << "";
     }
     void privilegedStartIgnoresCodeLoadingPaths() {
