@@ -93,8 +93,9 @@ Hold::Checked Hold::Check() {
     // this program leaves it clear at no parity, so there the driver's rewrite shows even at
     // the same framing (and so a divisor it changed behind the latch). With parity on the two
     // bytes are the same: see Limit(). A break in progress is not a change.
-    const bool byteDiffers = lineSettled && framing_ &&
-                             (state->lineControl & ~kLcrBreak & 0xFF) != framing_->LineControl();
+    const bool byteDiffers =
+        lineSettled && framing_ &&
+        static_cast<std::uint8_t>(state->lineControl & ~kLcrBreak) != framing_->LineControl();
     const bool rateDiffers =
         lineSettled && rate_ > 0 && running_ && state->rate && !SameRate(*state->rate, *running_);
     const bool lineDiffers = byteDiffers || rateDiffers;

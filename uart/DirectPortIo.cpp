@@ -96,7 +96,7 @@ std::uint8_t DirectPortIo::In(std::uint16_t port) {
     return inb(port);
 #else
     (void)port;
-    return 0xFF;
+    return kEmptyBus;
 #endif
 }
 

@@ -15,7 +15,7 @@ namespace {
 class InertPortIo final : public PortIo {
   public:
     void Out(std::uint16_t, std::uint8_t) override {}
-    std::uint8_t In(std::uint16_t) override { return 0xFF; }
+    std::uint8_t In(std::uint16_t) override { return kEmptyBus; }
 };
 
 InertPortIo inertPortIo;

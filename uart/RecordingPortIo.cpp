@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "uart/Registers.h"
+
 namespace uart {
 
 std::string FormatAccess(const PortAccess& access) {
@@ -18,7 +20,7 @@ void RecordingPortIo::Out(std::uint16_t port, std::uint8_t value) {
 
 std::uint8_t RecordingPortIo::In(std::uint16_t port) {
     const auto found = readValues_.find(port);
-    const std::uint8_t value = found != readValues_.end() ? found->second : 0xFF;
+    const std::uint8_t value = found != readValues_.end() ? found->second : kEmptyBus;
     accesses_.push_back(InAccess(port, value));
     return value;
 }

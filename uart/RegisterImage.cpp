@@ -47,7 +47,7 @@ void RegisterImage::Store(Reg reg, std::uint8_t value) {
             dlm_ = value;
             break;
         case Reg::InterruptEnable:
-            ier_ = static_cast<std::uint8_t>(value & 0x0F);  // the upper four bits do not exist
+            ier_ = static_cast<std::uint8_t>(value & kIerMask);
             break;
         case Reg::Fifo:
             fcr_ = value;
@@ -77,7 +77,8 @@ std::uint8_t RegisterImage::Load(Reg reg) const {
         case Reg::InterruptEnable:
             return ier_;
         case Reg::Fifo:
-            return (fcr_ & 0x01) != 0 ? 0xC1 : 0x01;  // no interrupt pending
+            return (fcr_ & kFcrFifoEnable) != 0 ? kIirFifosEnabled | kIirNoInterrupt
+                                                : kIirNoInterrupt;
         case Reg::LineControl:
             return lcr_;
         case Reg::ModemControl:
@@ -91,7 +92,7 @@ std::uint8_t RegisterImage::Load(Reg reg) const {
         case Reg::None:
             break;
     }
-    return 0xFF;
+    return kEmptyBus;
 }
 
 }  // namespace uart

@@ -21,6 +21,14 @@ inline constexpr std::uint16_t kModemStatus = 6;      // MSR
 inline constexpr std::uint16_t kScratch = 7;          // SCR
 inline constexpr std::uint16_t kRegisterCount = 8;
 
+// Interrupt enable register: four enables; the upper four bits do not exist and read 0.
+inline constexpr std::uint8_t kIerMask = 0x0F;
+
+// FIFO control register (write) and interrupt identification register (read).
+inline constexpr std::uint8_t kFcrFifoEnable = 0x01;
+inline constexpr std::uint8_t kIirNoInterrupt = 0x01;   // no interrupt pending
+inline constexpr std::uint8_t kIirFifosEnabled = 0xC0;  // a 16550 with its FIFOs on
+
 // Line control register.
 inline constexpr std::uint8_t kLcrWordLengthMask = 0x03;  // 0..3 = 5..8 data bits
 inline constexpr std::uint8_t kLcrWordLength5 = 0x00;
@@ -58,6 +66,9 @@ inline constexpr std::uint8_t kMsrDcd = 0x80;
 
 // Line status register: transmitter holding register and shift register empty.
 inline constexpr std::uint8_t kLsrIdle = 0x60;
+
+// What a read gives at an address where nothing answers: the bus floats high.
+inline constexpr std::uint8_t kEmptyBus = 0xFF;
 
 // The bit-rate generator: a 1.8432 MHz crystal divided by 16.
 inline constexpr double kDivisorBase = 115200.0;
