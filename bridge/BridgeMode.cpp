@@ -222,9 +222,9 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.breaksMarked = true;
     setup.progress = isatty(fileno(err)) ? err : nullptr;
     if (rate > 0) {
-        setup.codeSeconds = CodeSeconds(rate, framing.DataBits(),
-                                        (framing.parityBits & uart::kLcrParityEnable) != 0,
-                                        std::strtod(framing.StopCount(), nullptr));
+        setup.codeSeconds =
+            CodeSeconds(rate, framing.DataBits(),
+                        (framing.parityBits & uart::kLcrParityEnable) != 0, framing.StopCount());
     }
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;

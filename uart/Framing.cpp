@@ -7,6 +7,8 @@
 #include <cctype>
 #include <type_traits>
 
+#include "os/CLocale.h"
+
 namespace uart {
 namespace {
 
@@ -54,20 +56,23 @@ std::uint8_t Framing::LineControl() const {
                                      (wordLengthBits & kLcrWordLengthMask) | (stopBits & kLcrStop));
 }
 
-const char* Framing::StopCount() const {
+double Framing::StopCount() const {
     if (stopBits == 0)
-        return "1";
-    return wordLengthBits == kLcrWordLength5 ? "1.5" : "2";
+        return 1;
+    return wordLengthBits == kLcrWordLength5 ? 1.5 : 2;
+}
+
+std::string Framing::StopCountText() const {
+    return os::FormatC("%g", StopCount());
 }
 
 std::string Framing::Description() const {
-    const char* stop = StopCount();
-    return std::to_string(DataBits()) + " data bits, " + ParityOf(parityBits).name + ", " + stop +
-           (stopBits == 0 ? " stop bit" : " stop bits");
+    return std::to_string(DataBits()) + " data bits, " + ParityOf(parityBits).name + ", " +
+           StopCountText() + (stopBits == 0 ? " stop bit" : " stop bits");
 }
 
 std::string Framing::Compact() const {
-    return std::to_string(DataBits()) + ParityOf(parityBits).letter + StopCount();
+    return std::to_string(DataBits()) + ParityOf(parityBits).letter + StopCountText();
 }
 
 std::optional<Framing> Framing::Parse(std::string_view text, std::string& error) {
@@ -91,7 +96,7 @@ std::optional<Framing> Framing::Parse(std::string_view text, std::string& error)
     if (stop != "1" && stop != "1.5" && stop != "2")
         return std::nullopt;
     framing.stopBits = stop == "1" ? 0 : kLcrStop;
-    if (stop != "1" && stop != framing.StopCount()) {
+    if (stop != "1" && stop != framing.StopCountText()) {
         error = quoted +
                 (stop == "2" ? ": five-bit words cannot have 2 stop bits"
                              : ": 1.5 stop bits exist only with five-bit words") +

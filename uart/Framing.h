@@ -26,8 +26,10 @@ struct Framing {
     std::uint8_t LineControl() const;
 
     int DataBits() const { return 5 + wordLengthBits; }
-    // "1", "1.5" or "2": what the stop field gives with this word length.
-    const char* StopCount() const;
+    // 1, 1.5 or 2: the stop bits the stop field gives with this word length.
+    double StopCount() const;
+    // The same as written: "1", "1.5" or "2".
+    std::string StopCountText() const;
 
     // "5 data bits, no parity, 1.5 stop bits".
     std::string Description() const;

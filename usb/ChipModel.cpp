@@ -357,7 +357,7 @@ std::string CannotSend(const Chip& chip, std::optional<double> rate,
 std::string StopBitsTold(const Chip& chip, const Framing& framing) {
     if (framing.stopBits == 0)
         return {};
-    const std::string asked = framing.StopCount();
+    const std::string asked = framing.StopCountText();
     const std::string told = chip.oneStopBitOnly       ? "1"
                              : framing.DataBits() == 5 ? chip.fiveBitStop
                                                        : asked;
