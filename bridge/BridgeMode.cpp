@@ -198,7 +198,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      os::FormatC("%g", settings.motorIdle).c_str());
     }
     std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
-    if (chip && (chip->family == usb::Family::Ch341 || chip->family == usb::Family::Cp210x)) {
+    if (chip && !chip->reportsBreak) {
         std::fprintf(out,
                      "note: the %s's driver reports no break from the line: the BREAK key will "
                      "not stop the bridge\n",

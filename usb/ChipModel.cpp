@@ -15,12 +15,22 @@ using uart::DivisorForRate;
 using uart::Framing;
 using uart::kLcrParityEnable;
 using uart::kLcrStickParity;
+using uart::kLcrWordLength5;
+using uart::kLcrWordLength6;
+using uart::kLcrWordLength7;
+using uart::kLcrWordLength8;
 using uart::RateOfDivisor;
 
 namespace {
 
-constexpr unsigned kAllWordLengths = 0x1E0;  // 5, 6, 7 and 8 data bits
-constexpr unsigned kEightBitsOnly = 0x100;
+// Sets of word lengths, as Chip::wordLengths holds them.
+constexpr unsigned WordLength(std::uint8_t field) {
+    return 1u << field;
+}
+constexpr unsigned kAllWordLengths = WordLength(kLcrWordLength5) | WordLength(kLcrWordLength6) |
+                                     WordLength(kLcrWordLength7) | WordLength(kLcrWordLength8);
+constexpr unsigned kSevenOrEightBits = WordLength(kLcrWordLength7) | WordLength(kLcrWordLength8);
+constexpr unsigned kEightBitsOnly = WordLength(kLcrWordLength8);
 
 // FTDI: the chip type follows bcdDevice, as its driver reads it.
 struct FtdiType {
@@ -75,13 +85,14 @@ Chip Ftdi(const Adapter& adapter) {
         chip.name = "FTDI FT232B";
         chip.arithmetic = RateArithmetic::FtdiB;
     }
-    chip.wordLengths = 0x180;  // the driver sends five bits as "0", and the chip then sends 8
+    chip.wordLengths = kSevenOrEightBits;  // five bits go to the chip as "0", which sends 8
     return chip;
 }
 
 Chip Cp210x(const Adapter& adapter) {
     Chip chip = Modelled(Family::Cp210x, "CP210x", "cp210x", RateArithmetic::Cp210xTable, 300,
                          2000000, "2");
+    chip.reportsBreak = false;  // only in an event mode, which the bridge leaves off
     // The part number is read from the chip itself; the product string usually carries it.
     const std::string& product = adapter.productName;
     const auto at = product.find("CP21");
@@ -108,7 +119,10 @@ Chip Ch341(const Adapter& adapter) {
     const char* name = adapter.product == 0x7523 || adapter.product == 0x7522 ? "CH340"
                        : adapter.product == 0x5523                            ? "CH341"
                                                                               : "CH34x";
-    return Modelled(Family::Ch341, name, "ch341", RateArithmetic::Ch341, 46, 3000000, "2");
+    Chip chip = Modelled(Family::Ch341, name, "ch341", RateArithmetic::Ch341, 46, 3000000, "2");
+    chip.reportsBreak = false;
+    chip.servesTeleprinter = true;
+    return chip;
 }
 
 // The PL2303's type, from its descriptors as its driver tells them apart. Two release numbers
@@ -117,6 +131,7 @@ Chip Ch341(const Adapter& adapter) {
 Chip Pl2303(const Adapter& adapter) {
     Chip chip =
         Modelled(Family::Pl2303, "PL2303HX", "pl2303", RateArithmetic::Pl2303, 0, 6000000, "1.5");
+    chip.servesTeleprinter = true;
     const std::uint16_t release = adapter.release;
     if (adapter.deviceClass == 0x02 || adapter.maxPacketSize0 != 0x40) {
         chip.name = "PL2303H";
@@ -232,10 +247,10 @@ const char* WordLengthNames(unsigned lengths) {
 
 // What serves a teleprinter where this chip does not.
 std::string Instead(const Chip& chip) {
-    const bool slowChip = chip.family == Family::Ch341 || chip.family == Family::Pl2303;
-    return slowChip ? " A 16550 card (--device /dev/ttyS\u2026) reaches it."
-                    : " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
-                      "(--device /dev/ttyS\u2026).";
+    return chip.servesTeleprinter
+               ? " A 16550 card (--device /dev/ttyS\u2026) reaches it."
+               : " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
+                 "(--device /dev/ttyS\u2026).";
 }
 
 }  // namespace
@@ -333,7 +348,7 @@ std::string CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, d
     if (!framing)
         return {};
     const int bits = framing->DataBits();
-    if (chip.wordLengths != 0 && (chip.wordLengths & (1u << bits)) == 0) {
+    if (chip.wordLengths != 0 && (chip.wordLengths & WordLength(framing->wordLengthBits)) == 0) {
         return FormatC("the %s cannot send %d-bit words (%s).", chip.name.c_str(), bits,
                        WordLengthNames(chip.wordLengths)) +
                Instead(chip);

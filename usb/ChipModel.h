@@ -16,12 +16,14 @@ namespace usb {
 // The kernel driver families modelled, and every other driver of a USB adapter.
 enum class Family { Ftdi, Cp210x, Ch341, Pl2303, CdcAcm, Other };
 
-// How a family's chips turn a whole rate into the rate they run; see ChipRate.
+// How a family's chips turn a whole rate into the rate they run; see ChipRate. The H types
+// (FT2232H, FT4232H, FT232H) run FtdiB's arithmetic below 1200 Bd; above it their faster clock is
+// not modelled, and FtdiB stands in for it.
 enum class RateArithmetic {
     Unknown,      // the chip's or firmware's own, not known here
     FtdiSio,      // ten fixed rates, anything else 9600
     FtdiA,        // 3 MHz over a 14-bit divisor with quarter and eighth steps
-    FtdiB,        // 3 MHz over a 14-bit divisor in eighths (B, R, X, 2232C; H types below 1200)
+    FtdiB,        // 3 MHz over a 14-bit divisor in eighths (B, R, X, 2232C/D; H types, above)
     Cp210xTable,  // the rates of Silicon Labs' AN205 table
     Cp210xExact,  // 48 MHz over a divisor, with a prescaler of 4 up to 365 Bd
     Ch341,        // 48 MHz over a prescaler and an 8-bit divisor, from 46 Bd up
@@ -35,12 +37,17 @@ struct Chip {
     RateArithmetic arithmetic = RateArithmetic::Unknown;
     double lowestRate = 0;  // the lowest rate it runs; 0 where that is not known
     double highestRate = 0;
-    // The word lengths it sends (bit n for n data bits); 0 where the chip decides unknown.
+    // The word lengths it sends: bit n for the line control register's word-length field n
+    // (1 << kLcrWordLength5 for five data bits); 0 where they are not known.
     unsigned wordLengths = 0;
     // What its driver tells it for 1.5 stop bits: "2", or "1.5"; empty where not known.
     const char* fiveBitStop = "";
     bool oneStopBitOnly = false;  // two stop bits asked, one sent (CP2101)
     bool stickParity = true;      // mark and space parity; else they go out as odd and even
+    // Its driver reports a break from the line (a BREAK key opening the loop).
+    bool reportsBreak = true;
+    // It runs a teleprinter's rates, 45.45 Bd and the like.
+    bool servesTeleprinter = false;
 };
 
 // The chip of a USB adapter; nothing for a port that is not on USB (the 8250 family).
