@@ -17,8 +17,8 @@ struct Options {
     std::string screenshot;                 // save a picture of the panel there, then close it
     std::optional<std::string> device;      // reach the UART through this serial device's driver
     std::optional<std::string> apply;       // scripted mode: RATE[,FRAMING]
-    std::optional<bool> dtr;                // scripted mode
-    std::optional<bool> rts;                // scripted mode, or the bridge's line
+    std::optional<bool> dtr;                // the scripted mode's or the bridge's --dtr on|off
+    std::optional<bool> rts;                // the scripted mode's or the bridge's --rts on|off
     bool hold = false;                      // keep what is set against the terminal's driver
     std::optional<std::string> bridge;      // --bridge [RATE[,FRAMING]]: empty for the default line
     std::optional<std::string> code;        // the bridge's --code ita2|ustty

@@ -23,8 +23,8 @@ struct Environment {
     std::string sysfs = "/sys";
 };
 
-// Options, port, privilege, then the panel or the scripted mode. Returns the exit status: 0, 1
-// when the port cannot be had or set, 2 for a command line that makes no sense.
+// Options, port, privilege, then the panel, the scripted mode or the bridge. Returns the exit
+// status: 0, 1 when the port cannot be had or set, 2 for a command line that makes no sense.
 int Main(int argc, char** argv, const Environment& environment = {});
 
 }  // namespace app

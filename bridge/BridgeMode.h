@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quorlix --bridge: the serial port set for a teleprinter on one side, a pseudo-terminal that
 // any terminal program can open on the other, ASCII turned into five-bit codes and back between
-// them, until SIGINT or SIGTERM.
+// them, until SIGINT, SIGTERM or SIGHUP.
 #pragma once
 
 #include <cstdio>

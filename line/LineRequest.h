@@ -35,8 +35,8 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 // Through `io` at `base`: sets the framing codes (for a rate alone, those the line has), makes
 // one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
 // or what went wrong. With `hold`, then keeps what it set, looking at the port every
-// kHoldInterval, and says each re-application with its time, until SIGINT or SIGTERM. Returns
-// the exit status.
+// kHoldInterval, and says each re-application with its time, until SIGINT, SIGTERM or SIGHUP.
+// Returns the exit status.
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
                 std::FILE* err);
 
