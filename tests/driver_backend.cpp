@@ -25,21 +25,21 @@ using DriverFixture = FakeDriverPort;
 
 constexpr tcflag_t kFraming = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
 
-// A USB adapter as sysfs describes it: "driver release product-id [product string]", with "+lt"
-// for a port that offers FTDI's latency timer and "usb1.1" for a USB 1.1 device.
+// A USB adapter read from a fake sysfs: "driver release product-id [product string]", with "+lt"
+// for a port that offers FTDI's latency timer, "usb1.1" for a USB 1.1 device and "if1" for the
+// port on the device's second interface.
 Adapter UsbAdapter(const QString& description) {
     const QStringList words = description.split(' ');
-    Adapter adapter;
-    adapter.usb = true;
-    adapter.driver = words[0].toStdString();
-    adapter.release = static_cast<std::uint16_t>(words[1].toUInt(nullptr, 16));
-    adapter.product = static_cast<std::uint16_t>(words[2].toUInt(nullptr, 16));
-    adapter.usbVersion = description.contains("usb1.1") ? 0x110 : 0x200;
-    adapter.maxPacketSize0 = 64;
-    adapter.latencyTimer = description.contains("+lt");
-    adapter.productName =
-        words.mid(3).join(' ').remove("+lt").remove("usb1.1").trimmed().toStdString();
-    return adapter;
+    QString productName = words.mid(3).join(' ');
+    for (const char* flag : {"+lt", "usb1.1", "if1"})
+        productName.remove(flag);
+    FakeSysfs sysfs;
+    sysfs.AddUsbPort(makedev(188, 0), words[0], "0000", words[2], words[1], productName.trimmed(),
+                     description.contains("+lt"),
+                     description.contains("usb1.1") ? " 1.10" : " 2.00",
+                     description.contains("if1") ? 1 : 0);
+    const std::optional<Adapter> adapter = IdentifyAdapter(makedev(188, 0), sysfs.Root());
+    return adapter.value_or(Adapter{});
 }
 
 }  // namespace
@@ -76,7 +76,13 @@ class DriverBackend : public QObject {
             << "ch341-uart 0254 7523" << "40,5N1.5" << "CH340" << "45.96"
             << "the CH340's lowest rate is 46 Bd: 40.00 Bd cannot be set. A 16550 card "
                "(--device /dev/ttyS…) reaches it." << told2;
-        QTest::newRow("PL2303HX: 45.45 by its divisor, told 1.5 stop bits")
+        QTest::newRow("CH340: 43 Bd runs +6.9 %, past the 5 % a teleprinter takes: refused")
+            << "ch341-uart 0254 7523" << "43,5N1.5" << "CH340" << "45.96"
+            << "the CH340's lowest rate is 46 Bd: 43.00 Bd cannot be set. A 16550 card "
+               "(--device /dev/ttyS…) reaches it." << told2;
+        QTest::newRow("CH340: 44 Bd runs +4.5 %, within 5 %")
+            << "ch341-uart 0254 7523" << "44,5N1.5" << "CH340" << "45.96" << "" << told2;
+        QTest::newRow("PL2303HX on USB 1.1: 45.45 by its divisor, told 1.5 stop bits")
             << "pl2303 0300 2303 usb1.1" << "45.45,5N1.5" << "PL2303HX" << "45.87" << "" << "";
         QTest::newRow("PL2303 TA or G: rate unknown")
             << "pl2303 0300 23a3" << "45.45,5N1.5" << "PL2303TA or G" << "" << "" << "";
@@ -88,6 +94,10 @@ class DriverBackend : public QObject {
             << "cp210x 0100 ea60 CP2104 USB to UART Bridge Controller" << "74.2,8N1" << "CP2104"
             << "300.00" << "the CP2104's lowest rate is 300 Bd: 74.20 Bd cannot be set." + instead
             << "";
+        QTest::newRow("CP2105's second port: the table's rates from 2400 Bd")
+            << "cp210x 0100 ea70 CP2105 Dual USB to UART Bridge Controller if1" << "1200,8N1"
+            << "CP2105" << "2400.00"
+            << "the CP2105's lowest rate is 2400 Bd: 1200.00 Bd cannot be set." + instead << "";
         QTest::newRow("CP2101: eight bits, one stop bit, no stick parity")
             << "cp210x 0100 ea60 CP2101" << "300,8M2" << "CP2101" << "300.00"
             << "the CP2101 cannot send mark or space parity (it would send odd or even instead)."

@@ -16,22 +16,25 @@ class FakeSysfs {
   public:
     // A USB serial adapter's port as character device `device`: the driver that serves the
     // port, the USB device's descriptors (hexadecimal, as sysfs writes them), its product
-    // string, and FTDI's latency timer on the port where `latencyTimer`.
+    // string, FTDI's latency timer on the port where `latencyTimer`, the USB version as sysfs
+    // writes bcdUSB, and the port's interface.
     void AddUsbPort(dev_t device, const QString& driver, const QString& vendor,
                     const QString& product, const QString& release, const QString& productName,
-                    bool latencyTimer = false) {
+                    bool latencyTimer = false, const QString& usbVersion = QStringLiteral(" 2.00"),
+                    int interfaceNumber = 0) {
         const QString usb = "devices/pci0000:00/0000:00:04.0/usb1/1-" + Number(device);
-        const QString port = usb + "/1-1:1.0/ttyUSB" + Number(device);
+        const QString interface = usb + "/1-1:1." + QString::number(interfaceNumber);
+        const QString port = interface + "/ttyUSB" + Number(device);
         for (const auto& [file, text] : {std::pair{"idVendor", vendor},
                                          {"idProduct", product},
                                          {"bcdDevice", release},
-                                         {"version", QStringLiteral(" 2.00")},
+                                         {"version", usbVersion},
                                          {"bDeviceClass", QStringLiteral("00")},
                                          {"bMaxPacketSize0", QStringLiteral("64")},
                                          {"bNumInterfaces", QStringLiteral(" 1")},
                                          {"product", productName}})
             Write(usb + "/" + file, text);
-        Write(usb + "/1-1:1.0/bInterfaceNumber", QStringLiteral("00"));
+        Write(interface + "/bInterfaceNumber", QString::asprintf("%02x", interfaceNumber));
         if (latencyTimer)
             Write(port + "/latency_timer", QStringLiteral("16"));
         Device(device, port, "bus/usb-serial/drivers/" + driver);
