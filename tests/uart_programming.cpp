@@ -228,6 +228,9 @@ class UartProgramming : public QObject {
         QTest::newRow("no UART at the address: the bus reads 0xFF, the look fails")
             << "5N1.5" << 0xFF << 0xFF << 1 << Hold::Look::LookFailed << none
             << "no UART answers at 0x2F8 (its modem control register reads 0xFF)" << none;
+        QTest::newRow("no UART: bits 5 to 7 of the modem control register set, the rest not")
+            << "5N1.5" << 0x04 << 0xE8 << 1 << Hold::Look::LookFailed << none
+            << "no UART answers at 0x2F8 (its modem control register reads 0xE8)" << none;
     }
     void holdPutsBackWhatALookFindsChanged() {
         QFETCH(QString, framing);
