@@ -2,9 +2,11 @@
 // quorlix --apply: what a script may ask for, the register accesses it costs, and the exit
 // statuses it ends with.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -390,20 +392,50 @@ class ScriptedMode : public QObject {
     }
 
     // A second hold of a UART that is held already refuses before it writes anything, and names
-    // the first; through the driver the UART is known by its I/O address too, so that a hold
-    // over the I/O ports and one through the driver meet.
+    // the first, whoever runs it: another user's lock file opens for reading, which is all flock
+    // needs. Through the driver the UART is known by its I/O address too, so that a hold over
+    // the I/O ports and one through the driver meet.
+    void secondHoldOfAUartRefuses_data() {
+        QTest::addColumn<bool>("otherUser");  // the second hold runs as nobody, in a child
+        QTest::newRow("the same user") << false;
+        QTest::newRow("another user: the first hold's lock file opens read-only") << true;
+    }
     void secondHoldOfAUartRefuses() {
-        const line::ApplyRequest request = HeldBaudot();
+        QFETCH(bool, otherUser);
+        if (otherUser && geteuid() != 0)
+            QSKIP("only root can run the second hold as another user");
+        line::ApplyRequest request = HeldBaudot();
+        const QTemporaryDir locks;  // as /run/lock: anyone may make a lock there
+        QVERIFY(chmod(locks.path().toLocal8Bit().constData(), 01777) == 0);
+        request.lockFolder = locks.path().toStdString();
         uart::RecordingPortIo io;
         std::string refusal, notice;
         const auto first = line::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);
         QVERIFY(first && notice.empty());
-        QString said, complained;
-        QCOMPARE(RunOver(request, io, said, complained), 1);
-        QCOMPARE(complained, QStringLiteral("quorlix: the UART at 0x2F8 is already held by process "
-                                            "%1: the hold does not start\n")
-                                 .arg(getpid()));
-        QVERIFY(io.Accesses().empty());
+        const QString refused = QStringLiteral(
+                                    "quorlix: the UART at 0x2F8 is already held by process %1: "
+                                    "the hold does not start\n")
+                                    .arg(getpid());
+        const auto secondRefuses = [&] {
+            QString said, complained;
+            return RunOver(request, io, said, complained) == 1 && complained == refused &&
+                   io.Accesses().empty();
+        };
+        if (!otherUser) {
+            QVERIFY(secondRefuses());
+        } else {
+            const pid_t child = fork();
+            if (child == 0) {
+                alarm(5);  // a hold that starts runs until then
+                const bool nobody =
+                    setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+                _exit(nobody && secondRefuses() ? 0 : 1);
+            }
+            int status = 0;
+            QCOMPARE(waitpid(child, &status, 0), child);
+            QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+                     "the second hold did not refuse");
+        }
         auto* driver = new FakeSerialDriver;
         driver->serial.port = 0x2F8;
         serial::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1",
