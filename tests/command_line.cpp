@@ -116,6 +116,10 @@ class CommandLine : public QObject {
         QTest::newRow("too much fill")
             << QStringList{"--bridge", "--cr-fill", "17", "--device", "/dev/ttyQ9"} << 2
             << "from 0 to 16";
+        QTest::newRow("a motor idle time below its floor, after a start time that reads")
+            << QStringList{"--bridge",     "--motor", "rts",      "--motor-start", "1.5",
+                           "--motor-idle", "0.5",     "--device", "/dev/ttyQ9"}
+            << 2 << "--motor-idle takes seconds from 1 to 3600, not 0.5";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
         // Only a link to a pseudo-terminal, or to nothing, may be replaced.
