@@ -174,5 +174,8 @@ int DeviceSerialDriver::RaiseModemLines(int lines) {
 int DeviceSerialDriver::DropModemLines(int lines) {
     return Call(fd_, TIOCMBIC, &lines);
 }
+int DeviceSerialDriver::GetOutputQueue(int& bytes) {
+    return Call(fd_, TIOCOUTQ, &bytes);
+}
 
 }  // namespace serial

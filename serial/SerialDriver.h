@@ -24,6 +24,8 @@ class SerialDriver {
     virtual int GetModemLines(int& lines) = 0;               // TIOCMGET
     virtual int RaiseModemLines(int lines) = 0;              // TIOCMBIS
     virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
+    // TIOCOUTQ: the bytes written to the device that the driver has not sent yet.
+    virtual int GetOutputQueue(int& bytes) = 0;
     // Whether another process is seen holding the device open; false also when that cannot be
     // told (another user's descriptors are hidden from this one).
     virtual bool HeldOpenElsewhere() = 0;
@@ -59,6 +61,7 @@ class DeviceSerialDriver final : public SerialDriver {
     int GetModemLines(int& lines) override;
     int RaiseModemLines(int lines) override;
     int DropModemLines(int lines) override;
+    int GetOutputQueue(int& bytes) override;
     // Looks through /proc/*/fd for the same device, this process's own descriptors left out.
     bool HeldOpenElsewhere() override;
     dev_t Device() override;

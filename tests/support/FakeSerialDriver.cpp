@@ -79,6 +79,14 @@ int FakeSerialDriver::DropModemLines(int bits) {
     return 0;
 }
 
+int FakeSerialDriver::GetOutputQueue(int& out) {
+    Called("TIOCOUTQ");
+    if (gone)
+        return EIO;
+    out = queued;
+    return 0;
+}
+
 void FakeSerialDriver::Called(const QString& call) {
     calls << call;
     callTimes << std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -18,11 +18,13 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int GetModemLines(int& out) override;
     int RaiseModemLines(int bits) override;
     int DropModemLines(int bits) override;
+    int GetOutputQueue(int& out) override;
     bool HeldOpenElsewhere() override { return heldElsewhere; }
 
     termios2 termios{};
     serial_struct serial{};
     int lines = 0;
+    int queued = 0;  // codes written that it has not sent yet
     bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
     bool dropsMarkSpace = false;
     bool goneAfterSet = false;   // unplugged right after it took the line settings
