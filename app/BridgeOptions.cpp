@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/BridgeOptions.h"
 
-#include <sys/ioctl.h>
-
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "os/CLocale.h"
 #include "os/Listed.h"
+#include "uart/Registers.h"
 
 namespace app {
 namespace {
@@ -108,7 +107,7 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
                 "--motor " + *options.motor + " and --" + *options.motor + " name the same line";
             return false;
         }
-        settings.motor = dtr ? TIOCM_DTR : TIOCM_RTS;
+        settings.motor = dtr ? uart::kMcrDtr : uart::kMcrRts;
     } else if (options.motorStart || options.motorIdle) {
         error = "--motor-start and --motor-idle go with --motor dtr|rts";
         return false;

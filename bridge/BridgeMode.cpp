@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/ioctl.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
 #include "uart/PortSelection.h"
+#include "uart/Registers.h"
 #include "uart/TracingPortIo.h"
 
 namespace bridge {
@@ -193,7 +192,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
     if (settings.motor != 0) {
         std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
-                     settings.motor == TIOCM_DTR ? "DTR" : "RTS",
+                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS",
                      os::FormatC("%g", settings.motorStart).c_str(),
                      os::FormatC("%g", settings.motorIdle).c_str());
     }
@@ -218,7 +217,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.motor = settings.motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
-    setup.modemLines = &driver;
+    setup.driver = &driver;
     setup.breaksMarked = true;
     setup.progress = isatty(fileno(err)) ? err : nullptr;
     if (rate > 0) {

@@ -4,6 +4,7 @@
 // them, until SIGINT, SIGTERM or SIGHUP.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -37,8 +38,8 @@ struct Settings {
     const TestPattern* pattern = nullptr;
     bool trace = false;
     int columns = 0;  // the carriage's width; 0: not followed
-    // The modem line (TIOCM_DTR or TIOCM_RTS) that switches the machine's motor; 0: none.
-    int motor = 0;
+    // The modem line (uart::kMcrDtr or uart::kMcrRts) that switches the machine's motor; 0: none.
+    std::uint8_t motor = 0;
     double motorStart = kDefaultMotorStart;
     double motorIdle = kDefaultMotorIdle;
 };

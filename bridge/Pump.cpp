@@ -18,10 +18,13 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bridge/Baudot.h"
+#include "bridge/Motor.h"
 
 namespace bridge {
 
@@ -137,75 +140,329 @@ class RecentCharacters {
     std::size_t total_ = 0;
 };
 
-// Codes written to `port` that its driver still holds.
-std::size_t Queued(int port) {
-    int queued = 0;
-    return ioctl(port, TIOCOUTQ, &queued) == 0 && queued > 0 ? static_cast<std::size_t>(queued) : 0;
-}
+// Takes the time left off the terminal's line: back to its start, and cleared to the end.
+constexpr char kEraseLine[] = "\r\033[K";
 
-using Clock = std::chrono::steady_clock;
+// PARMRK's mark: \377 \0 \0 is a break, \377 \377 a \377 received, \377 \0 X an X received
+// with a parity or framing error.
+constexpr Code kMark = 0xFF;
 
-std::chrono::milliseconds Milliseconds(double seconds) {
-    return std::chrono::milliseconds(std::llround(seconds * 1000));
-}
+// An end that poll() reports as failed or hung up, whatever was asked of it.
+constexpr short kFailed = POLLERR | POLLHUP | POLLNVAL;
 
-// The machine's motor on a modem line, switched through the interface's relay.
-class Motor {
+enum { kStop, kPort, kTerminal, kEnds };
+
+// RunPump's state, and the steps of its loop.
+class Pump {
   public:
-    explicit Motor(const PumpSetup& setup)
-        : driver_(setup.modemLines),
-          line_(setup.motor),
-          start_(Milliseconds(setup.motorStart)),
-          idle_(Milliseconds(setup.motorIdle)) {}
+    Pump(const PumpSetup& setup, Counts& counts)
+        : setup_(setup),
+          counts_(counts),
+          encoder_(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns),
+          decoder_(*setup.codeSet, setup.unshiftOnSpace),
+          pattern_(!setup.pattern.empty()),
+          motor_(setup) {}
 
-    // Text waits to go out: the motor is started if it is off. Whether codes may go out now.
-    bool Ready(Clock::time_point now) {
-        if (line_ == 0)
-            return true;
-        if (!up_) {
-            Set(true);
-            readyAt_ = now + start_;
-        }
-        quietSince_ = now;
-        return now >= readyAt_;
-    }
-    // Something went out or came in.
-    void Active(Clock::time_point now) { quietSince_ = now; }
-    // When the loop has to look again for the motor's sake, if ever.
-    std::optional<Clock::time_point> Due(bool waiting, Clock::time_point now) const {
-        if (line_ == 0 || !up_ || (waiting && now >= readyAt_))
-            return std::nullopt;
-        return waiting ? readyAt_ : quietSince_ + idle_;
-    }
-    // Its idle time is over: off, unless the driver still holds codes to send (then it looks
-    // again in a second).
-    void Idle(Clock::time_point now, std::size_t queued) {
-        if (!up_ || now < quietSince_ + idle_)
-            return;
-        if (queued > 0) {
-            quietSince_ = now - idle_ + std::min<Clock::duration>(idle_, std::chrono::seconds(1));
-            return;
-        }
-        Set(false);
-    }
-    void Off() {
-        if (line_ != 0)
-            Set(false);
-    }
+    Ending Run();
 
   private:
-    void Set(bool up) {
-        if (driver_ != nullptr)
-            up ? driver_->RaiseModemLines(line_) : driver_->DropModemLines(line_);
-        up_ = up;
-    }
+    // Asks each end for what may be moved now and sleeps until one has it, or until the motor
+    // or the time left is due. The poll's result.
+    int Poll(pollfd (&ends)[kEnds], bool waiting, bool ready);
+    // Text waits: the motor is started if it is stopped. Whether codes may go out.
+    bool StartMotor();
+    // A signal came: Ctrl+C throws away what the driver holds, SIGTERM and SIGHUP let it go.
+    Ending Stop();
+    // Reads what the port received and passes it on as text; false when the port went away.
+    bool ReadPort();
+    // Decodes received codes into text_, the marks taken out; whether a break was among them.
+    bool Decode(const Code* received, std::size_t size);
+    // A break from the line: what waits to be sent is thrown away, once for each break.
+    void Break();
+    // Before received text goes to the terminal: what it would echo goes nowhere.
+    void KeepEchoOff();
+    // Reads what the terminal typed into codes for the port; false when it went away.
+    bool ReadTerminal();
+    // Adds the codes of `text` to what waits for the port.
+    void Encode(std::string_view text);
+    // Writes what waits for the port once the motor is up to speed; false when the port failed.
+    bool WritePort();
+    // Codes written to the port that its driver still holds.
+    std::size_t Queued() const;
+    // Throws away what the port's driver holds; how much that was.
+    std::size_t FlushPort();
+    // Whether the time left is followed: it is shown, or text was typed since nothing waited.
+    bool FollowsProgress() const;
+    // The time left, while more than kShownAfter of text waits; rewritten at most once a second.
+    void ShowProgress();
+    void EraseProgress();
+    // Waits until the driver has sent what it holds, for as long as that takes at the line's
+    // rate and a little more.
+    void Drain();
+    // Ends the loop: `unsent` codes (those the driver still holds when they are flushed, or when
+    // the port went away) and the ones still here never leave, nor do the characters they
+    // belong to.
+    Ending Finish(Ending ending, std::size_t unsent = 0);
 
-    serial::SerialDriver* driver_;
-    int line_;
-    Clock::duration start_, idle_;
-    bool up_ = true;  // the open raised it
-    Clock::time_point readyAt_{}, quietSince_{};
+    const PumpSetup& setup_;
+    Counts& counts_;
+    Encoder encoder_;
+    Decoder decoder_;
+    const bool pattern_;
+    Motor motor_;
+    Pending toPort_, toTerminal_;
+    RecentCharacters recent_;
+    std::size_t thrownBefore_ = 0;  // by a break from the line, while the bridge went on
+    std::vector<Code> codes_;
+    std::string text_;
+    bool echoSaid_ = false;
+    std::size_t burst_ = 0;  // characters taken since nothing waited
+    bool shown_ = false;     // the time left is on the terminal's line
+    Clock::time_point shownAt_{};
+    int marked_ = 0;        // bytes of a mark seen so far
+    bool inBreak_ = false;  // marks come until the line is closed again: one break
 };
+
+Ending Pump::Run() {
+    if (!pattern_)
+        motor_.Stop();  // the open raised it: nothing to send yet
+    for (;;) {
+        const bool waiting = !toPort_.Empty() || pattern_;
+        const bool ready = !waiting || StartMotor();
+        pollfd ends[kEnds] = {};
+        const int polled = Poll(ends, waiting, ready);
+        if (polled < 0) {
+            if (errno == EINTR)
+                continue;
+            return Finish(Ending::PortGone, Queued());
+        }
+        if (polled == 0) {  // the motor or the time left is due
+            if (!waiting)
+                motor_.StopIfIdle();
+            ShowProgress();
+            continue;
+        }
+        if (ends[kStop].revents != 0)
+            return Stop();
+        if (ends[kPort].revents & kFailed)
+            return Finish(Ending::PortGone, Queued());
+        // Reported whatever was asked for, and again on every poll: without this it would spin.
+        if (ends[kTerminal].revents & kFailed) {
+            motor_.Stop();
+            return Finish(Ending::TerminalGone);
+        }
+        if ((ends[kPort].revents & POLLIN) && !ReadPort())
+            return Finish(Ending::PortGone, Queued());
+        if ((ends[kTerminal].revents & POLLIN) && !ReadTerminal())
+            return Finish(Ending::TerminalGone);
+        if (pattern_ && ready && toPort_.Empty() && (ends[kPort].revents & POLLOUT))
+            Encode(setup_.pattern);
+        if (!WritePort())
+            return Finish(Ending::PortGone, Queued());
+        if (toTerminal_.WriteTo(setup_.terminal) != 0)
+            toTerminal_.Clear();  // the terminal side cannot fail while this side holds it open
+        ShowProgress();
+    }
+}
+
+int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
+    ends[kStop] = {setup_.stop, POLLIN, 0};
+    // Each side is read only while what came from it before has gone on: a full side holds
+    // the other back instead of piling text up here.
+    ends[kPort].fd = setup_.port;
+    ends[kPort].events =
+        static_cast<short>((toTerminal_.Empty() ? POLLIN : 0) | (waiting && ready ? POLLOUT : 0));
+    ends[kTerminal].fd = setup_.terminal;
+    ends[kTerminal].events = static_cast<short>((toPort_.Empty() && !pattern_ ? POLLIN : 0) |
+                                                (toTerminal_.Empty() ? 0 : POLLOUT));
+    int timeout = -1;  // idle: asleep until something comes
+    if (const std::optional<Clock::time_point> look = motor_.NextLook(waiting)) {
+        timeout = static_cast<int>(std::max<long long>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(*look - Clock::now()).count()));
+    }
+    // While the time left is shown, or text may still wait in the driver: a look a second.
+    if (FollowsProgress() && (timeout < 0 || timeout > 1000))
+        timeout = 1000;
+    return poll(ends, kEnds, timeout);
+}
+
+bool Pump::StartMotor() {
+    motor_.Start();
+    return motor_.UpToSpeed();
+}
+
+Ending Pump::Stop() {
+    unsigned char signal = 0;
+    if (::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) {
+        // Minutes of text may wait in the driver at six characters a second.
+        const std::size_t queued = FlushPort();
+        motor_.Stop();
+        EraseProgress();
+        return Finish(Ending::Interrupted, queued);
+    }
+    // The motor runs until the driver has sent what it holds.
+    Drain();
+    motor_.Stop();
+    EraseProgress();
+    return Finish(Ending::Terminated);
+}
+
+bool Pump::ReadPort() {
+    motor_.KeepRunning();
+    Code received[kChunk];
+    const ssize_t size = ::read(setup_.port, received, sizeof received);
+    if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
+        return false;
+    text_.clear();
+    if (Decode(received, size > 0 ? static_cast<std::size_t>(size) : 0))
+        Break();
+    KeepEchoOff();
+    toTerminal_.Add(text_.data(), text_.size());
+    return true;
+}
+
+bool Pump::Decode(const Code* received, std::size_t size) {
+    bool broke = false;
+    for (std::size_t i = 0; i < size; ++i) {
+        const Code code = received[i];
+        if (setup_.breaksMarked && (marked_ > 0 || code == kMark)) {
+            ++marked_;
+            if (marked_ == 2 && code == kMark) {
+                marked_ = 0;
+                decoder_.Put(code, text_);
+            } else if (marked_ == 3) {
+                marked_ = 0;
+                broke |= code == 0;
+                if (code != 0)
+                    decoder_.Put(code, text_);
+            }
+            continue;
+        }
+        inBreak_ = false;
+        decoder_.Put(code, text_);
+    }
+    return broke;
+}
+
+void Pump::Break() {
+    if (std::exchange(inBreak_, true))
+        return;
+    // The operator's BREAK key opened the loop: what waits is thrown away, as Ctrl+C throws it
+    // away, and the bridge goes on.
+    const std::size_t thrown = recent_.In(FlushPort() + toPort_.Size()) + encoder_.Held();
+    toPort_.Clear();
+    encoder_.DropHeld();
+    recent_ = RecentCharacters();
+    thrownBefore_ += thrown;
+    if (setup_.notices != nullptr) {
+        std::fprintf(setup_.notices, "quorlix: break from the line: %zu characters thrown away\n",
+                     thrown);
+        std::fflush(setup_.notices);
+    }
+}
+
+void Pump::KeepEchoOff() {
+    termios2 termios{};
+    if (ioctl(setup_.terminal, TCGETS2, &termios) != 0 || (termios.c_lflag & ECHO) == 0)
+        return;
+    termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+    ioctl(setup_.terminal, TCSETS2, &termios);
+    if (!echoSaid_ && setup_.notices != nullptr) {
+        std::fputs(
+            "quorlix: the terminal program turned echo on in the pseudo-terminal, which "
+            "would send all it receives back to the line: turned off again\n",
+            setup_.notices);
+        std::fflush(setup_.notices);
+    }
+    echoSaid_ = true;
+}
+
+bool Pump::ReadTerminal() {
+    char typed[kChunk];
+    const ssize_t size = ::read(setup_.terminal, typed, sizeof typed);
+    if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
+        return false;
+    const std::size_t before = encoder_.Characters();
+    Encode(std::string_view(typed, size > 0 ? static_cast<std::size_t>(size) : 0));
+    burst_ += encoder_.Characters() - before;
+    return true;
+}
+
+void Pump::Encode(std::string_view text) {
+    codes_.clear();
+    encoder_.Put(text, codes_);
+    for (const std::size_t size : encoder_.TakeSizes())
+        recent_.Add(size);
+    toPort_.Add(reinterpret_cast<const char*>(codes_.data()), codes_.size());
+}
+
+bool Pump::WritePort() {
+    return toPort_.Empty() || !StartMotor() || toPort_.WriteTo(setup_.port) == 0;
+}
+
+std::size_t Pump::Queued() const {
+    int queued = 0;
+    return setup_.driver != nullptr && setup_.driver->GetOutputQueue(queued) == 0 && queued > 0
+               ? static_cast<std::size_t>(queued)
+               : 0;
+}
+
+std::size_t Pump::FlushPort() {
+    // What the driver held is asked first: that much is what the flush throws away.
+    const std::size_t queued = Queued();
+    ioctl(setup_.port, TCFLSH, TCOFLUSH);
+    return queued;
+}
+
+bool Pump::FollowsProgress() const {
+    return setup_.progress != nullptr && !pattern_ && (shown_ || burst_ > 0);
+}
+
+void Pump::ShowProgress() {
+    // Nothing typed since nothing waited, and nothing shown: nothing to ask the driver.
+    if (!FollowsProgress())
+        return;
+    const std::size_t codesLeft = Queued() + toPort_.Size();
+    const std::size_t left = recent_.In(codesLeft) + encoder_.Held();
+    const double seconds = setup_.codeSeconds * static_cast<double>(codesLeft);
+    if (codesLeft == 0)
+        burst_ = 0;
+    const Clock::time_point now = Clock::now();
+    if (seconds <= kShownAfter) {
+        EraseProgress();
+    } else if (!shown_ || now - shownAt_ >= std::chrono::seconds(1)) {
+        std::fprintf(setup_.progress, "%s%s", kEraseLine,
+                     TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds).c_str());
+        shown_ = true;
+        shownAt_ = now;
+    }
+    std::fflush(setup_.progress);
+}
+
+void Pump::EraseProgress() {
+    if (!std::exchange(shown_, false))
+        return;
+    std::fputs(kEraseLine, setup_.progress);
+    std::fflush(setup_.progress);
+}
+
+void Pump::Drain() {
+    const std::chrono::duration<double> longest(setup_.codeSeconds * static_cast<double>(Queued()) +
+                                                2);
+    const Clock::time_point limit = Clock::now() + std::chrono::ceil<Clock::duration>(longest);
+    while (Queued() > 0 && Clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+Ending Pump::Finish(Ending ending, std::size_t unsent) {
+    const std::size_t thrownAway =
+        thrownBefore_ + recent_.In(unsent + toPort_.Size()) + encoder_.Held();
+    counts_.sent += encoder_.Characters() - thrownAway;
+    counts_.thrownAway += thrownAway;
+    counts_.received += decoder_.Characters();
+    counts_.unprintable += encoder_.Unprintable() + decoder_.Unprintable();
+    return ending;
+}
 
 }  // namespace
 
@@ -226,224 +483,7 @@ std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds) {
 }
 
 Ending RunPump(const PumpSetup& setup, Counts& counts) {
-    Encoder encoder(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns);
-    Decoder decoder(*setup.codeSet, setup.unshiftOnSpace);
-    Pending toPort, toTerminal;
-    RecentCharacters recent;
-    // Ends the loop; `unsent` codes (those the driver still holds when they are flushed, or
-    // when the port went away) and the ones still here never leave, nor do the characters they
-    // belong to.
-    std::size_t thrownBefore = 0;  // by a break from the line, while the bridge went on
-    const auto finish = [&](Ending ending, std::size_t unsent = 0) {
-        const std::size_t thrownAway =
-            thrownBefore + recent.In(unsent + toPort.Size()) + encoder.Held();
-        counts.sent += encoder.Characters() - thrownAway;
-        counts.thrownAway += thrownAway;
-        counts.received += decoder.Characters();
-        counts.unprintable += encoder.Unprintable() + decoder.Unprintable();
-        return ending;
-    };
-    std::vector<Code> codes;
-    const auto encode = [&](unsigned char byte) {
-        encoder.Put(byte, codes);
-        for (const std::size_t size : encoder.TakeSizes())
-            recent.Add(size);
-    };
-    const bool pattern = !setup.pattern.empty();
-    bool echoSaid = false;
-    // Before received text goes to the terminal: what it would echo goes nowhere.
-    const auto keepEchoOff = [&] {
-        termios2 termios{};
-        if (ioctl(setup.terminal, TCGETS2, &termios) != 0 || (termios.c_lflag & ECHO) == 0)
-            return;
-        termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
-        ioctl(setup.terminal, TCSETS2, &termios);
-        if (!echoSaid && setup.notices != nullptr) {
-            std::fputs(
-                "quorlix: the terminal program turned echo on in the pseudo-terminal, which "
-                "would send all it receives back to the line: turned off again\n",
-                setup.notices);
-            std::fflush(setup.notices);
-        }
-        echoSaid = true;
-    };
-    // What the port's driver holds is thrown away (Ctrl+C, a break from the line): what it held
-    // is asked first, as that much is what the flush throws away.
-    const auto flushPort = [&] {
-        const std::size_t queued = Queued(setup.port);
-        ioctl(setup.port, TCFLSH, TCOFLUSH);
-        return queued;
-    };
-    // The time left, while more than kShownAfter of text waits; rewritten at most once a second.
-    std::size_t burst = 0;  // characters taken since nothing waited
-    bool shown = false;
-    Clock::time_point shownAt{};
-    const auto showProgress = [&](Clock::time_point now) {
-        // Nothing typed since nothing waited, and nothing shown: nothing to ask the driver.
-        if (setup.progress == nullptr || pattern || (burst == 0 && !shown))
-            return;
-        const std::size_t codesLeft = Queued(setup.port) + toPort.Size();
-        const std::size_t left = recent.In(codesLeft) + encoder.Held();
-        const double seconds = setup.codeSeconds * static_cast<double>(codesLeft);
-        if (codesLeft == 0)
-            burst = 0;
-        if (seconds <= kShownAfter) {
-            if (shown)
-                std::fputs("\r\033[K", setup.progress);
-            shown = false;
-        } else if (!shown || now - shownAt >= std::chrono::seconds(1)) {
-            std::fprintf(setup.progress, "\r\033[K%s",
-                         TimeLeftText(burst - std::min(burst, left), burst, seconds).c_str());
-            shown = true;
-            shownAt = now;
-        }
-        std::fflush(setup.progress);
-    };
-    // A received break: \377 \0 \0 where PARMRK marks one; \377 \377 is a \377 received.
-    int marked = 0;        // bytes of a mark seen so far
-    bool inBreak = false;  // marks come until the line is closed again: one break
-    Motor motor(setup);
-    if (!pattern)
-        motor.Off();  // the open raised it: nothing to send yet
-    // After SIGTERM or SIGHUP the motor runs until the driver has sent what it holds, for as
-    // long as that takes at the line's rate and a little more.
-    const auto drainThenStop = [&] {
-        const auto limit =
-            Clock::now() +
-            Milliseconds(setup.codeSeconds * static_cast<double>(Queued(setup.port)) + 2);
-        while (Queued(setup.port) > 0 && Clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        motor.Off();
-    };
-    std::string text;
-    enum { kStop, kPort, kTerminal, kEnds };
-    for (;;) {
-        const Clock::time_point now = Clock::now();
-        const bool waiting = !toPort.Empty() || pattern;
-        const bool ready = !waiting || motor.Ready(now);
-        pollfd ends[kEnds] = {};
-        ends[kStop] = {setup.stop, POLLIN, 0};
-        // Each side is read only while what came from it before has gone on: a full side holds
-        // the other back instead of piling text up here.
-        ends[kPort].fd = setup.port;
-        ends[kPort].events = static_cast<short>((toTerminal.Empty() ? POLLIN : 0) |
-                                                (waiting && ready ? POLLOUT : 0));
-        ends[kTerminal].fd = setup.terminal;
-        ends[kTerminal].events = static_cast<short>((toPort.Empty() && !pattern ? POLLIN : 0) |
-                                                    (toTerminal.Empty() ? 0 : POLLOUT));
-        int timeout = -1;  // idle: asleep until something comes
-        if (const std::optional<Clock::time_point> due = motor.Due(waiting, now)) {
-            timeout = static_cast<int>(std::max<long long>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(*due - now).count()));
-        }
-        // While the time left is shown, or text may still wait in the driver: a look a second.
-        if (setup.progress != nullptr && !pattern && (shown || burst > 0) &&
-            (timeout < 0 || timeout > 1000))
-            timeout = 1000;
-        const int polled = poll(ends, kEnds, timeout);
-        if (polled < 0) {
-            if (errno == EINTR)
-                continue;
-            return finish(Ending::PortGone, Queued(setup.port));
-        }
-        if (polled == 0) {
-            if (!waiting)
-                motor.Idle(Clock::now(), Queued(setup.port));
-            showProgress(Clock::now());
-            continue;
-        }
-        if (ends[kStop].revents != 0) {
-            unsigned char signal = 0;
-            if (::read(setup.stop, &signal, 1) == 1 && signal == SIGINT) {
-                // Minutes of text may wait in the driver at six characters a second. What it
-                // holds is asked first: that much is what the flush throws away.
-                const std::size_t queued = flushPort();
-                motor.Off();
-                if (shown)
-                    std::fputs("\r\033[K", setup.progress);
-                return finish(Ending::Interrupted, queued);
-            }
-            drainThenStop();
-            if (shown)
-                std::fputs("\r\033[K", setup.progress);
-            return finish(Ending::Terminated);
-        }
-        if (ends[kPort].revents & (POLLERR | POLLHUP | POLLNVAL))
-            return finish(Ending::PortGone, Queued(setup.port));
-        // Reported whatever was asked for, and again on every poll: without this it would spin.
-        if (ends[kTerminal].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            motor.Off();
-            return finish(Ending::TerminalGone);
-        }
-        if (ends[kPort].revents & POLLIN) {
-            motor.Active(now);
-            Code received[kChunk];
-            const ssize_t size = ::read(setup.port, received, sizeof received);
-            if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
-                return finish(Ending::PortGone, Queued(setup.port));
-            text.clear();
-            bool broke = false;
-            for (ssize_t i = 0; i < size; ++i) {
-                const Code code = received[i];
-                if (setup.breaksMarked && (marked > 0 || code == 0xFF)) {
-                    // \377, then \377 (the byte itself) or \0 and the byte \0 for a break.
-                    ++marked;
-                    if (marked == 2 && code == 0xFF) {
-                        marked = 0;
-                        decoder.Put(code, text);
-                    } else if (marked == 3) {
-                        marked = 0;
-                        broke |= code == 0;
-                        if (code != 0)
-                            decoder.Put(code, text);
-                    }
-                    continue;
-                }
-                inBreak = false;
-                decoder.Put(code, text);
-            }
-            if (broke && !inBreak) {
-                // The operator's BREAK key opened the loop: what waits is thrown away.
-                inBreak = true;
-                const std::size_t thrown = recent.In(flushPort() + toPort.Size()) + encoder.Held();
-                toPort.Clear();
-                encoder.DropHeld();
-                recent = RecentCharacters();
-                thrownBefore += thrown;
-                if (setup.notices != nullptr) {
-                    std::fprintf(setup.notices,
-                                 "quorlix: break from the line: %zu characters thrown away\n",
-                                 thrown);
-                    std::fflush(setup.notices);
-                }
-            }
-            keepEchoOff();
-            toTerminal.Add(text.data(), text.size());
-        }
-        if (ends[kTerminal].revents & POLLIN) {
-            unsigned char typed[kChunk];
-            const ssize_t size = ::read(setup.terminal, typed, sizeof typed);
-            if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
-                return finish(Ending::TerminalGone);
-            codes.clear();
-            const std::size_t before = encoder.Characters();
-            for (ssize_t i = 0; i < size; ++i)
-                encode(typed[i]);
-            burst += encoder.Characters() - before;
-            toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
-        }
-        if (pattern && ready && toPort.Empty() && (ends[kPort].revents & POLLOUT)) {
-            codes.clear();
-            for (const char c : setup.pattern)
-                encode(static_cast<unsigned char>(c));
-            toPort.Add(reinterpret_cast<const char*>(codes.data()), codes.size());
-        }
-        if (!toPort.Empty() && motor.Ready(Clock::now()) && toPort.WriteTo(setup.port) != 0)
-            return finish(Ending::PortGone, Queued(setup.port));
-        if (toTerminal.WriteTo(setup.terminal) != 0)
-            toTerminal.Clear();  // the terminal side cannot fail while this side holds it open
-        showProgress(Clock::now());
-    }
+    return Pump(setup, counts).Run();
 }
 
 }  // namespace bridge

@@ -8,6 +8,7 @@
 #include <asm/termbits.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -62,10 +63,13 @@ struct PumpSetup {
     std::string_view pattern;      // sent over and over instead of the terminal's text; empty: none
     std::FILE* notices = nullptr;  // where what the loop had to do is said; none: not said
     int columns = 0;               // the carriage's width; 0: not followed
-    int motor = 0;                 // the motor's modem line (a TIOCM_ bit); 0: none
-    double motorStart = 1.0;       // seconds from the motor's start to the first code
-    double motorIdle = 30;         // quiet seconds before the motor goes off
-    serial::SerialDriver* modemLines = nullptr;  // the port's driver, which sets the motor's line
+    // The motor's modem line (kMcrDtr or kMcrRts), switched through the installed backend; 0:
+    // none.
+    std::uint8_t motor = 0;
+    double motorStart = 1.0;  // seconds from the motor's start to the first code
+    double motorIdle = 30;    // quiet seconds before the motor goes off
+    // The port's driver, asked how many codes it still holds; none: none are known to be held.
+    serial::SerialDriver* driver = nullptr;
     double codeSeconds = 0.2;  // one code's time on the line: start, data and stop bits
     // Where the time left is shown while more than kShownAfter of text waits (a terminal's
     // standard error); none: not shown.

@@ -16,11 +16,15 @@
 #include <thread>
 #include <utility>
 
+#include "Capture.h"
+#include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "PortStandIn.h"
 #include "TimeLimit.h"
 #include "bridge/Baudot.h"
+#include "bridge/Motor.h"
 #include "bridge/Pump.h"
+#include "uart/Registers.h"
 
 namespace {
 
@@ -310,15 +314,17 @@ class BaudotBridge : public QObject {
         PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
         int stopPipe[2];
         QVERIFY(pipe(stopPipe) == 0);
-        FakeSerialDriver lines;
+        FakeDriverPort modemLines;
+        FakeSerialDriver& lines = *modemLines.driver;
+        lines.lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
         bridge::PumpSetup setup;
         setup.port = port.port;
         setup.terminal = terminal.teleprinter;
         setup.stop = stopPipe[0];
-        setup.motor = TIOCM_RTS;
+        setup.motor = uart::kMcrRts;
         setup.motorStart = 0.3;
         setup.motorIdle = 0.4;
-        setup.modemLines = &lines;
+        setup.driver = &lines;
         bridge::Counts counts;
         const TimeLimit limit(10);
         std::thread loop([&] { bridge::RunPump(setup, counts); });
@@ -333,14 +339,77 @@ class BaudotBridge : public QObject {
         const auto signal = static_cast<unsigned char>(stop);
         QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
         loop.join();
+        QStringList switched;  // the line's changes, without the reads before them
+        QList<qint64> at;
+        for (qsizetype i = 0; i < lines.calls.size(); ++i) {
+            if (lines.calls[i].startsWith("TIOCMBI")) {
+                switched << lines.calls[i];
+                at << lines.callTimes[i];
+            }
+        }
         const QString up = "TIOCMBIS 0x4", down = "TIOCMBIC 0x4";
-        QCOMPARE(lines.calls, (QStringList{down, up, down, up, down}));
+        QCOMPARE(switched, (QStringList{down, up, down, up, down}));
         const auto idle =
-            lines.callTimes[2] -
+            at[2] -
             std::chrono::duration_cast<std::chrono::milliseconds>(sent.time_since_epoch()).count();
         QVERIFY2(idle >= 350 && idle < 1150, qPrintable(QString::number(idle)));
         close(stopPipe[0]);
         close(stopPipe[1]);
+    }
+
+    // The motor on a clock of the test's own: the start that codes wait for, then the quiet time
+    // after which it stops, unless the driver still holds codes; a switch refused is said once.
+    void motorFollowsItsClock_data() {
+        QTest::addColumn<QString>("looks");  // ms after the code went out, "+N": N codes held
+        QTest::addColumn<QString>("motor");  // its line after each look
+        QTest::addColumn<bool>("refused");   // the driver refuses to drop the line
+        QTest::newRow("stopped once its idle time is over, not before") << "399 400"
+                                                                        << "on off" << false;
+        QTest::newRow("kept running while the driver holds codes") << "400+3 799 800"
+                                                                   << "on on off" << false;
+        QTest::newRow("a drop the driver refuses is said once") << "400"
+                                                                << "on" << true;
+    }
+    void motorFollowsItsClock() {
+        QFETCH(QString, looks);
+        QFETCH(QString, motor);
+        QFETCH(bool, refused);
+        using namespace std::chrono_literals;
+        FakeDriverPort modemLines;
+        FakeSerialDriver& driver = *modemLines.driver;
+        driver.lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
+        driver.dropError = refused ? EPERM : 0;
+        const QString said = Capture([&](std::FILE* notices) {
+            bridge::PumpSetup setup;
+            setup.motor = uart::kMcrRts;
+            setup.motorStart = 0.3;
+            setup.motorIdle = 0.4;
+            setup.driver = &driver;
+            setup.notices = notices;
+            bridge::Clock::time_point now{1h};
+            bridge::Motor m(setup, [&] { return now; });
+            m.Stop();  // nothing to send at the start
+            const auto typed = now;
+            m.Start();
+            QVERIFY(m.NextLook(true) == typed + 300ms);
+            now += 299ms;
+            QVERIFY(!m.UpToSpeed());
+            now += 1ms;
+            QVERIFY(m.UpToSpeed());
+            m.KeepRunning();  // the code went out
+            const auto sent = now;
+            QVERIFY(m.NextLook(false) == sent + 400ms);
+            QStringList states;
+            for (const QString& look : looks.split(' ')) {
+                now = sent + std::chrono::milliseconds(look.section('+', 0, 0).toInt());
+                driver.queued = look.section('+', 1).toInt();
+                m.StopIfIdle();
+                states << ((driver.lines & TIOCM_RTS) != 0 ? "on" : "off");
+            }
+            QCOMPARE(states.join(' '), motor);
+        });
+        QCOMPARE(said.count("quorlix: the motor's RTS could not be dropped: the driver refused"),
+                 refused ? 1 : 0);
     }
 
     // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what

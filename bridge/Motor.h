@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The teleprinter's motor, on a modem line that the interface's relay follows. It reads the time
+// from the clock it is given, so that what it does at each moment can be followed without
+// waiting for that moment.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+#include "bridge/Pump.h"
+
+namespace bridge {
+
+using Clock = std::chrono::steady_clock;
+
+// Started when text waits, which goes out once the motor has run its start time; kept running
+// while text goes out or comes in; stopped after its idle time of quiet, but not while the
+// driver still holds codes to send. Its line is switched through the installed backend (as the
+// scripted mode's --rts is), so that a trace shows it; a switch that fails is said once.
+class Motor {
+  public:
+    using Now = std::function<Clock::time_point()>;
+
+    // The motor `setup` describes (none where its line is 0), on the clock `now`. The open
+    // raised its line: it counts as running, and up to speed.
+    explicit Motor(const PumpSetup& setup, Now now = Clock::now);
+
+    // Text waits to go out: starts the motor if it is stopped, and begins its quiet time again.
+    void Start();
+    // Whether codes may go out: there is no motor, or it has run its start time.
+    bool UpToSpeed() const;
+    // Something went out or came in: the quiet time begins again.
+    void KeepRunning();
+    // When the loop has to look again for the motor's sake, if ever: when it comes up to speed
+    // while text `waiting` for it, else when its quiet time is over.
+    std::optional<Clock::time_point> NextLook(bool waiting) const;
+    // Stops the motor once its quiet time is over, unless the driver still holds codes to send:
+    // then it looks again a second later.
+    void StopIfIdle();
+    // Stops the motor now (at the start with nothing to send, and at the end).
+    void Stop();
+
+  private:
+    void Switch(bool on);
+
+    std::uint8_t line_;
+    Clock::duration start_, idle_;
+    serial::SerialDriver* driver_;
+    std::FILE* notices_;
+    Now now_;
+    bool running_ = true;
+    bool failureSaid_ = false;
+    Clock::time_point upToSpeedAt_{}, quietSince_{};
+};
+
+}  // namespace bridge
