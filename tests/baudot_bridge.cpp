@@ -67,6 +67,8 @@ class BaudotBridge : public QObject {
             << "ita2" << 2 << QByteArray("5 A") << QByteArray("1B10 04 1F03") << 0;
         QTest::newRow("unshift on space: FIGS again after a space before a figure")
             << "ita2" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 1B010A 04 1F03") << 0;
+        QTest::newRow("unshift on space: no FIGS before a second space")
+            << "ita2" << 2 << QByteArray("1  2") << QByteArray("1B17 04 04 1B13") << 0;
         QTest::newRow("US-TTY: FIGS again after a space too")
             << "ustty" << 2 << QByteArray("1 $") << QByteArray("1B17 04 1B09") << 0;
         QTest::newRow("--no-usos: figures kept across a space")
@@ -115,6 +117,9 @@ class BaudotBridge : public QObject {
         QTest::addColumn<int>("held");  // at the end: a space at a possible break and its word
         QTest::newRow("ends at the last space within the last ten columns")
             << QByteArray("THE QUICK BROWN FOX JUMPS") << QByteArray("THE QUICK BROWN FOX\r\nJUMPS")
+            << 0;
+        QTest::newRow("a space ten columns from the end is where the line ends")
+            << QByteArray("ABCDEFGHIJ KLMNOPQRSTUV") << QByteArray("ABCDEFGHIJ\r\nKLMNOPQRSTUV")
             << 0;
         QTest::newRow("a long word ends at the width")
             << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZ")
@@ -217,22 +222,27 @@ class BaudotBridge : public QObject {
         QTest::addColumn<QByteArray>("printed");
         QTest::addColumn<int>("stop");  // a signal, or 0: the port goes away
         QTest::addColumn<int>("ending");
-        QTest::addColumn<bool>("echo");  // the terminal program turns echo on
+        QTest::addColumn<bool>("echo");        // the terminal program turns echo on
+        QTest::addColumn<bool>("motorWaits");  // a motor a minute from speed: typed text waits
+        QTest::addColumn<int>("thrown");       // characters a break from the line throws away
         QTest::newRow("typed text leaves as codes; SIGINT ends")
             << QByteArray("RYRY 73\r\n") << QByteArray("0A150A15041B0701081F1F02") << QByteArray()
-            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false;
+            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false << false << 0;
         QTest::newRow("received codes arrive as text; SIGTERM ends")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A 04 0A") << QByteArray("F4 R")
-            << SIGTERM << int(bridge::Ending::Terminated) << false;
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0;
         QTest::newRow("the port going away ends the bridge")
             << QByteArray("E") << QByteArray("01") << QByteArray() << QByteArray() << 0
-            << int(bridge::Ending::PortGone) << false;
+            << int(bridge::Ending::PortGone) << false << false << 0;
         QTest::newRow("a break from the line (marked): nothing printed for it, said once")
             << QByteArray() << QByteArray() << QByteArray("0D FF0000 FF0000 03") << QByteArray("FA")
-            << SIGTERM << int(bridge::Ending::Terminated) << false;
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0;
+        QTest::newRow("a break throws away the text that waits, which never goes out")
+            << QByteArray("RYRY") << QByteArray() << QByteArray("FF0000 03") << QByteArray("A")
+            << SIGTERM << int(bridge::Ending::Terminated) << false << true << 4;
         QTest::newRow("echo turned on: received text is not sent back")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A") << QByteArray("F4") << SIGTERM
-            << int(bridge::Ending::Terminated) << true;
+            << int(bridge::Ending::Terminated) << true << false << 0;
     }
     void loopCarriesBothWaysUntilStopped() {
         QFETCH(QByteArray, typed);
@@ -242,7 +252,10 @@ class BaudotBridge : public QObject {
         QFETCH(int, stop);
         QFETCH(int, ending);
         QFETCH(bool, echo);
+        QFETCH(bool, motorWaits);
+        QFETCH(int, thrown);
         PortStandIn port;
+        FakeDriverPort modemLines;  // the motor's line goes through the installed backend
         std::string error;
         const auto pty = bridge::PseudoTerminal::Open(error);
         QVERIFY2(pty, error.c_str());
@@ -263,12 +276,22 @@ class BaudotBridge : public QObject {
         setup.stop = stopPipe[0];
         setup.notices = notices;
         setup.breaksMarked = true;
+        setup.driver = modemLines.driver;
+        if (motorWaits) {
+            setup.motor = uart::kMcrRts;
+            setup.motorStart = 60;
+        }
         bridge::Counts counts;
         bridge::Ending ended{};
         const TimeLimit limit(10);
-        std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
-
+        // Typed before the loop starts, and all read by it before anything comes from the line.
         QCOMPARE(write(terminal, typed.data(), typed.size()), ssize_t(typed.size()));
+        pollfd arrived{pty->Fd(), POLLIN, 0};
+        QCOMPARE(poll(&arrived, 1, typed.isEmpty() ? 0 : 1000), typed.isEmpty() ? 0 : 1);
+        std::thread loop([&] { ended = bridge::RunPump(setup, counts); });
+        for (int unread = 1; unread > 0 && ioctl(pty->Fd(), FIONREAD, &unread) == 0;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
         const QByteArray expected = QByteArray::fromHex(codesSent);
         QCOMPARE(ReadSome(port.teleprinter, int(expected.size())).toHex(' '), expected.toHex(' '));
         const QByteArray received = QByteArray::fromHex(codesReceived);
@@ -288,13 +311,16 @@ class BaudotBridge : public QObject {
             port.teleprinter = -1;
         }
         loop.join();
+        if (motorWaits)
+            QCOMPARE(ReadSome(port.teleprinter, 1), QByteArray());
         QCOMPARE(int(ended), ending);
-        QCOMPARE(counts.sent, std::size_t(typed.size()));
-        QCOMPARE(counts.thrownAway, std::size_t(0));
+        QCOMPARE(counts.sent, std::size_t(typed.size() - thrown));
+        QCOMPARE(counts.thrownAway, std::size_t(thrown));
         QCOMPARE(counts.received, std::size_t(printed.size()));
         std::fclose(notices);
         QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
-        QCOMPARE(QByteArray(said).count("break from the line: 0 characters thrown away"),
+        QCOMPARE(QByteArray(said).count("break from the line: " + QByteArray::number(thrown) +
+                                        " characters thrown away"),
                  codesReceived.contains("FF") ? 1 : 0);
         close(terminal);
         close(stopPipe[0]);
