@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QTemporaryDir>
@@ -19,12 +20,15 @@
 #include "Capture.h"
 #include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
+#include "FakeSysfs.h"
 #include "PortStandIn.h"
 #include "TimeLimit.h"
 #include "bridge/Baudot.h"
+#include "bridge/BridgeMode.h"
 #include "bridge/Motor.h"
 #include "bridge/Pump.h"
 #include "uart/Registers.h"
+#include "usb/Adapter.h"
 
 namespace {
 
@@ -436,6 +440,69 @@ class BaudotBridge : public QObject {
         });
         QCOMPARE(said.count("quorlix: the motor's RTS could not be dropped: the driver refused"),
                  refused ? 1 : 0);
+    }
+
+    // A USB adapter whose driver reports no break from the line: the bridge's start says that
+    // the BREAK key will not stop it.
+    void chipWithoutBreaksIsSaid_data() {
+        QTest::addColumn<QString>("adapter");  // driver, vendor, product, release, product string
+        QTest::addColumn<QByteArray>("note");
+        QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial"
+                               << QByteArray(
+                                      "note: the CH340's driver reports no break from the "
+                                      "line: the BREAK key will not stop the bridge");
+        QTest::newRow("PL2303, which reports breaks")
+            << "pl2303 067b 2303 0300 USB-Serial Controller" << QByteArray();
+    }
+    void chipWithoutBreaksIsSaid() {
+        QFETCH(QString, adapter);
+        QFETCH(QByteArray, note);
+        PortStandIn port;
+        struct stat device {};
+        QVERIFY(fstat(port.port, &device) == 0);
+        const QStringList words = adapter.split(' ');
+        FakeSysfs sysfs;
+        sysfs.AddUsbPort(device.st_rdev, words[0], words[1], words[2], words[3],
+                         words.mid(4).join(' '));
+        const std::optional<usb::Adapter> found =
+            usb::IdentifyAdapter(device.st_rdev, sysfs.Root());
+        QVERIFY(found);
+        const QTemporaryDir locks;
+        bridge::Settings settings;
+        settings.device = ptsname(port.teleprinter);
+        std::string error;
+        QVERIFY(line::ParseApply("50,8N1", settings.line, error));  // a pty keeps eight bits
+        settings.line.portStaysOpen = true;
+        settings.line.lockFolder = locks.path().toStdString();
+        auto driver = serial::DeviceSerialDriver::Open(settings.device, error);
+        auto terminal = bridge::TerminalSide::Open(settings, error);
+        QVERIFY2(driver && terminal, error.c_str());
+        int output[2];
+        QVERIFY(pipe(output) == 0);
+        std::FILE* out = fdopen(output[1], "w");
+        std::FILE* err = std::tmpfile();
+        const TimeLimit limit(10);
+        std::thread bridge([&] {
+            bridge::Run(settings, std::move(terminal), std::move(driver), {}, out, err,
+                        usb::ChipOf(*found));
+            std::fclose(out);
+        });
+        // Once the bridge runs, its port goes away.
+        QByteArray text, more;
+        while (!text.contains("ends it\n") && !(more = ReadSome(output[0], 1)).isEmpty())
+            text += more;
+        close(std::exchange(port.teleprinter, -1));
+        bridge.join();
+        text += ReadSome(output[0], 1 << 16);
+        QVERIFY(text.contains("ends it\n"));
+        QByteArrayList said;
+        for (const QByteArray& line : text.split('\n')) {
+            if (line.contains("BREAK"))
+                said << line;
+        }
+        QCOMPARE(said.join('|'), note);
+        std::fclose(err);
+        close(output[0]);
     }
 
     // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
