@@ -129,8 +129,8 @@ std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::
 }
 
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<serial::DeviceSerialDriver> port, const std::string& openNotice,
-        std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip) {
+        std::unique_ptr<serial::SerialDriver> port, const std::string& openNotice, std::FILE* out,
+        std::FILE* err, const std::optional<usb::Chip>& chip) {
     const char* device = settings.device.c_str();
     std::string error;
     const int fd = port->Descriptor();

@@ -31,6 +31,8 @@ class SerialDriver {
     virtual bool HeldOpenElsewhere() = 0;
     // The device's number; 0 where there is none.
     virtual dev_t Device() { return 0; }
+    // The open device, for the data that a bridge moves through it; -1 where there is none.
+    virtual int Descriptor() const { return -1; }
 };
 
 // A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
@@ -51,8 +53,7 @@ class DeviceSerialDriver final : public SerialDriver {
                                                     const char* openPath = nullptr);
     ~DeviceSerialDriver() override;
 
-    // The open device, for the data that a bridge moves through it.
-    int Descriptor() const { return fd_; }
+    int Descriptor() const override { return fd_; }
 
     int GetTermios(termios2& termios) override;
     int SetTermios(const termios2& termios) override;

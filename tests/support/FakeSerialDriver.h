@@ -20,11 +20,13 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int DropModemLines(int bits) override;
     int GetOutputQueue(int& out) override;
     bool HeldOpenElsewhere() override { return heldElsewhere; }
+    int Descriptor() const override { return descriptor; }
 
     termios2 termios{};
     serial_struct serial{};
     int lines = 0;
-    int queued = 0;  // codes written that it has not sent yet
+    int queued = 0;       // codes written that it has not sent yet
+    int descriptor = -1;  // where a bridge's data goes (a pty standing in for the device)
     bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
     bool dropsMarkSpace = false;
     bool goneAfterSet = false;   // unplugged right after it took the line settings
