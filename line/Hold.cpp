@@ -30,7 +30,7 @@ using uart::LineOutcome;
 using uart::LineSettings;
 using uart::LineState;
 using uart::PortIo;
-using uart::SubstituteRate;
+using uart::RunningRate;
 using uart::ThePortIo;
 
 namespace {
@@ -53,14 +53,14 @@ std::string RateText(double rate) {
 }  // namespace
 
 void Hold::KeepLine(double rate, const Framing& framing,
-                    const std::optional<SubstituteRate>& substitute) {
+                    const std::optional<RunningRate>& running) {
     framing_ = framing;
     if (!(rate > kMinimumRate))
         return;  // the divisor was left alone: what was held of it stays held
     rate_ = rate;
     const RateReport report = ReportRate(rate);
-    if (substitute) {
-        running_ = substitute->known ? std::optional(substitute->rate) : std::nullopt;
+    if (running) {
+        running_ = running->known ? std::optional(running->rate) : std::nullopt;
     } else {
         running_ = report.divisor != 0 ? std::optional(report.produced) : std::nullopt;
     }
@@ -70,7 +70,7 @@ void Hold::KeepModemLine(std::uint8_t mask, bool on) {
     (mask == kMcrDtr ? dtr_ : rts_) = on;
 }
 
-Hold::Checked Hold::Check() {
+Hold::Looked Hold::LookAndPutBack() {
     if (Empty())
         return {};
     PortIo& io = ThePortIo();
@@ -125,7 +125,7 @@ Hold::Checked Hold::Check() {
     if (lineDiffers) {
         LineSettings.SetFraming(*framing_);
         LineOutcome applied = ApplyLine(base_, rate_);
-        KeepLine(rate_, *framing_, applied.substitute);
+        KeepLine(rate_, *framing_, applied.running);
         outcome.Add(std::move(applied));
     }
     for (const Line& line : lines) {

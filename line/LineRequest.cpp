@@ -111,10 +111,10 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, l
         UartAnswers(io, base);  // read back once: is there a UART at all?
         outcome.Add(uart::TakeOutcome(io));
     }
-    hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.substitute);
+    hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.running);
     if (!outcome.failed) {
         std::fprintf(out, "rate: %s\n",
-                     outcome.rate ? uart::DescribeRate(*outcome.rate, outcome.substitute).c_str()
+                     outcome.rate ? uart::DescribeRate(*outcome.rate, outcome.running).c_str()
                                   : "left as it was");
         std::fprintf(out, "framing: %s\n", framing->Description().c_str());
     }
@@ -177,7 +177,7 @@ int KeepHeld(line::Hold& hold, std::FILE* out, std::FILE* err) {
             continue;
         next = std::max(next + line::kHoldInterval, Clock::now());
         said.Flush();  // the lines before the loop, once the output flows
-        const auto [look, outcome] = hold.Check();
+        const auto [look, outcome] = hold.LookAndPutBack();
         if (look == line::Hold::Look::Kept)
             continue;
         if (look != line::Hold::Look::LookFailed) {

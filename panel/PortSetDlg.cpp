@@ -135,9 +135,9 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon) {
 }
 
 QString RateStatus(const uart::RateReport& report,
-                   const std::optional<uart::SubstituteRate>& substitute) {
-    if (substitute)
-        return QString::fromStdString(uart::DescribeRate(report, substitute));
+                   const std::optional<uart::RunningRate>& running) {
+    if (running)
+        return QString::fromStdString(uart::DescribeRate(report, running));
     if (report.divisor == 0)
         return QStringLiteral("0 \u2192 no defined rate");
     return QString::fromStdString(os::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
@@ -241,7 +241,7 @@ bool CPortSetDlg::OnInitDialog() {
 void CPortSetDlg::ApplyLineSettings(double rate, const std::optional<Framing>& previous) {
     uart::LineOutcome outcome = uart::ApplyLine(LineSettings.portBase, rate);
     if (!outcome.failed) {
-        held_.KeepLine(rate, LineSettings.ToFraming(), outcome.substitute);
+        held_.KeepLine(rate, LineSettings.ToFraming(), outcome.running);
     } else {
         outcome.rate.reset();  // not the line's rate
         if (previous)
@@ -258,13 +258,13 @@ QString CPortSetDlg::StatusText() const {
 void CPortSetDlg::UpdateStatus(const uart::LineOutcome& outcome) {
     uart::PortIo& io = uart::ThePortIo();
     if (outcome.rate)
-        rateLine_ = RateStatus(*outcome.rate, outcome.substitute);
+        rateLine_ = RateStatus(*outcome.rate, outcome.running);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
     if (hold_->isChecked()) {
         lines << (held_.Empty() ? tr("held \u00B7 nothing set yet")
-                  : held_.Reapplied() == 0
+                  : held_.ReapplyCount() == 0
                       ? tr("held")
                       : tr("held \u00B7 %1").arg(QString::fromStdString(held_.Summary())));
         if (const std::string limit = held_.Limit(); !limit.empty())
@@ -353,7 +353,7 @@ void CPortSetDlg::OnHold() {
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    const auto [look, outcome] = held_.Check();
+    const auto [look, outcome] = held_.LookAndPutBack();
     if (look == line::Hold::Look::Kept)
         return;
     if (!outcome.failed) {

@@ -120,6 +120,6 @@ class CPortSetDlg : public TemplateDialog {
 // error against the rate asked for; where the line runs at another rate than the divisor's
 // ("the CH340 runs 45.96 Bd"), what it was asked and what it runs.
 QString RateStatus(const uart::RateReport& report,
-                   const std::optional<uart::SubstituteRate>& substitute = {});
+                   const std::optional<uart::RunningRate>& running = {});
 
 }  // namespace panel

@@ -29,7 +29,7 @@ using uart::kMsrRi;
 using uart::LineState;
 using uart::RateOfDivisor;
 using uart::Reg;
-using uart::SubstituteRate;
+using uart::RunningRate;
 using usb::Chip;
 using usb::WholeRate;
 
@@ -91,9 +91,9 @@ std::string DriverPortIo::Label(std::int32_t) const {
     return label;
 }
 
-std::optional<SubstituteRate> DriverPortIo::TakeSubstituteRate() {
-    std::optional<SubstituteRate> rate;
-    rate.swap(substituteRate_);
+std::optional<RunningRate> DriverPortIo::TakeRunningRate() {
+    std::optional<RunningRate> rate;
+    rate.swap(runningRate_);
     return rate;
 }
 
@@ -101,7 +101,7 @@ std::string DriverPortIo::CannotSend(const Framing& framing) const {
     return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
 }
 
-SubstituteRate DriverPortIo::Substitute(unsigned rate) const {
+RunningRate DriverPortIo::RunningRateFor(unsigned rate) const {
     if (!chip_)
         return {static_cast<double>(rate), "the driver set"};
     if (const std::optional<double> runs = ChipRate(*chip_, rate))
@@ -109,13 +109,13 @@ SubstituteRate DriverPortIo::Substitute(unsigned rate) const {
     return {static_cast<double>(rate), "the driver reports", false};
 }
 
-void DriverPortIo::CheckGone(int error) {
+void DriverPortIo::MarkGoneOn(int error) {
     if (MeansGone(error))
         gone_ = true;
 }
 
 void DriverPortIo::SayFailed(int error, const std::string& what, const char* whenGone) {
-    CheckGone(error);
+    MarkGoneOn(error);
     Say(gone_ ? device_ + " is gone (unplugged?)" + whenGone : what + " (" + Error(error) + ")",
         true);
 }
@@ -134,7 +134,7 @@ void DriverPortIo::Out(std::uint16_t port, std::uint8_t value) {
             image_.Store(reg, value);
             if (!image_.LatchOpen()) {
                 // Closing the latch completes the change: rate and framing go to the driver.
-                ApplyLine(divisorWritten_);
+                SetDriverLine(divisorWritten_);
                 divisorWritten_ = false;
             }
             break;
@@ -273,7 +273,7 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, SerialChange& chang
                                       std::string& why) {
     serial_struct serial{};
     if (const int error = driver_->GetSerial(serial); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = "it has no serial settings: " + Error(error);
         return false;
     }
@@ -292,14 +292,14 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, SerialChange& chang
     wanted.flags = (serial.flags & ~ASYNC_SPD_MASK) | ASYNC_SPD_CUST;
     wanted.custom_divisor = static_cast<int>(custom);
     if (const int error = driver_->SetSerial(wanted); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = "it refused a custom divisor: " + Error(error);
         return false;
     }
     change.written = true;
     serial_struct kept{};
     if (const int error = driver_->GetSerial(kept); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = gone_ ? device_ + " is gone" : "it could not be read back: " + Error(error);
         return false;
     }
@@ -335,9 +335,9 @@ void DriverPortIo::PutBackSerial(const SerialChange& change) {
         SayFailed(error, "the serial settings could not be put back");
 }
 
-void DriverPortIo::ApplyLine(bool divisorChanged) {
+void DriverPortIo::SetDriverLine(bool divisorChanged) {
     if (divisorChanged)
-        substituteRate_.reset();
+        runningRate_.reset();
     if (gone_) {
         Say(device_ + " is gone (unplugged?): nothing was set", true);
         return;
@@ -378,7 +378,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
             wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
             wanted.c_ispeed = wanted.c_ospeed = rate;
             wholeRate = true;
-            substituteRate_ = Substitute(rate);
+            runningRate_ = RunningRateFor(rate);
             if (!chip_) {
                 Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
                     " Bd set instead");
@@ -393,7 +393,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     }
     termios2 kept{};
     if (const int error = driver_->GetTermios(kept); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         if (gone_)
             Say(device_ + " is gone (unplugged?) after the change", true);
         return;
@@ -410,7 +410,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     // A USB driver reports back what it likes (the request, or a rate of its own); the chip's
     // rate was computed above.
     if (wholeRate && !chip_ && kept.c_ospeed != wanted.c_ospeed) {
-        substituteRate_ = Substitute(kept.c_ospeed);
+        runningRate_ = RunningRateFor(kept.c_ospeed);
         Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
     }
     if (chip_) {

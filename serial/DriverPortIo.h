@@ -30,7 +30,7 @@ class DriverPortIo final : public uart::PortIo {
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::optional<uart::SubstituteRate> TakeSubstituteRate() override;
+    std::optional<uart::RunningRate> TakeRunningRate() override;
     std::string CannotSend(const uart::Framing& framing) const override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<uart::LineState> ReadLineState(std::int32_t base) override;
@@ -46,9 +46,9 @@ class DriverPortIo final : public uart::PortIo {
     void SetModemLines(std::uint8_t modemControl);
     std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(uart::Reg reg);
-    void ApplyLine(bool divisorChanged);
+    void SetDriverLine(bool divisorChanged);
     // The rate the line runs at for the whole rate `rate` asked of the driver.
-    uart::SubstituteRate Substitute(unsigned rate) const;
+    uart::RunningRate RunningRateFor(unsigned rate) const;
     // The serial settings (where the custom divisor lives) as one change found them, and whether
     // it wrote them: a change the driver then refuses puts them back, and leaves no trace.
     struct SerialChange {
@@ -58,7 +58,8 @@ class DriverPortIo final : public uart::PortIo {
     bool ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change, std::string& why);
     void ClearCustomDivisor(SerialChange& change);
     void PutBackSerial(const SerialChange& change);
-    void CheckGone(int error);
+    // Marks the device as gone when `error` means that it is.
+    void MarkGoneOn(int error);
     // Says that `what` failed with `error`, or that the device is gone (then with `whenGone`).
     void SayFailed(int error, const std::string& what, const char* whenGone = "");
 
@@ -67,7 +68,7 @@ class DriverPortIo final : public uart::PortIo {
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
     std::optional<usb::Chip> chip_;
-    std::optional<uart::SubstituteRate> substituteRate_;
+    std::optional<uart::RunningRate> runningRate_;
     bool gone_ = false;
 };
 

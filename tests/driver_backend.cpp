@@ -163,7 +163,7 @@ class DriverBackend : public QObject {
         QCOMPARE(driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
         QCOMPARE(driver->termios.c_ospeed, 45u);
         QCOMPARE(driver->termios.c_cflag & kFraming, tcflag_t(CS5 | CSTOPB));
-        const std::optional<SubstituteRate> runs = io.TakeSubstituteRate();
+        const std::optional<RunningRate> runs = io.TakeRunningRate();
         QVERIFY(runs && runs->known);
         QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), runs)),
                  QStringLiteral("45.45 Bd asked, the CH340 runs 45.96 Bd (+1.11 %)"));
@@ -185,7 +185,7 @@ class DriverBackend : public QObject {
         QVERIFY(ftdi.TakeFailure());
         QVERIFY(ftdi.TakeNotice().starts_with("the FTDI FT232B cannot send 5-bit words"));
         QCOMPARE(ftdiDriver->calls, QStringList());  // nothing asked of the driver
-        QVERIFY(!ftdi.TakeSubstituteRate());
+        QVERIFY(!ftdi.TakeRunningRate());
 
         // A driver not modelled: what it reports, and that the chip's rate is unknown.
         auto* other = new FakeSerialDriver;
@@ -193,10 +193,9 @@ class DriverBackend : public QObject {
                              ChipOf(UsbAdapter("mos7840 0100 7840")));
         const ScopedPortIo unknownInstalled(unknown);
         ProgramUart(0x2F8, 45.45);
-        QCOMPARE(
-            QString::fromStdString(DescribeRate(ReportRate(45.45), unknown.TakeSubstituteRate())),
-            QStringLiteral("45.45 Bd asked, the driver reports 45 Bd; the chip's real rate "
-                           "is unknown"));
+        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), unknown.TakeRunningRate())),
+                 QStringLiteral("45.45 Bd asked, the driver reports 45 Bd; the chip's real rate "
+                                "is unknown"));
         QVERIFY(!unknown.ReadLineState(0x2F8)->rate);
     }
 
@@ -344,14 +343,14 @@ class DriverBackend : public QObject {
         ProgramUart(0x2F8, 45.45);
         QVERIFY(!f.io.TakeFailure());
         Hold hold(0x2F8);
-        hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeSubstituteRate());
+        hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeRunningRate());
         f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS8;  // the terminal's
         f.driver->setTermiosError = EINVAL;
-        const Hold::Checked checked = hold.Check();
+        const Hold::Looked checked = hold.LookAndPutBack();
         QCOMPARE(checked.look, Hold::Look::ReapplyFailed);
         QCOMPARE(QString::fromStdString(hold.LastReason()),
                  QStringLiteral("the driver set 45.46 Bd 8N2"));
-        QCOMPARE(hold.Reapplied(), 0);
+        QCOMPARE(hold.ReapplyCount(), 0);
         QCOMPARE(QString::fromStdString(checked.outcome.notice),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }

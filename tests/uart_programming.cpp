@@ -254,10 +254,10 @@ class UartProgramming : public QObject {
             hold.KeepLine(45.45, *held, std::nullopt);
         }
         hold.KeepModemLine(0x01, true);
-        Hold::Checked last;
+        Hold::Looked last;
         for (int i = 0; i < looks; ++i) {
             io.Clear();
-            last = hold.Check();
+            last = hold.LookAndPutBack();
         }
         QCOMPARE(last.look, found);
         QCOMPARE(QString::fromStdString(hold.LastReason()), reason);

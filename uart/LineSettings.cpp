@@ -79,15 +79,15 @@ RateReport ReportRate(double rate) {
     return report;
 }
 
-std::string DescribeRate(const RateReport& report,
-                         const std::optional<SubstituteRate>& substitute) {
-    if (substitute && !substitute->known) {
+std::string DescribeRate(const RateReport& report, const std::optional<RunningRate>& running) {
+    if (running && !running->known) {
         return FormatC("%.2f Bd asked, %s %.0f Bd; the chip's real rate is unknown", report.asked,
-                       substitute->by.c_str(), substitute->rate);
+                       running->source.c_str(), running->rate);
     }
-    if (substitute) {
-        return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked, substitute->by.c_str(),
-                       substitute->rate, (substitute->rate - report.asked) / report.asked * 100.0);
+    if (running) {
+        return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked,
+                       running->source.c_str(), running->rate,
+                       (running->rate - report.asked) / report.asked * 100.0);
     }
     return FormatC("%.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)", report.asked,
                    report.divisor, report.produced, report.errorPercent);
@@ -96,8 +96,8 @@ std::string DescribeRate(const RateReport& report,
 void LineOutcome::Add(LineOutcome later) {
     if (later.rate)
         rate = later.rate;
-    if (later.substitute)
-        substitute = std::move(later.substitute);
+    if (later.running)
+        running = std::move(later.running);
     if (!notice.empty() && !later.notice.empty())
         notice += "; ";
     notice += later.notice;
@@ -106,7 +106,7 @@ void LineOutcome::Add(LineOutcome later) {
 
 LineOutcome TakeOutcome(PortIo& io) {
     LineOutcome outcome;
-    outcome.substitute = io.TakeSubstituteRate();
+    outcome.running = io.TakeRunningRate();
     outcome.notice = io.TakeNotice();
     outcome.failed = io.TakeFailure();
     return outcome;

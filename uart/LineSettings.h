@@ -57,10 +57,10 @@ struct RateReport {
 };
 RateReport ReportRate(double rate);
 
-// What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or with
-// a substitute "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd asked, the
-// driver reports 45 Bd; the chip's real rate is unknown".
-std::string DescribeRate(const RateReport& report, const std::optional<SubstituteRate>& substitute);
+// What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or where
+// the line runs at another rate "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd
+// asked, the driver reports 45 Bd; the chip's real rate is unknown".
+std::string DescribeRate(const RateReport& report, const std::optional<RunningRate>& running);
 
 // Programs the UART at `portBase`: for a rate above 35 baud the divisor latch (open it, high
 // byte, low byte), then in every case the framing byte, which also closes the latch. A rate of
@@ -70,16 +70,16 @@ std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
 
 // What one change of the line came to: everything the backend had to say about it, as a value.
 struct LineOutcome {
-    std::optional<RateReport> rate;            // what the divisor written gives; none: left alone
-    std::optional<SubstituteRate> substitute;  // the rate the line runs at instead, if any
-    std::string notice;                        // what the backend had to say; empty: nothing
-    bool failed = false;                       // the change did not reach the hardware as asked
+    std::optional<RateReport> rate;      // what the divisor written gives; none: left alone
+    std::optional<RunningRate> running;  // the rate the line runs at instead, if any
+    std::string notice;                  // what the backend had to say; empty: nothing
+    bool failed = false;                 // the change did not reach the hardware as asked
 
     // Adds what a later step of the same change came to.
     void Add(LineOutcome later);
 };
 
-// What the backend has said since it was last asked: its notice, failure and substitute rate.
+// What the backend has said since it was last asked: its notice, failure and running rate.
 LineOutcome TakeOutcome(PortIo& io);
 
 // The one way a line is applied: ProgramUart with the framing in LineSettings, and what came of

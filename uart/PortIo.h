@@ -23,10 +23,10 @@ struct LineState {
 
 // The rate a line runs at when it is not the divisor's own: what a driver set in its place, or
 // what the chip behind the driver really makes of the rate it was asked for.
-struct SubstituteRate {
-    double rate = 0;    // where not `known`, the rate the driver reports
-    std::string by;     // who runs it: "the driver set", "the CH340 runs"
-    bool known = true;  // false: what the chip really runs cannot be known
+struct RunningRate {
+    double rate = 0;     // where not `known`, the rate the driver reports
+    std::string source;  // who sets or runs it, as said before the rate: "the CH340 runs"
+    bool known = true;   // false: what the chip really runs cannot be known
 };
 
 class PortIo {
@@ -45,7 +45,7 @@ class PortIo {
     // The rate the line runs at in place of the last divisor's own, when the backend could not
     // take the divisor (the serial driver's nearest whole rate, a USB adapter's chip), once;
     // nothing when the divisor went in as written.
-    virtual std::optional<SubstituteRate> TakeSubstituteRate() { return std::nullopt; }
+    virtual std::optional<RunningRate> TakeRunningRate() { return std::nullopt; }
     // Why the hardware behind the backend cannot send `framing` (a USB adapter's chip that has
     // no five-bit words), or empty when it can or that cannot be told.
     virtual std::string CannotSend(const Framing&) const { return {}; }

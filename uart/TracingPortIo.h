@@ -26,9 +26,7 @@ class TracingPortIo final : public PortIo {
     // What a look made here found, then what the inner backend has to say.
     std::string TakeNotice() override;
     bool TakeFailure() override;
-    std::optional<SubstituteRate> TakeSubstituteRate() override {
-        return inner_.TakeSubstituteRate();
-    }
+    std::optional<RunningRate> TakeRunningRate() override { return inner_.TakeRunningRate(); }
     std::string CannotSend(const Framing& framing) const override {
         return inner_.CannotSend(framing);
     }
