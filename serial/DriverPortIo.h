@@ -46,15 +46,26 @@ class DriverPortIo final : public uart::PortIo {
     void SetModemLines(std::uint8_t modemControl);
     std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(uart::Reg reg);
+    // The image's line, once the latch closes, in the driver's terms: with its divisor where
+    // one was written since the last change (`divisorChanged`).
     void SetDriverLine(bool divisorChanged);
-    // The rate the line runs at for the whole rate `rate` asked of the driver.
-    uart::RunningRate RunningRateFor(unsigned rate) const;
+    // Behind a USB adapter: the chip divides its own clock, and is asked for the whole rate.
+    void SetChipLine(const usb::Chip& chip, const uart::Framing& framing,
+                     std::optional<std::uint16_t> divisor);
+    // Behind the 8250 driver: the divisor as a custom divisor, else the nearest whole rate.
+    void Set8250Line(const uart::Framing& framing, std::optional<std::uint16_t> divisor);
     // The serial settings (where the custom divisor lives) as one change found them, and whether
     // it wrote them: a change the driver then refuses puts them back, and leaves no trace.
     struct SerialChange {
         std::optional<serial_struct> found;
         bool written = false;
     };
+    // The driver's termios with `framing` in place; false, said, when they cannot be read.
+    bool TermiosWith(const uart::Framing& framing, termios2& wanted);
+    // Sets `wanted`, reads it back into `kept` and says what the driver ignored. False, said,
+    // when the driver refused it (the serial settings of `change` are then put back) or cannot
+    // be read again.
+    bool SendTermios(const termios2& wanted, const SerialChange& change, termios2& kept);
     bool ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change, std::string& why);
     void ClearCustomDivisor(SerialChange& change);
     void PutBackSerial(const SerialChange& change);
