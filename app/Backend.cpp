@@ -13,43 +13,45 @@
 
 namespace app {
 std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
-                                                             std::string& error,
-                                                             std::string& notice, int* failure) {
+                                                             uart::LineOutcome& opened) {
+    opened = {};
     const std::optional<InvokingUser> user = SudoUser();
-    if (!user)
-        return serial::DeviceSerialDriver::Open(path, error, &notice, failure);
-    const int checked = CheckInvokingUserMayOpen(path, *user, error);
-    if (checked < 0) {
-        if (failure != nullptr)
-            *failure = EACCES;
+    std::unique_ptr<serial::DeviceSerialDriver> driver;
+    if (!user) {
+        driver = serial::DeviceSerialDriver::Open(path, opened);
+    } else if (const int checked = CheckInvokingUserMayOpen(path, *user, opened.notice);
+               checked < 0) {
+        opened.failed = true;
+        opened.error = EACCES;
         return nullptr;
+    } else {
+        // The very file the check found, not whatever the path names by now.
+        const std::string found = DescriptorPath(checked);
+        driver = serial::DeviceSerialDriver::Open(path, opened, found.c_str());
+        close(checked);
     }
-    // The very file the check found, not whatever the path names by now.
-    const std::string found = DescriptorPath(checked);
-    auto driver = serial::DeviceSerialDriver::Open(path, error, &notice, failure, found.c_str());
-    close(checked);
     return driver;
 }
 
 Backend::~Backend() = default;
 
 std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t base,
-                                       std::string& error, uart::IopermFunction ioperm,
+                                       uart::LineOutcome& opened, uart::IopermFunction ioperm,
                                        std::FILE* traceOut, const std::optional<usb::Chip>& chip) {
     std::unique_ptr<Backend> backend(new Backend());
+    opened = {};
     if (options.simulate) {
         auto simulated = std::make_unique<uart::SimulatedUart>(base);
         backend->simulated_ = simulated.get();
         backend->device_ = std::move(simulated);
     } else if (options.device) {
-        std::string notice;  // what opening did to the modem lines
-        auto driver = OpenSerialDevice(*options.device, error, notice);
+        auto driver = OpenSerialDevice(*options.device, opened);
         if (!driver)
             return nullptr;
-        backend->device_ = std::make_unique<serial::DriverPortIo>(base, *options.device,
-                                                                  std::move(driver), notice, chip);
+        backend->device_ =
+            std::make_unique<serial::DriverPortIo>(base, *options.device, std::move(driver), chip);
     } else {
-        backend->device_ = uart::DirectPortIo::Acquire(base, error, ioperm);
+        backend->device_ = uart::DirectPortIo::Acquire(base, opened, ioperm);
         if (!backend->device_)
             return nullptr;
     }

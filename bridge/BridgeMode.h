@@ -66,9 +66,10 @@ class TerminalSide {
 
 // Sets the line and runs the bridge between the port and `terminal` until a signal or the port
 // ends it. Returns the exit status: 0 after a signal, 1 when something failed or the port went
-// away. `chip` is the port's USB adapter chip, where it is one.
+// away. `opened` is what opening the port came to, said with the line; `chip` is the port's USB
+// adapter chip, where it is one.
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<serial::DeviceSerialDriver> port, const std::string& openNotice,
+        std::unique_ptr<serial::DeviceSerialDriver> port, const uart::LineOutcome& opened,
         std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip = std::nullopt);
 
 }  // namespace bridge

@@ -28,8 +28,7 @@ using uart::kMcrDtr;
 using uart::kMcrRts;
 using uart::LineOutcome;
 using uart::LineSettings;
-using uart::LineState;
-using uart::PortIo;
+using uart::LookAtLine;
 using uart::RunningRate;
 using uart::ThePortIo;
 
@@ -73,13 +72,9 @@ void Hold::KeepModemLine(std::uint8_t mask, bool on) {
 Hold::Looked Hold::LookAndPutBack() {
     if (Empty())
         return {};
-    PortIo& io = ThePortIo();
-    const std::optional<LineState> state = io.ReadLineState(base_);
-    LineOutcome outcome = TakeOutcome(io);
-    if (!state) {
-        outcome.failed = true;
+    auto [state, outcome] = LookAtLine(ThePortIo(), base_);
+    if (!state)
         return {Look::LookFailed, outcome};
-    }
     // The latch open: the driver is between its writes, and the next look sees where it ended.
     // Open at two looks in a row, it was left open, and a held line is set again, which closes
     // it. The modem control register is not behind the latch: held lines are looked at anyway.

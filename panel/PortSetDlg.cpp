@@ -229,12 +229,9 @@ bool CPortSetDlg::OnInitDialog() {
         holdTimer_->start();
     // With what opening the port had to say, and whether its hardware can send the line the
     // panel starts with; nothing is written until the first click either way.
-    uart::LineOutcome opened = uart::TakeOutcome(uart::ThePortIo());
-    uart::LineOutcome start;
-    start.notice = uart::ThePortIo().CannotSend(LineSettings.ToFraming());
-    start.failed = !start.notice.empty();
-    opened.Add(std::move(start));
-    UpdateStatus(opened);
+    uart::LineOutcome start = opened_;
+    start.Add(uart::ThePortIo().CannotSend(LineSettings.ToFraming()));
+    UpdateStatus(start);
     return true;
 }
 
@@ -335,6 +332,10 @@ void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     const uart::LineOutcome outcome = uart::ApplyModemLine(mask, box->isChecked());
     held_.KeepModemLine(mask, box->isChecked());
     UpdateStatus(outcome);
+}
+
+void CPortSetDlg::SetOpened(uart::LineOutcome opened) {
+    opened_ = std::move(opened);
 }
 
 void CPortSetDlg::SetHold(bool on) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "os/CLocale.h"
 #include "uart/Framing.h"
@@ -26,6 +27,7 @@ using uart::kMsrCts;
 using uart::kMsrDcd;
 using uart::kMsrDsr;
 using uart::kMsrRi;
+using uart::LineOutcome;
 using uart::LineState;
 using uart::RateOfDivisor;
 using uart::Reg;
@@ -91,11 +93,11 @@ std::uint8_t ModemControlFrom(int lines) {
 }  // namespace
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
-                           std::unique_ptr<SerialDriver> driver, std::string openNotice,
-                           std::optional<Chip> chip)
-    : image_(base), device_(std::move(device)), driver_(std::move(driver)), chip_(std::move(chip)) {
-    Say(std::move(openNotice));
-}
+                           std::unique_ptr<SerialDriver> driver, std::optional<Chip> chip)
+    : image_(base),
+      device_(std::move(device)),
+      driver_(std::move(driver)),
+      chip_(std::move(chip)) {}
 
 std::string DriverPortIo::Label(std::int32_t) const {
     std::string label = device_ + " \u00B7 driver";
@@ -104,14 +106,14 @@ std::string DriverPortIo::Label(std::int32_t) const {
     return label;
 }
 
-std::optional<RunningRate> DriverPortIo::TakeRunningRate() {
-    std::optional<RunningRate> rate;
-    rate.swap(runningRate_);
-    return rate;
+LineOutcome DriverPortIo::TakeOutcome() {
+    LineOutcome outcome = PortIo::TakeOutcome();
+    outcome.running = std::exchange(runningRate_, std::nullopt);
+    return outcome;
 }
 
-std::string DriverPortIo::CannotSend(const Framing& framing) const {
-    return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
+LineOutcome DriverPortIo::CannotSend(const Framing& framing) const {
+    return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : LineOutcome();
 }
 
 void DriverPortIo::MarkGoneOn(int error) {
@@ -360,10 +362,10 @@ void DriverPortIo::SetDriverLine(bool divisorChanged) {
 void DriverPortIo::SetChipLine(const Chip& chip, const Framing& framing,
                                std::optional<std::uint16_t> divisor) {
     // Nothing of a line the chip cannot send reaches the driver.
-    if (const std::string refusal =
+    if (LineOutcome refusal =
             usb::CannotSend(chip, divisor, RateOfDivisor(divisor.value_or(0)), framing);
-        !refusal.empty()) {
-        Say(refusal, true);
+        refusal.failed) {
+        Say(std::move(refusal));
         return;
     }
     termios2 wanted{};

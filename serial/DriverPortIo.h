@@ -21,17 +21,15 @@ namespace serial {
 
 class DriverPortIo final : public uart::PortIo {
   public:
-    // `base` is the address the program's writes name; `device` names the port in messages.
-    // `openNotice` is what opening the device had to say, shown with the first change; `chip`
-    // the USB adapter's chip, where the port is one.
+    // `base` is the address the program's writes name; `device` names the port in messages;
+    // `chip` is the USB adapter's chip, where the port is one.
     DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
-                 std::string openNotice = {}, std::optional<usb::Chip> chip = std::nullopt);
+                 std::optional<usb::Chip> chip = std::nullopt);
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::optional<uart::RunningRate> TakeRunningRate() override;
-    std::string CannotSend(const uart::Framing& framing) const override;
+    uart::LineOutcome CannotSend(const uart::Framing& framing) const override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<uart::LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return true; }
@@ -43,6 +41,9 @@ class DriverPortIo final : public uart::PortIo {
     std::string HoldKey(std::int32_t base) override;
 
   private:
+    // What was said, with the rate the line runs at in place of the last divisor's own, when the
+    // driver could not take the divisor (its nearest whole rate, a USB adapter's chip).
+    uart::LineOutcome TakeOutcome() override;
     void SetModemLines(std::uint8_t modemControl);
     std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(uart::Reg reg);

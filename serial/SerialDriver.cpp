@@ -67,30 +67,27 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
 }
 
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
-                                                             std::string& error,
-                                                             std::string* notice, int* failure,
+                                                             uart::LineOutcome& opened,
                                                              const char* openPath) {
-    int ignored = 0;
-    int& reason = failure != nullptr ? *failure : ignored;
+    opened = {};
+    const auto refused = [&](int error) {
+        opened.notice = DeviceOpenMessage(path, error);
+        opened.failed = true;
+        opened.error = error;
+        return nullptr;
+    };
     if (openPath == nullptr)
         openPath = path.c_str();
     const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = errno;
-        error = DeviceOpenMessage(path, reason);
-        return nullptr;
-    }
+    if (fd < 0)
+        return refused(errno);
     std::unique_ptr<DeviceSerialDriver> driver(new DeviceSerialDriver(fd));
     termios2 termios{};
-    if (const int refused = driver->GetTermios(termios); refused != 0) {
-        reason = refused == EINVAL ? ENOTTY : refused;
-        error = DeviceOpenMessage(path, reason);
-        return nullptr;
-    }
+    if (const int error = driver->GetTermios(termios); error != 0)
+        return refused(error == EINVAL ? ENOTTY : error);
     int now = 0;
-    if (driver->GetModemLines(now) == 0 && notice != nullptr &&
-        (now & (TIOCM_DTR | TIOCM_RTS)) != 0)
-        *notice =
+    if (driver->GetModemLines(now) == 0 && (now & (TIOCM_DTR | TIOCM_RTS)) != 0)
+        opened.notice =
             "opening " + path + " may have raised DTR and RTS (the kernel does so on every open)";
     return driver;
 }

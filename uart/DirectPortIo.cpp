@@ -39,8 +39,7 @@ const char* ReasonFor(int error) {
     }
 }
 
-}  // namespace
-
+// The message for a refused ioperm: the address range, the system's reason, and what to do.
 std::string PortPermissionMessage(std::uint16_t base, int error) {
     char range[32];
     std::snprintf(range, sizeof range, "0x%03X-0x%03X", base, base + kPortSpan - 1);
@@ -65,7 +64,9 @@ std::string PortPermissionMessage(std::uint16_t base, int error) {
     return text;
 }
 
-std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::string& error,
+}  // namespace
+
+std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, LineOutcome& opened,
                                                     IopermFunction ioperm) {
 #if QUORLIX_HAS_PORT_IO
     if (ioperm == nullptr)
@@ -74,9 +75,12 @@ std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::str
     if (ioperm == nullptr)
         ioperm = &NoIoperm;
 #endif
+    opened = {};
     errno = 0;
     if (ioperm(base, kPortSpan, 1) != 0) {
-        error = PortPermissionMessage(base, errno != 0 ? errno : EPERM);
+        opened.error = errno != 0 ? errno : EPERM;
+        opened.notice = PortPermissionMessage(base, opened.error);
+        opened.failed = true;
         return nullptr;
     }
     return std::unique_ptr<DirectPortIo>(new DirectPortIo());

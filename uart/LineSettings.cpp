@@ -93,35 +93,37 @@ std::string DescribeRate(const RateReport& report, const std::optional<RunningRa
                    report.divisor, report.produced, report.errorPercent);
 }
 
-void LineOutcome::Add(LineOutcome later) {
-    if (later.rate)
-        rate = later.rate;
-    if (later.running)
-        running = std::move(later.running);
-    if (!notice.empty() && !later.notice.empty())
-        notice += "; ";
-    notice += later.notice;
-    failed |= later.failed;
-}
-
-LineOutcome TakeOutcome(PortIo& io) {
-    LineOutcome outcome;
-    outcome.running = io.TakeRunningRate();
-    outcome.notice = io.TakeNotice();
-    outcome.failed = io.TakeFailure();
-    return outcome;
-}
-
 LineOutcome ApplyLine(std::int32_t portBase, double rate) {
     const std::optional<RateReport> report = ProgramUart(portBase, rate);
-    LineOutcome outcome = TakeOutcome(ThePortIo());
+    LineOutcome outcome = ThePortIo().TakeOutcome();
     outcome.rate = report;
     return outcome;
 }
 
 LineOutcome ApplyModemLine(std::uint8_t mask, bool on) {
     SetModemLine(mask, on);
-    return TakeOutcome(ThePortIo());
+    return ThePortIo().TakeOutcome();
+}
+
+LineLook LookAtLine(PortIo& io, std::int32_t base) {
+    LineLook look;
+    look.state = io.ReadLineState(base);
+    look.outcome = io.TakeOutcome();
+    look.outcome.failed |= !look.state;
+    return look;
+}
+
+LineOutcome LookForUart(PortIo& io, std::int32_t base) {
+    io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
+    return io.TakeOutcome();
+}
+
+LineControlLook LookAtLineControl(PortIo& io, std::int32_t base) {
+    LineControlLook look;
+    if (!io.NoUartAnswers(base, io.In(Register(base, kModemControl))))
+        look.lineControl = io.In(Register(base, kLineControl));
+    look.outcome = io.TakeOutcome();
+    return look;
 }
 
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {
