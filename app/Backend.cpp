@@ -12,6 +12,46 @@
 #include "uart/TracingPortIo.h"
 
 namespace app {
+namespace {
+
+// What to do about a serial device that could not be opened with `error`.
+const char* DeviceAdvice(int error) {
+    switch (error) {
+        case ENOENT:
+            return "; ls /dev/ttyS* /dev/ttyUSB* lists them.";
+        case EACCES:
+        case EPERM:
+            return " Join the group that owns it and log in again:\n"
+                   "  sudo usermod -aG dialout $USER";
+        case EBUSY:
+            return " Close the exclusive lock in that program, or run quorlix through sudo.";
+        default:
+            return "";
+    }
+}
+
+// What to do about I/O ports that were refused with `error`.
+std::string PortAdvice(int error) {
+    std::string text;
+    if (error != ENOSYS) {
+        text +=
+            "\nTo reach the ports:\n"
+            "  - give the program the capability once: sudo setcap cap_sys_rawio+ep "
+            "$(command -v quorlix)\n"
+            "  - or start it as root (sudo quorlix ...); it gives root back before the panel "
+            "opens\n"
+            "  - under kernel lockdown (Secure Boot) neither helps: boot a kernel without "
+            "lockdown";
+    }
+    return text + "\nTo try the program without hardware: quorlix --simulate\n";
+}
+
+}  // namespace
+
+std::string DeviceOpenFailure(const std::string& path, int error) {
+    return serial::DeviceOpenMessage(path, error) + DeviceAdvice(error) + "\n";
+}
+
 std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
                                                              uart::LineOutcome& opened) {
     opened = {};
@@ -30,6 +70,8 @@ std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& 
         driver = serial::DeviceSerialDriver::Open(path, opened, found.c_str());
         close(checked);
     }
+    if (!driver)
+        opened.notice += std::string(DeviceAdvice(opened.error)) + "\n";
     return driver;
 }
 
@@ -52,8 +94,10 @@ std::unique_ptr<Backend> Backend::Open(const Options& options, std::uint16_t bas
             std::make_unique<serial::DriverPortIo>(base, *options.device, std::move(driver), chip);
     } else {
         backend->device_ = uart::DirectPortIo::Acquire(base, opened, ioperm);
-        if (!backend->device_)
+        if (!backend->device_) {
+            opened.notice += PortAdvice(opened.error);
             return nullptr;
+        }
     }
     if (options.trace) {
         backend->trace_ = std::make_unique<uart::TracingPortIo>(*backend->device_, traceOut, base);

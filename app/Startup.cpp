@@ -13,6 +13,7 @@
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "bridge/BridgeMode.h"
+#include "line/Advice.h"
 #include "line/LineRequest.h"
 #include "os/Listed.h"
 #include "res/Version.h"
@@ -176,7 +177,7 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         return options.hold ? 2 : 1;
     }
     if (port.refusal.failed) {
-        std::fprintf(err, "quorlix: %s\n", port.refusal.notice.c_str());
+        std::fprintf(err, "quorlix: %s\n", line::AdvisedNotice(port.refusal).c_str());
         return 1;
     }
     if (options.bridge) {

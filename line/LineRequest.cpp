@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "line/Advice.h"
 #include "line/Hold.h"
 #include "os/CLocale.h"
 #include "os/StatusOutput.h"
@@ -73,7 +74,7 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
 
 // The notice, after the step's own lines: on standard error when the step failed.
 std::string NoticeLine(const uart::LineOutcome& outcome) {
-    return (outcome.failed ? "quorlix: " : "note: ") + outcome.notice;
+    return (outcome.failed ? "quorlix: " : "note: ") + AdvisedNotice(outcome);
 }
 
 void SayNotice(const uart::LineOutcome& outcome, std::FILE* out, std::FILE* err) {
@@ -92,7 +93,7 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, l
         const uart::LineControlLook look = uart::LookAtLineControl(io, base);
         outcome.Add(look.outcome);
         if (outcome.failed) {
-            std::fprintf(err, "quorlix: %s: nothing was set\n", outcome.notice.c_str());
+            std::fprintf(err, "quorlix: %s: nothing was set\n", AdvisedNotice(outcome).c_str());
             return true;
         }
         framing = uart::Framing::FromLineControl(*look.lineControl);

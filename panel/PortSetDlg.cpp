@@ -20,6 +20,7 @@
 
 #include "about/AboutDlg.h"
 #include "dialog/TrackbarSlider.h"
+#include "line/Advice.h"
 #include "os/CLocale.h"
 #include "panel/RateText.h"
 #include "res/AppIcon.h"
@@ -268,7 +269,7 @@ void CPortSetDlg::UpdateStatus(const uart::LineOutcome& outcome) {
             lines << QString::fromStdString(limit);
     }
     if (!outcome.notice.empty())
-        lines << QString::fromStdString(outcome.notice);
+        lines << QString::fromStdString(line::AdvisedNotice(outcome));
     status_->setText(lines.join(QLatin1Char('\n')));
     status_->setToolTip(status_->text());
     // A change that did not reach the hardware is said in a colour of warning.

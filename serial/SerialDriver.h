@@ -69,7 +69,8 @@ class DeviceSerialDriver final : public SerialDriver {
     int fd_;
 };
 
-// The message for a failed open of `path` with `error`.
+// The message for a failed open of `path` with `error`: what happened and why, its last line
+// without an end, for what to do to follow where the command line is known.
 std::string DeviceOpenMessage(const std::string& path, int error);
 
 }  // namespace serial

@@ -8,6 +8,7 @@
 #include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
+#include "line/Advice.h"
 #include "line/Hold.h"
 #include "os/CLocale.h"
 #include "serial/DriverPortIo.h"
@@ -125,7 +126,8 @@ class DriverBackend : public QObject {
             Framing::Parse(line.section(',', 1).toStdString(), error);
         const std::optional<double> chipRuns = ChipRate(*chip, WholeRate(DivisorForRate(rate)));
         QCOMPARE(chipRuns ? QString::fromStdString(FormatC("%.2f", *chipRuns)) : QString(), runs);
-        QCOMPARE(QString::fromStdString(CannotSend(*chip, rate, framing).notice), cannot);
+        QCOMPARE(QString::fromStdString(line::AdvisedNotice(CannotSend(*chip, rate, framing))),
+                 cannot);
         QCOMPARE(QString::fromStdString(StopBitsTold(*chip, *framing)), told);
     }
 
@@ -180,6 +182,7 @@ class DriverBackend : public QObject {
         const LineOutcome tooSlow = ApplyLine(0x2F8, 45.45);
         QVERIFY(tooSlow.failed);
         QVERIFY(tooSlow.notice.starts_with("the FTDI FT232B's lowest rate is 183 Bd"));
+        QCOMPARE(tooSlow.instead, Instead::TeleprinterAdapterOrCard);
         const LineOutcome fiveBits = ApplyLine(0x2F8, 300);
         QVERIFY(fiveBits.failed);
         QVERIFY(fiveBits.notice.starts_with("the FTDI FT232B cannot send 5-bit words"));
@@ -429,28 +432,6 @@ class DriverBackend : public QObject {
         f.io.Out(0x3FB, 0x03);               // another UART's address
         QVERIFY(f.driver->calls.isEmpty());
         QCOMPARE(QString::fromStdString(f.io.Label(0x2F8)), QStringLiteral("/dev/ttyS1 · driver"));
-    }
-
-    void openErrorsSayWhatToDo_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("advice");
-        QTest::newRow("no such device") << "/dev/ttyUSB0" << ENOENT << "There is no such device";
-        QTest::newRow("permission") << "/dev/ttyUSB0" << EACCES << "usermod -aG dialout";
-        QTest::newRow("busy") << "/dev/ttyUSB0" << EBUSY << "TIOCEXCL";
-        QTest::newRow("not a tty") << "/dev/ttyUSB0" << ENOTTY << "not a serial port";
-        QTest::newRow("gone") << "/dev/ttyUSB0" << EIO << "unplugged";
-        QTest::newRow("no device at the address") << "/dev/ttyS5" << ENXIO << "unplugged";
-        QTest::newRow("no controlling terminal (setsid)")
-            << "/dev/tty" << ENXIO << "is the controlling terminal, and this process has none";
-    }
-    void openErrorsSayWhatToDo() {
-        QFETCH(QString, path);
-        QFETCH(int, error);
-        QFETCH(QString, advice);
-        const QString text = QString::fromStdString(DeviceOpenMessage(path.toStdString(), error));
-        QVERIFY2(text.startsWith("quorlix: cannot use " + path + ": "), qPrintable(text));
-        QVERIFY2(text.contains(advice), qPrintable(text));
     }
 
     void realOpenRefusesWhatIsNoSerialPort() {

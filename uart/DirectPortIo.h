@@ -17,8 +17,9 @@ class DirectPortIo final : public PortIo {
   public:
     // Asks for base..base+7 and nothing else (never iopl), on the calling thread, which must
     // be the one that makes every access. On refusal returns null, and `opened` fails with
-    // the address range, the system's reason and what to do, and the errno value; no port has
-    // been touched.
+    // the address range and the system's reason (its last line without an end, for what to do
+    // to follow where the command line is known) and the errno value; no port has been
+    // touched.
     static std::unique_ptr<DirectPortIo> Acquire(std::uint16_t base, LineOutcome& opened,
                                                  IopermFunction ioperm = nullptr);
 

@@ -14,6 +14,8 @@ void LineOutcome::Add(LineOutcome later) {
         notice += "; ";
     notice += later.notice;
     failed |= later.failed;
+    if (later.instead != Instead::Nothing)
+        instead = later.instead;
     if (later.error != 0)
         error = later.error;
 }

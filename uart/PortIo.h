@@ -64,7 +64,7 @@ class PortIo {
     // Adds `text` to the notice of what is said next ("; " between), and with `failure` marks
     // the change or look as failed.
     void Say(std::string text, bool failure = false);
-    // Adds a whole outcome: a refusal.
+    // Adds a whole outcome: a refusal with what would serve instead.
     void Say(LineOutcome said);
     // What the backend has said since it was last taken (a setting the hardware could not take
     // exactly, an error), once. A backend with more to say (the rate a line runs at) adds it.

@@ -67,7 +67,7 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request);
 inline constexpr double kRateTolerancePercent = 5.0;
 
 // Whether `chip` can put the line on the wire: failed where it cannot, with one message that
-// names its limit and what works instead; nothing said where it can. `divisor` is the one
+// names its limit, and what would serve instead; nothing said where it can. `divisor` is the one
 // asked for (nothing: the rate stays as it is) and `asked` the rate it stands for; the framing,
 // where given, must be one the chip sends as asked.
 uart::LineOutcome CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
