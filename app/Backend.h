@@ -23,22 +23,26 @@ class DeviceSerialDriver;
 
 namespace app {
 
-// The serial device at `path`. Under sudo only a device that the invoking user may open by its
-// own permissions is opened; root's part is then only to pass an exclusive lock (TIOCEXCL).
-// Null with `error` set and `failure` the errno value behind it.
+// The serial device at `path`, and in `opened` what opening it did. Under sudo only a device
+// that the invoking user may open by its own permissions is opened; root's part is then only to
+// pass an exclusive lock (TIOCEXCL). Null when it cannot be had: `opened` then fails, with the
+// whole message (what to do included) and the errno value behind it.
 std::unique_ptr<serial::DeviceSerialDriver> OpenSerialDevice(const std::string& path,
-                                                             std::string& error,
-                                                             std::string& notice,
-                                                             int* failure = nullptr);
+                                                             uart::LineOutcome& opened);
+
+// The message for a refused open of the serial device at `path` with `error`, with what to do.
+std::string DeviceOpenFailure(const std::string& path, int error);
 
 class Backend {
   public:
-    // The backend the options ask for, at `base`. Null with `error` set when the port cannot be
-    // had; nothing has been accessed then. This is the one step that may use the privilege the
+    // The backend the options ask for, at `base`, and in `opened` what opening it did. Null
+    // when the port cannot be had: `opened` then fails, with the whole message (what to do
+    // included); nothing has been accessed. This is the one step that may use the privilege the
     // process started with: the I/O port permission, or under sudo the device's open. `chip` is
     // the chip of the USB adapter that --device names, where it is one.
     static std::unique_ptr<Backend> Open(const Options& options, std::uint16_t base,
-                                         std::string& error, uart::IopermFunction ioperm = nullptr,
+                                         uart::LineOutcome& opened,
+                                         uart::IopermFunction ioperm = nullptr,
                                          std::FILE* traceOut = stderr,
                                          const std::optional<usb::Chip>& chip = std::nullopt);
     ~Backend();

@@ -122,6 +122,7 @@ bool HasVisiblePlatform(const std::vector<std::string>& toolkit) {
 void CPortSetApp::InitInstance() {
     panel::CPortSetDlg dialog;
     dialog.SetHold(hold_);
+    dialog.SetOpened(opened_);
     if (!screenshotPath_.isEmpty()) {
         // Once the panel is up, keep a picture of it and close it.
         QTimer::singleShot(500, &dialog, [this, &dialog] {
@@ -133,13 +134,13 @@ void CPortSetApp::InitInstance() {
 }
 
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot, bool hold) {
+             const std::string& screenshot, bool hold, const uart::LineOutcome& opened) {
     ToolkitArguments arguments(program, toolkit);
     const auto application = StartToolkit(arguments, false);
     QApplication::setApplicationName(QStringLiteral("quorlix"));
     QApplication::setApplicationVersion(QString::fromLatin1(
         res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));
-    CPortSetApp app(QString::fromStdString(screenshot), hold);
+    CPortSetApp app(QString::fromStdString(screenshot), hold, opened);
     app.InitInstance();
     return 0;
 }

@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "uart/LineOutcome.h"
+
 namespace app {
 
 // Runs the panel modally as the program's only window.
 class CPortSetApp {
   public:
-    explicit CPortSetApp(QString screenshotPath = {}, bool hold = false)
-        : screenshotPath_(std::move(screenshotPath)), hold_(hold) {}
+    // `opened` is what opening the port came to, which the panel says as it opens.
+    explicit CPortSetApp(QString screenshotPath = {}, bool hold = false,
+                         uart::LineOutcome opened = {})
+        : screenshotPath_(std::move(screenshotPath)), hold_(hold), opened_(std::move(opened)) {}
 
     // Builds the panel and runs it until it closes; the program then ends.
     void InitInstance();
@@ -21,13 +25,16 @@ class CPortSetApp {
   private:
     QString screenshotPath_;
     bool hold_;
+    uart::LineOutcome opened_;
 };
 
 // Starts Qt with the program name and the toolkit's options, runs the panel (with its Hold box
-// ticked for `hold`), and returns the exit status, 0. Where the platform cannot start (an X server
-// that does not answer), it says so and ends the process with status 1 instead of Qt's abort.
+// ticked for `hold`, and saying what opening the port came to), and returns the exit status, 0.
+// Where the platform cannot start (an X server that does not answer), it says so and ends the
+// process with status 1 instead of Qt's abort.
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot, bool hold = false);
+             const std::string& screenshot, bool hold = false,
+             const uart::LineOutcome& opened = {});
 
 // Shows `message` in a window of its own, for a program started from a desktop menu, where
 // nobody reads standard error. When the platform cannot start, the process exits with status 1

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "serial/SerialDriver.h"
+#include "app/Backend.h"
 
 namespace app {
 namespace {
@@ -240,7 +240,7 @@ int CheckInvokingUserMayOpen(const std::string& path, const InvokingUser& user,
         return -1;
     }
     if (fd < 0) {
-        error = serial::DeviceOpenMessage(path, why);
+        error = DeviceOpenFailure(path, why);
         return -1;
     }
     if (!allowed) {

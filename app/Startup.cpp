@@ -13,6 +13,7 @@
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "bridge/BridgeMode.h"
+#include "line/Advice.h"
 #include "line/LineRequest.h"
 #include "os/Listed.h"
 #include "res/Version.h"
@@ -96,12 +97,12 @@ Plan ReadPlan(int argc, char** argv, const Environment& environment) {
 struct Port {
     std::string leaveFailure;       // privilege could not be given up: nothing is to be done
     std::optional<usb::Chip> chip;  // the USB adapter's, where the device is one
-    std::string refusal;            // a line the adapter's chip cannot send: not opened
+    uart::LineOutcome refusal;      // a line the adapter's chip cannot send: not opened
     std::unique_ptr<Backend> backend;
     std::unique_ptr<serial::DeviceSerialDriver> bridgePort;
     std::unique_ptr<bridge::TerminalSide> terminal;
-    std::string error, notice, terminalError;
-    int failure = 0;  // the errno value behind `error`
+    uart::LineOutcome opened;  // what opening the port came to
+    std::string terminalError;
 };
 
 // The one step that runs with the privilege the process started with: it opens the port for the
@@ -125,7 +126,7 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
         if (port.chip && (options.bridge || asked.program))
             port.refusal = usb::CannotSend(*port.chip, asked.rate, asked.framing);
     }
-    const bool open = plan.openPort && port.leaveFailure.empty() && port.refusal.empty();
+    const bool open = plan.openPort && port.leaveFailure.empty() && !port.refusal.failed;
     // The bridge's pseudo-terminal and link come before its port: one that cannot be made
     // leaves the port untouched. They are the user's: under sudo, whose open needs root, they
     // are made once root is given back, after the open and still before the line is set.
@@ -133,10 +134,9 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
         port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
     if (open && port.terminalError.empty()) {
         if (plan.options.bridge) {
-            port.bridgePort =
-                OpenSerialDevice(plan.bridge.device, port.error, port.notice, &port.failure);
+            port.bridgePort = OpenSerialDevice(plan.bridge.device, port.opened);
         } else {
-            port.backend = Backend::Open(options, plan.base, port.error, environment.ioperm,
+            port.backend = Backend::Open(options, plan.base, port.opened, environment.ioperm,
                                          traceOut, port.chip);
         }
     }
@@ -176,8 +176,8 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         std::fputs(options.hold ? kHoldWithoutLineMessage : kNoDisplayMessage, err);
         return options.hold ? 2 : 1;
     }
-    if (!port.refusal.empty()) {
-        std::fprintf(err, "quorlix: %s\n", port.refusal.c_str());
+    if (port.refusal.failed) {
+        std::fprintf(err, "quorlix: %s\n", line::AdvisedNotice(port.refusal).c_str());
         return 1;
     }
     if (options.bridge) {
@@ -188,18 +188,18 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
             return 1;
         }
         if (!port.bridgePort) {
-            std::fputs(port.error.c_str(), err);
-            return port.failure == ENOTTY || port.failure == EISDIR ? 2 : 1;
+            std::fputs(port.opened.notice.c_str(), err);
+            return port.opened.error == ENOTTY || port.opened.error == EISDIR ? 2 : 1;
         }
         return bridge::Run(plan.bridge, std::move(port.terminal), std::move(port.bridgePort),
-                           port.notice, out, err, port.chip);
+                           port.opened, out, err, port.chip);
     }
     if (!port.backend) {
-        std::fputs(port.error.c_str(), err);
+        std::fputs(port.opened.notice.c_str(), err);
         if (environment.showFailuresInWindow && !IsScripted(options) &&
             isatty(STDERR_FILENO) == 0 && HasVisiblePlatform(options.toolkit)) {
             std::fflush(err);
-            ShowFailureWindow(program, options.toolkit, port.error);
+            ShowFailureWindow(program, options.toolkit, port.opened.notice);
         }
         return 1;
     }
@@ -207,9 +207,10 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
     const uart::ScopedPortIo installed(port.backend->Io());
     int status = 0;
     if (IsScripted(options)) {
-        status = line::RunScripted(plan.request, port.backend->Io(), plan.base, out, err);
+        status =
+            line::RunScripted(plan.request, port.backend->Io(), plan.base, out, err, port.opened);
     } else {
-        status = RunPanel(program, options.toolkit, options.screenshot, options.hold);
+        status = RunPanel(program, options.toolkit, options.screenshot, options.hold, port.opened);
     }
     ReportSimulated(*port.backend, out);
     return status;

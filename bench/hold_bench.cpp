@@ -53,12 +53,12 @@ Cost CountAccesses() {
     line::Hold hold = HeldLine();
     io.SetReadValue(0x2FB, 0x04);
     io.SetReadValue(0x2FC, 0x09);
-    hold.Check();
+    hold.LookAndPutBack();
     Cost cost{static_cast<int>(io.Accesses().size()), 0};
     io.Clear();
     io.SetReadValue(0x2FB, 0x03);  // the driver's 8N1, DTR dropped
     io.SetReadValue(0x2FC, 0x08);
-    hold.Check();
+    hold.LookAndPutBack();
     cost.putBack = static_cast<int>(io.Accesses().size());
     return cost;
 }
@@ -70,13 +70,13 @@ Cost CountDriverCalls() {
     uart::ProgramUart(0x2F8, 45.45);
     uart::SetModemLine(uart::kMcrDtr, true);
     driver->calls.clear();
-    hold.Check();
+    hold.LookAndPutBack();
     Cost cost{static_cast<int>(driver->calls.size()), 0};
     driver->calls.clear();
     driver->termios.c_cflag = (driver->termios.c_cflag & ~(CBAUD | CSIZE)) | B300 | CS8;
     driver->termios.c_ospeed = 300;
     driver->lines &= ~TIOCM_DTR;
-    hold.Check();
+    hold.LookAndPutBack();
     cost.putBack = static_cast<int>(driver->calls.size());
     return cost;
 }

@@ -129,7 +129,7 @@ std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::
 }
 
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<serial::SerialDriver> port, const std::string& openNotice, std::FILE* out,
+        std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened, std::FILE* out,
         std::FILE* err, const std::optional<usb::Chip>& chip) {
     const char* device = settings.device.c_str();
     std::string error;
@@ -148,7 +148,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
 
     // Rate, framing and modem lines exactly as the scripted mode sets them.
-    serial::DriverPortIo io(kBase, settings.device, std::move(port), openNotice, chip);
+    serial::DriverPortIo io(kBase, settings.device, std::move(port), chip);
     std::unique_ptr<uart::TracingPortIo> trace;
     if (settings.trace)
         trace = std::make_unique<uart::TracingPortIo>(io, err, kBase);
@@ -164,13 +164,11 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
     if (!notice.empty())
         std::fprintf(err, "quorlix: note: %s\n", notice.c_str());
-    if (line::RunScripted(settings.line, used, kBase, out, err) != 0)
+    if (line::RunScripted(settings.line, used, kBase, out, err, opened) != 0)
         return 1;
 
     // One code's time on the line, at the rate it really runs: start, data, parity, stop bits.
-    const std::optional<uart::LineState> state = io.ReadLineState(kBase);
-    io.TakeNotice();
-    io.TakeFailure();
+    const std::optional<uart::LineState> state = uart::LookAtLine(io, kBase).state;
     const uart::Framing framing = settings.line.framing.value_or(uart::Framing{});
     const double rate =
         state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;

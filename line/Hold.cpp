@@ -28,9 +28,8 @@ using uart::kMcrDtr;
 using uart::kMcrRts;
 using uart::LineOutcome;
 using uart::LineSettings;
-using uart::LineState;
-using uart::PortIo;
-using uart::SubstituteRate;
+using uart::LookAtLine;
+using uart::RunningRate;
 using uart::ThePortIo;
 
 namespace {
@@ -53,14 +52,14 @@ std::string RateText(double rate) {
 }  // namespace
 
 void Hold::KeepLine(double rate, const Framing& framing,
-                    const std::optional<SubstituteRate>& substitute) {
+                    const std::optional<RunningRate>& running) {
     framing_ = framing;
     if (!(rate > kMinimumRate))
         return;  // the divisor was left alone: what was held of it stays held
     rate_ = rate;
     const RateReport report = ReportRate(rate);
-    if (substitute) {
-        running_ = substitute->known ? std::optional(substitute->rate) : std::nullopt;
+    if (running) {
+        running_ = running->known ? std::optional(running->rate) : std::nullopt;
     } else {
         running_ = report.divisor != 0 ? std::optional(report.produced) : std::nullopt;
     }
@@ -70,16 +69,12 @@ void Hold::KeepModemLine(std::uint8_t mask, bool on) {
     (mask == kMcrDtr ? dtr_ : rts_) = on;
 }
 
-Hold::Checked Hold::Check() {
+Hold::Looked Hold::LookAndPutBack() {
     if (Empty())
         return {};
-    PortIo& io = ThePortIo();
-    const std::optional<LineState> state = io.ReadLineState(base_);
-    LineOutcome outcome = TakeOutcome(io);
-    if (!state) {
-        outcome.failed = true;
+    auto [state, outcome] = LookAtLine(ThePortIo(), base_);
+    if (!state)
         return {Look::LookFailed, outcome};
-    }
     // The latch open: the driver is between its writes, and the next look sees where it ended.
     // Open at two looks in a row, it was left open, and a held line is set again, which closes
     // it. The modem control register is not behind the latch: held lines are looked at anyway.
@@ -125,7 +120,7 @@ Hold::Checked Hold::Check() {
     if (lineDiffers) {
         LineSettings.SetFraming(*framing_);
         LineOutcome applied = ApplyLine(base_, rate_);
-        KeepLine(rate_, *framing_, applied.substitute);
+        KeepLine(rate_, *framing_, applied.running);
         outcome.Add(std::move(applied));
     }
     for (const Line& line : lines) {

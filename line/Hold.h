@@ -23,10 +23,10 @@ class Hold {
     explicit Hold(std::int32_t base) : base_(base) {}
 
     // What was just written, to be kept from now on. `rate` is what ProgramUart was given (0:
-    // the divisor was left alone, and so it is not held); `substitute` the rate the line runs at
+    // the divisor was left alone, and so it is not held); `running` the rate the line runs at
     // instead of that divisor's own, if any (one that cannot be known is not looked at).
     void KeepLine(double rate, const uart::Framing& framing,
-                  const std::optional<uart::SubstituteRate>& substitute);
+                  const std::optional<uart::RunningRate>& running);
     // A modem line (kMcrDtr or kMcrRts) just raised or dropped.
     void KeepModemLine(std::uint8_t mask, bool on);
     bool Empty() const { return !framing_ && !dtr_ && !rts_; }
@@ -37,20 +37,21 @@ class Hold {
         LookFailed,     // the UART could not be looked at; the notice says why
         ReapplyFailed,  // written again, and the backend failed; the notice says why
     };
-    struct Checked {
+    struct Looked {
         Look look = Look::Kept;
         // What the backend had to say about the look and the writes; failed where the look or
         // the writes did.
         uart::LineOutcome outcome;
     };
-    // One look: reads the line state and, where it differs from what is kept (the line control
-    // byte other than what was written, break aside; the rate where the backend shows it; DTR
-    // or RTS), writes the divisor and framing again (four writes, as for a rate change; one for
-    // a framing alone) and puts DTR and RTS back (read-modify-write).
-    Checked Check();
+    // One look, and what was changed put back: reads the line state and, where it differs from
+    // what is kept (the line control byte other than what was written, break aside; the rate
+    // where the backend shows it; DTR or RTS), writes the divisor and framing again (four
+    // writes, as for a rate change; one for a framing alone) and puts DTR and RTS back
+    // (read-modify-write).
+    Looked LookAndPutBack();
 
     // How many re-applications reached the port.
-    int Reapplied() const { return count_; }
+    int ReapplyCount() const { return count_; }
     // Why the last look wrote the line again, or tried to: "the driver set 300 Bd 8N1".
     const std::string& LastReason() const { return reason_; }
     // "re-applied 3×, last: the driver set 300 Bd 8N1", or "not re-applied".

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <utility>
 
+#include "line/Advice.h"
 #include "line/Hold.h"
 #include "os/CLocale.h"
 #include "os/StatusOutput.h"
@@ -22,16 +24,6 @@ namespace line {
 namespace {
 
 constexpr double kMaximumRate = uart::kDivisorBase;
-
-std::uint16_t Register(std::int32_t base, std::uint16_t offset) {
-    return static_cast<std::uint16_t>(base + offset);
-}
-
-// Whether a UART answers at `base`, by its modem control register; where none does, the
-// backend says so as a failure.
-bool UartAnswers(uart::PortIo& io, std::int32_t base) {
-    return !io.NoUartAnswers(base, io.In(Register(base, uart::kModemControl)));
-}
 
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
@@ -82,7 +74,7 @@ bool ParseRate(std::string_view text, double& rate, std::string& error) {
 
 // The notice, after the step's own lines: on standard error when the step failed.
 std::string NoticeLine(const uart::LineOutcome& outcome) {
-    return (outcome.failed ? "quorlix: " : "note: ") + outcome.notice;
+    return (outcome.failed ? "quorlix: " : "note: ") + AdvisedNotice(outcome);
 }
 
 void SayNotice(const uart::LineOutcome& outcome, std::FILE* out, std::FILE* err) {
@@ -90,31 +82,30 @@ void SayNotice(const uart::LineOutcome& outcome, std::FILE* out, std::FILE* err)
         std::fprintf(outcome.failed ? err : out, "%s\n", NoticeLine(outcome).c_str());
 }
 
-// The framing and the rate, in one ProgramUart call, kept in `hold`. Returns whether it failed.
+// The framing and the rate, in one ProgramUart call, kept in `hold`, said after what came
+// `before` (the open). Returns whether it failed.
 bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, line::Hold& hold,
-             std::FILE* out, std::FILE* err) {
+             uart::LineOutcome before, std::FILE* out, std::FILE* err) {
     std::optional<uart::Framing> framing = request.framing;
-    uart::LineOutcome outcome;
+    uart::LineOutcome outcome = std::move(before);
     if (!framing) {
         // A rate alone keeps the line's framing, where there is a UART to have one.
-        if (UartAnswers(io, base))
-            framing = uart::Framing::FromLineControl(io.In(Register(base, uart::kLineControl)));
-        outcome = uart::TakeOutcome(io);
+        const uart::LineControlLook look = uart::LookAtLineControl(io, base);
+        outcome.Add(look.outcome);
         if (outcome.failed) {
-            std::fprintf(err, "quorlix: %s: nothing was set\n", outcome.notice.c_str());
+            std::fprintf(err, "quorlix: %s: nothing was set\n", AdvisedNotice(outcome).c_str());
             return true;
         }
+        framing = uart::Framing::FromLineControl(*look.lineControl);
     }
     uart::LineSettings.SetFraming(*framing);
     outcome.Add(uart::ApplyLine(base, request.rate.value_or(0.0)));
-    if (request.framing) {
-        UartAnswers(io, base);  // read back once: is there a UART at all?
-        outcome.Add(uart::TakeOutcome(io));
-    }
-    hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.substitute);
+    if (request.framing)
+        outcome.Add(uart::LookForUart(io, base));  // read back once: is there a UART at all?
+    hold.KeepLine(request.rate.value_or(0.0), *framing, outcome.running);
     if (!outcome.failed) {
         std::fprintf(out, "rate: %s\n",
-                     outcome.rate ? uart::DescribeRate(*outcome.rate, outcome.substitute).c_str()
+                     outcome.rate ? uart::DescribeRate(*outcome.rate, outcome.running).c_str()
                                   : "left as it was");
         std::fprintf(out, "framing: %s\n", framing->Description().c_str());
     }
@@ -122,10 +113,12 @@ bool Program(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, l
     return outcome.failed;
 }
 
-// One modem line, kept in `hold`. Returns whether it failed.
-bool SetLine(const char* name, std::uint8_t mask, bool on, line::Hold& hold, std::FILE* out,
-             std::FILE* err) {
-    const uart::LineOutcome outcome = uart::ApplyModemLine(mask, on);
+// One modem line, kept in `hold`, said after what came `before` (the open). Returns whether it
+// failed.
+bool SetLine(const char* name, std::uint8_t mask, bool on, line::Hold& hold,
+             uart::LineOutcome before, std::FILE* out, std::FILE* err) {
+    uart::LineOutcome outcome = std::move(before);
+    outcome.Add(uart::ApplyModemLine(mask, on));
     hold.KeepModemLine(mask, on);
     if (!outcome.failed)
         std::fprintf(out, "%s %s\n", name, on ? "on" : "off");
@@ -177,7 +170,7 @@ int KeepHeld(line::Hold& hold, std::FILE* out, std::FILE* err) {
             continue;
         next = std::max(next + line::kHoldInterval, Clock::now());
         said.Flush();  // the lines before the loop, once the output flows
-        const auto [look, outcome] = hold.Check();
+        const auto [look, outcome] = hold.LookAndPutBack();
         if (look == line::Hold::Look::Kept)
             continue;
         if (look != line::Hold::Look::LookFailed) {
@@ -236,7 +229,7 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 }
 
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
-                std::FILE* err) {
+                std::FILE* err, const uart::LineOutcome& opened) {
     uart::LineSettings.portBase = base;
     std::fprintf(out, "%s\n", io.Label(base).c_str());
     // A hold of a UART that another process holds would set the line against it for ever.
@@ -253,12 +246,16 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     }
     line::Hold hold(base);
     bool failed = false;
+    // What the open had to say goes with the first step.
+    uart::LineOutcome unsaid = opened;
     if (request.program)
-        failed |= Program(request, io, base, hold, out, err);
+        failed |= Program(request, io, base, hold, std::exchange(unsaid, {}), out, err);
     if (request.dtr)
-        failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, hold, out, err);
+        failed |=
+            SetLine("DTR", uart::kMcrDtr, *request.dtr, hold, std::exchange(unsaid, {}), out, err);
     if (request.rts)
-        failed |= SetLine("RTS", uart::kMcrRts, *request.rts, hold, out, err);
+        failed |=
+            SetLine("RTS", uart::kMcrRts, *request.rts, hold, std::exchange(unsaid, {}), out, err);
     int status = failed ? 1 : 0;
     if (!failed && request.hold)
         status = KeepHeld(hold, out, err);

@@ -36,8 +36,8 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
 // one ProgramUart call, then sets DTR and RTS, and after each step says what the hardware does,
 // or what went wrong. With `hold`, then keeps what it set, looking at the port every
 // kHoldInterval, and says each re-application with its time, until SIGINT, SIGTERM or SIGHUP.
-// Returns the exit status.
+// What opening the port came to (`opened`) is said with the first step. Returns the exit status.
 int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base, std::FILE* out,
-                std::FILE* err);
+                std::FILE* err, const uart::LineOutcome& opened = {});
 
 }  // namespace line

@@ -20,6 +20,7 @@
 
 #include "about/AboutDlg.h"
 #include "dialog/TrackbarSlider.h"
+#include "line/Advice.h"
 #include "os/CLocale.h"
 #include "panel/RateText.h"
 #include "res/AppIcon.h"
@@ -135,9 +136,9 @@ QPoint MinimisedIconOrigin(QSize client, QSize icon) {
 }
 
 QString RateStatus(const uart::RateReport& report,
-                   const std::optional<uart::SubstituteRate>& substitute) {
-    if (substitute)
-        return QString::fromStdString(uart::DescribeRate(report, substitute));
+                   const std::optional<uart::RunningRate>& running) {
+    if (running)
+        return QString::fromStdString(uart::DescribeRate(report, running));
     if (report.divisor == 0)
         return QStringLiteral("0 \u2192 no defined rate");
     return QString::fromStdString(os::FormatC("%u \u2192 %.2f Bd %+.2f %%", report.divisor,
@@ -229,19 +230,16 @@ bool CPortSetDlg::OnInitDialog() {
         holdTimer_->start();
     // With what opening the port had to say, and whether its hardware can send the line the
     // panel starts with; nothing is written until the first click either way.
-    uart::LineOutcome opened = uart::TakeOutcome(uart::ThePortIo());
-    uart::LineOutcome start;
-    start.notice = uart::ThePortIo().CannotSend(LineSettings.ToFraming());
-    start.failed = !start.notice.empty();
-    opened.Add(std::move(start));
-    UpdateStatus(opened);
+    uart::LineOutcome start = opened_;
+    start.Add(uart::ThePortIo().CannotSend(LineSettings.ToFraming()));
+    UpdateStatus(start);
     return true;
 }
 
 void CPortSetDlg::ApplyLineSettings(double rate, const std::optional<Framing>& previous) {
     uart::LineOutcome outcome = uart::ApplyLine(LineSettings.portBase, rate);
     if (!outcome.failed) {
-        held_.KeepLine(rate, LineSettings.ToFraming(), outcome.substitute);
+        held_.KeepLine(rate, LineSettings.ToFraming(), outcome.running);
     } else {
         outcome.rate.reset();  // not the line's rate
         if (previous)
@@ -258,20 +256,20 @@ QString CPortSetDlg::StatusText() const {
 void CPortSetDlg::UpdateStatus(const uart::LineOutcome& outcome) {
     uart::PortIo& io = uart::ThePortIo();
     if (outcome.rate)
-        rateLine_ = RateStatus(*outcome.rate, outcome.substitute);
+        rateLine_ = RateStatus(*outcome.rate, outcome.running);
     QStringList lines{QString::fromStdString(io.Label(LineSettings.portBase))};
     if (!rateLine_.isEmpty())
         lines << rateLine_;
     if (hold_->isChecked()) {
         lines << (held_.Empty() ? tr("held \u00B7 nothing set yet")
-                  : held_.Reapplied() == 0
+                  : held_.ReapplyCount() == 0
                       ? tr("held")
                       : tr("held \u00B7 %1").arg(QString::fromStdString(held_.Summary())));
         if (const std::string limit = held_.Limit(); !limit.empty())
             lines << QString::fromStdString(limit);
     }
     if (!outcome.notice.empty())
-        lines << QString::fromStdString(outcome.notice);
+        lines << QString::fromStdString(line::AdvisedNotice(outcome));
     status_->setText(lines.join(QLatin1Char('\n')));
     status_->setToolTip(status_->text());
     // A change that did not reach the hardware is said in a colour of warning.
@@ -337,6 +335,10 @@ void CPortSetDlg::OnModemLine(QCheckBox* box, std::uint8_t mask) {
     UpdateStatus(outcome);
 }
 
+void CPortSetDlg::SetOpened(uart::LineOutcome opened) {
+    opened_ = std::move(opened);
+}
+
 void CPortSetDlg::SetHold(bool on) {
     hold_->setChecked(on);
     if (isVisible())  // else the panel's initialisation starts the hold
@@ -353,7 +355,7 @@ void CPortSetDlg::OnHold() {
 }
 
 void CPortSetDlg::OnHoldTimer() {
-    const auto [look, outcome] = held_.Check();
+    const auto [look, outcome] = held_.LookAndPutBack();
     if (look == line::Hold::Look::Kept)
         return;
     if (!outcome.failed) {

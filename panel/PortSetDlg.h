@@ -79,6 +79,8 @@ class CPortSetDlg : public TemplateDialog {
     void OnHold();
     // Ticks or clears the Hold box, as a click would (before the panel is shown: as it opens).
     void SetHold(bool on);
+    // What opening the port came to, said when the panel opens.
+    void SetOpened(uart::LineOutcome opened);
 
   protected:
     void DoDataExchange() override;
@@ -110,6 +112,7 @@ class CPortSetDlg : public TemplateDialog {
     QCheckBox* hold_ = nullptr;
     QTimer* holdTimer_ = nullptr;
     line::Hold held_{0};  // what the panel has set, at the port it announces
+    uart::LineOutcome opened_;
     QString rateLine_;
     // The look-ahead's last slider position and its text.
     int shownPosition_ = 0;
@@ -120,6 +123,6 @@ class CPortSetDlg : public TemplateDialog {
 // error against the rate asked for; where the line runs at another rate than the divisor's
 // ("the CH340 runs 45.96 Bd"), what it was asked and what it runs.
 QString RateStatus(const uart::RateReport& report,
-                   const std::optional<uart::SubstituteRate>& substitute = {});
+                   const std::optional<uart::RunningRate>& running = {});
 
 }  // namespace panel

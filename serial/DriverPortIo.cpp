@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "os/CLocale.h"
 #include "uart/Framing.h"
@@ -26,10 +27,11 @@ using uart::kMsrCts;
 using uart::kMsrDcd;
 using uart::kMsrDsr;
 using uart::kMsrRi;
+using uart::LineOutcome;
 using uart::LineState;
 using uart::RateOfDivisor;
 using uart::Reg;
-using uart::SubstituteRate;
+using uart::RunningRate;
 using usb::Chip;
 using usb::WholeRate;
 
@@ -66,6 +68,19 @@ bool MeansGone(int error) {
     return error == EIO || error == ENODEV || error == ENXIO;
 }
 
+// What the chip runs for the whole rate `rate` asked of its driver.
+RunningRate ChipRunning(const Chip& chip, unsigned rate) {
+    if (const std::optional<double> runs = ChipRate(chip, rate))
+        return {*runs, "the " + chip.name + " runs"};
+    return {static_cast<double>(rate), "the driver reports", false};
+}
+
+// Asks the driver for the whole rate `rate` in place of a divisor.
+void AskWholeRate(termios2& wanted, speed_t rate) {
+    wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
+    wanted.c_ispeed = wanted.c_ospeed = rate;
+}
+
 std::uint8_t ModemControlFrom(int lines) {
     std::uint8_t mcr = 0;
     for (const auto& bit : kModemBits) {
@@ -78,11 +93,11 @@ std::uint8_t ModemControlFrom(int lines) {
 }  // namespace
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
-                           std::unique_ptr<SerialDriver> driver, std::string openNotice,
-                           std::optional<Chip> chip)
-    : image_(base), device_(std::move(device)), driver_(std::move(driver)), chip_(std::move(chip)) {
-    Say(std::move(openNotice));
-}
+                           std::unique_ptr<SerialDriver> driver, std::optional<Chip> chip)
+    : image_(base),
+      device_(std::move(device)),
+      driver_(std::move(driver)),
+      chip_(std::move(chip)) {}
 
 std::string DriverPortIo::Label(std::int32_t) const {
     std::string label = device_ + " \u00B7 driver";
@@ -91,31 +106,23 @@ std::string DriverPortIo::Label(std::int32_t) const {
     return label;
 }
 
-std::optional<SubstituteRate> DriverPortIo::TakeSubstituteRate() {
-    std::optional<SubstituteRate> rate;
-    rate.swap(substituteRate_);
-    return rate;
+LineOutcome DriverPortIo::TakeOutcome() {
+    LineOutcome outcome = PortIo::TakeOutcome();
+    outcome.running = std::exchange(runningRate_, std::nullopt);
+    return outcome;
 }
 
-std::string DriverPortIo::CannotSend(const Framing& framing) const {
-    return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : std::string();
+LineOutcome DriverPortIo::CannotSend(const Framing& framing) const {
+    return chip_ ? usb::CannotSend(*chip_, std::nullopt, 0, framing) : LineOutcome();
 }
 
-SubstituteRate DriverPortIo::Substitute(unsigned rate) const {
-    if (!chip_)
-        return {static_cast<double>(rate), "the driver set"};
-    if (const std::optional<double> runs = ChipRate(*chip_, rate))
-        return {*runs, "the " + chip_->name + " runs"};
-    return {static_cast<double>(rate), "the driver reports", false};
-}
-
-void DriverPortIo::CheckGone(int error) {
+void DriverPortIo::MarkGoneOn(int error) {
     if (MeansGone(error))
         gone_ = true;
 }
 
 void DriverPortIo::SayFailed(int error, const std::string& what, const char* whenGone) {
-    CheckGone(error);
+    MarkGoneOn(error);
     Say(gone_ ? device_ + " is gone (unplugged?)" + whenGone : what + " (" + Error(error) + ")",
         true);
 }
@@ -134,7 +141,7 @@ void DriverPortIo::Out(std::uint16_t port, std::uint8_t value) {
             image_.Store(reg, value);
             if (!image_.LatchOpen()) {
                 // Closing the latch completes the change: rate and framing go to the driver.
-                ApplyLine(divisorWritten_);
+                SetDriverLine(divisorWritten_);
                 divisorWritten_ = false;
             }
             break;
@@ -273,7 +280,7 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, SerialChange& chang
                                       std::string& why) {
     serial_struct serial{};
     if (const int error = driver_->GetSerial(serial); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = "it has no serial settings: " + Error(error);
         return false;
     }
@@ -292,14 +299,14 @@ bool DriverPortIo::ApplyCustomDivisor(std::uint16_t divisor, SerialChange& chang
     wanted.flags = (serial.flags & ~ASYNC_SPD_MASK) | ASYNC_SPD_CUST;
     wanted.custom_divisor = static_cast<int>(custom);
     if (const int error = driver_->SetSerial(wanted); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = "it refused a custom divisor: " + Error(error);
         return false;
     }
     change.written = true;
     serial_struct kept{};
     if (const int error = driver_->GetSerial(kept); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         why = gone_ ? device_ + " is gone" : "it could not be read back: " + Error(error);
         return false;
     }
@@ -335,68 +342,102 @@ void DriverPortIo::PutBackSerial(const SerialChange& change) {
         SayFailed(error, "the serial settings could not be put back");
 }
 
-void DriverPortIo::ApplyLine(bool divisorChanged) {
+void DriverPortIo::SetDriverLine(bool divisorChanged) {
     if (divisorChanged)
-        substituteRate_.reset();
+        runningRate_.reset();
     if (gone_) {
         Say(device_ + " is gone (unplugged?): nothing was set", true);
         return;
     }
     const Framing framing = Framing::FromLineControl(image_.LineControl());
-    const std::uint16_t divisor = image_.Divisor();
+    const std::optional<std::uint16_t> divisor =
+        divisorChanged ? std::optional(image_.Divisor()) : std::nullopt;
     if (chip_) {
-        // Nothing of a line the chip cannot send reaches the driver.
-        const std::string refusal =
-            usb::CannotSend(*chip_, divisorChanged ? std::optional(divisor) : std::nullopt,
-                            RateOfDivisor(divisor), framing);
-        if (!refusal.empty()) {
-            Say(refusal, true);
-            return;
-        }
+        SetChipLine(*chip_, framing, divisor);
+    } else {
+        Set8250Line(framing, divisor);
     }
-    termios2 termios{};
-    if (const int error = driver_->GetTermios(termios); error != 0) {
-        SayFailed(error, "could not read the line settings", ": nothing was set");
+}
+
+void DriverPortIo::SetChipLine(const Chip& chip, const Framing& framing,
+                               std::optional<std::uint16_t> divisor) {
+    // Nothing of a line the chip cannot send reaches the driver.
+    if (LineOutcome refusal =
+            usb::CannotSend(chip, divisor, RateOfDivisor(divisor.value_or(0)), framing);
+        refusal.failed) {
+        Say(std::move(refusal));
         return;
     }
-    termios2 wanted = termios;
-    wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) | framing.TermiosFlags();
-    bool wholeRate = false;
-    SerialChange serialChange;
-    if (divisorChanged) {
-        std::string why;
-        if (divisor == 0) {
-            Say("divisor 0 has no defined rate: the driver's rate is left as it was");
-        } else if (!chip_ && ApplyCustomDivisor(divisor, serialChange, why)) {
-            // A custom divisor takes effect while the termios rate is 38400.
-            wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
-        } else {
-            // A USB adapter's chip divides its own clock: it is asked for the whole rate.
-            if (!chip_)
-                ClearCustomDivisor(serialChange);
-            const speed_t rate = WholeRate(divisor);
-            wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | BOTHER;
-            wanted.c_ispeed = wanted.c_ospeed = rate;
-            wholeRate = true;
-            substituteRate_ = Substitute(rate);
-            if (!chip_) {
-                Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
-                    " Bd set instead");
-            }
-        }
+    termios2 wanted{};
+    if (!TermiosWith(framing, wanted))
+        return;
+    if (divisor == 0) {
+        Say("divisor 0 has no defined rate: the driver's rate is left as it was");
+    } else if (divisor) {
+        // The driver reports back what it likes (the request, or a rate of its own): what the
+        // chip runs is computed here.
+        const speed_t rate = WholeRate(*divisor);
+        AskWholeRate(wanted, rate);
+        runningRate_ = ChipRunning(chip, rate);
     }
+    termios2 kept{};
+    if (!SendTermios(wanted, {}, kept))
+        return;
+    if (const std::string told = StopBitsTold(chip, framing); !told.empty())
+        Say(told);
+}
+
+void DriverPortIo::Set8250Line(const Framing& framing, std::optional<std::uint16_t> divisor) {
+    termios2 wanted{};
+    if (!TermiosWith(framing, wanted))
+        return;
+    SerialChange serialChange;
+    bool wholeRate = false;
+    std::string why;
+    if (divisor == 0) {
+        Say("divisor 0 has no defined rate: the driver's rate is left as it was");
+    } else if (divisor && ApplyCustomDivisor(*divisor, serialChange, why)) {
+        // A custom divisor takes effect while the termios rate is 38400.
+        wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
+    } else if (divisor) {
+        ClearCustomDivisor(serialChange);
+        const speed_t rate = WholeRate(*divisor);
+        AskWholeRate(wanted, rate);
+        wholeRate = true;
+        runningRate_ = RunningRate{static_cast<double>(rate), "the driver set"};
+        Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
+            " Bd set instead");
+    }
+    termios2 kept{};
+    if (!SendTermios(wanted, serialChange, kept))
+        return;
+    if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
+        runningRate_ = RunningRate{static_cast<double>(kept.c_ospeed), "the driver set"};
+        Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
+    }
+}
+
+bool DriverPortIo::TermiosWith(const Framing& framing, termios2& wanted) {
+    if (const int error = driver_->GetTermios(wanted); error != 0) {
+        SayFailed(error, "could not read the line settings", ": nothing was set");
+        return false;
+    }
+    wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) | framing.TermiosFlags();
+    return true;
+}
+
+bool DriverPortIo::SendTermios(const termios2& wanted, const SerialChange& change, termios2& kept) {
     if (const int error = driver_->SetTermios(wanted); error != 0) {
         SayFailed(error, "the driver refused the line settings");
         // Nothing of this change is to stay: not the custom divisor it set nor one it cleared.
-        PutBackSerial(serialChange);
-        return;
+        PutBackSerial(change);
+        return false;
     }
-    termios2 kept{};
     if (const int error = driver_->GetTermios(kept); error != 0) {
-        CheckGone(error);
+        MarkGoneOn(error);
         if (gone_)
             Say(device_ + " is gone (unplugged?) after the change", true);
-        return;
+        return false;
     }
     if ((kept.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE))
         Say("the driver ignored the word length", true);
@@ -407,16 +448,7 @@ void DriverPortIo::ApplyLine(bool divisorChanged) {
     } else if ((kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR)) {
         Say("the driver ignored mark/space parity", true);
     }
-    // A USB driver reports back what it likes (the request, or a rate of its own); the chip's
-    // rate was computed above.
-    if (wholeRate && !chip_ && kept.c_ospeed != wanted.c_ospeed) {
-        substituteRate_ = Substitute(kept.c_ospeed);
-        Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
-    }
-    if (chip_) {
-        if (const std::string told = StopBitsTold(*chip_, framing); !told.empty())
-            Say(told);
-    }
+    return true;
 }
 
 }  // namespace serial

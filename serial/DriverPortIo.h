@@ -21,17 +21,15 @@ namespace serial {
 
 class DriverPortIo final : public uart::PortIo {
   public:
-    // `base` is the address the program's writes name; `device` names the port in messages.
-    // `openNotice` is what opening the device had to say, shown with the first change; `chip`
-    // the USB adapter's chip, where the port is one.
+    // `base` is the address the program's writes name; `device` names the port in messages;
+    // `chip` is the USB adapter's chip, where the port is one.
     DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
-                 std::string openNotice = {}, std::optional<usb::Chip> chip = std::nullopt);
+                 std::optional<usb::Chip> chip = std::nullopt);
 
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override;
-    std::optional<uart::SubstituteRate> TakeSubstituteRate() override;
-    std::string CannotSend(const uart::Framing& framing) const override;
+    uart::LineOutcome CannotSend(const uart::Framing& framing) const override;
     // Three calls: the termios, the serial settings (for a custom divisor) and the modem lines.
     std::optional<uart::LineState> ReadLineState(std::int32_t base) override;
     bool LookShowsRate() const override { return true; }
@@ -43,22 +41,37 @@ class DriverPortIo final : public uart::PortIo {
     std::string HoldKey(std::int32_t base) override;
 
   private:
+    // What was said, with the rate the line runs at in place of the last divisor's own, when the
+    // driver could not take the divisor (its nearest whole rate, a USB adapter's chip).
+    uart::LineOutcome TakeOutcome() override;
     void SetModemLines(std::uint8_t modemControl);
     std::uint8_t LineControlFromDriver();
     std::uint8_t ModemLinesFromDriver(uart::Reg reg);
-    void ApplyLine(bool divisorChanged);
-    // The rate the line runs at for the whole rate `rate` asked of the driver.
-    uart::SubstituteRate Substitute(unsigned rate) const;
+    // The image's line, once the latch closes, in the driver's terms: with its divisor where
+    // one was written since the last change (`divisorChanged`).
+    void SetDriverLine(bool divisorChanged);
+    // Behind a USB adapter: the chip divides its own clock, and is asked for the whole rate.
+    void SetChipLine(const usb::Chip& chip, const uart::Framing& framing,
+                     std::optional<std::uint16_t> divisor);
+    // Behind the 8250 driver: the divisor as a custom divisor, else the nearest whole rate.
+    void Set8250Line(const uart::Framing& framing, std::optional<std::uint16_t> divisor);
     // The serial settings (where the custom divisor lives) as one change found them, and whether
     // it wrote them: a change the driver then refuses puts them back, and leaves no trace.
     struct SerialChange {
         std::optional<serial_struct> found;
         bool written = false;
     };
+    // The driver's termios with `framing` in place; false, said, when they cannot be read.
+    bool TermiosWith(const uart::Framing& framing, termios2& wanted);
+    // Sets `wanted`, reads it back into `kept` and says what the driver ignored. False, said,
+    // when the driver refused it (the serial settings of `change` are then put back) or cannot
+    // be read again.
+    bool SendTermios(const termios2& wanted, const SerialChange& change, termios2& kept);
     bool ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change, std::string& why);
     void ClearCustomDivisor(SerialChange& change);
     void PutBackSerial(const SerialChange& change);
-    void CheckGone(int error);
+    // Marks the device as gone when `error` means that it is.
+    void MarkGoneOn(int error);
     // Says that `what` failed with `error`, or that the device is gone (then with `whenGone`).
     void SayFailed(int error, const std::string& what, const char* whenGone = "");
 
@@ -67,7 +80,7 @@ class DriverPortIo final : public uart::PortIo {
     std::unique_ptr<SerialDriver> driver_;
     bool divisorWritten_ = false;
     std::optional<usb::Chip> chip_;
-    std::optional<uart::SubstituteRate> substituteRate_;
+    std::optional<uart::RunningRate> runningRate_;
     bool gone_ = false;
 };
 

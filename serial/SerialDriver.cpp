@@ -25,40 +25,37 @@ int Call(int fd, unsigned long request, void* argument) {
 }  // namespace
 
 std::string DeviceOpenMessage(const std::string& path, int error) {
-    std::string text = "quorlix: cannot use " + path + ": " + std::strerror(error) + ".\n";
+    std::string text = "quorlix: cannot use " + path + ": " + std::strerror(error) + ".";
     switch (error) {
         case ENOENT:
             text +=
-                "There is no such device. Serial ports are /dev/ttyS0, /dev/ttyS1 ..., USB "
-                "adapters /dev/ttyUSB0 or /dev/ttyACM0; ls /dev/ttyS* /dev/ttyUSB* lists them.\n";
+                "\nThere is no such device. Serial ports are /dev/ttyS0, /dev/ttyS1 ..., USB "
+                "adapters /dev/ttyUSB0 or /dev/ttyACM0";
             break;
         case EACCES:
         case EPERM:
-            text +=
-                "You may not open it. Join the group that owns it and log in again:\n"
-                "  sudo usermod -aG dialout $USER\n";
+            text += "\nYou may not open it.";
             break;
         case EBUSY:
             text +=
-                "Another program holds it exclusively (TIOCEXCL); only root may open it "
-                "beside that program. Close the exclusive lock in that program, or run "
-                "quorlix through sudo.\n";
+                "\nAnother program holds it exclusively (TIOCEXCL); only root may open it "
+                "beside that program.";
             break;
         case ENOTTY:
         case EINVAL:
-            text += "It is not a serial port.\n";
+            text += "\nIt is not a serial port.";
             break;
         case ENXIO:
         case ENODEV:
         case EIO:
             if (error == ENXIO && path == "/dev/tty") {
                 text +=
-                    "/dev/tty is the controlling terminal, and this process has none (started by "
-                    "setsid, cron or a service). Name the serial device itself, e.g. /dev/ttyS0 "
-                    "or /dev/ttyUSB0.\n";
+                    "\n/dev/tty is the controlling terminal, and this process has none (started "
+                    "by setsid, cron or a service). Name the serial device itself, e.g. "
+                    "/dev/ttyS0 or /dev/ttyUSB0.";
                 break;
             }
-            text += "Nothing answers there: the adapter is unplugged or the port has no UART.\n";
+            text += "\nNothing answers there: the adapter is unplugged or the port has no UART.";
             break;
         default:
             break;
@@ -67,30 +64,27 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
 }
 
 std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& path,
-                                                             std::string& error,
-                                                             std::string* notice, int* failure,
+                                                             uart::LineOutcome& opened,
                                                              const char* openPath) {
-    int ignored = 0;
-    int& reason = failure != nullptr ? *failure : ignored;
+    opened = {};
+    const auto refused = [&](int error) {
+        opened.notice = DeviceOpenMessage(path, error);
+        opened.failed = true;
+        opened.error = error;
+        return nullptr;
+    };
     if (openPath == nullptr)
         openPath = path.c_str();
     const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = errno;
-        error = DeviceOpenMessage(path, reason);
-        return nullptr;
-    }
+    if (fd < 0)
+        return refused(errno);
     std::unique_ptr<DeviceSerialDriver> driver(new DeviceSerialDriver(fd));
     termios2 termios{};
-    if (const int refused = driver->GetTermios(termios); refused != 0) {
-        reason = refused == EINVAL ? ENOTTY : refused;
-        error = DeviceOpenMessage(path, reason);
-        return nullptr;
-    }
+    if (const int error = driver->GetTermios(termios); error != 0)
+        return refused(error == EINVAL ? ENOTTY : error);
     int now = 0;
-    if (driver->GetModemLines(now) == 0 && notice != nullptr &&
-        (now & (TIOCM_DTR | TIOCM_RTS)) != 0)
-        *notice =
+    if (driver->GetModemLines(now) == 0 && (now & (TIOCM_DTR | TIOCM_RTS)) != 0)
+        opened.notice =
             "opening " + path + " may have raised DTR and RTS (the kernel does so on every open)";
     return driver;
 }

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "uart/LineOutcome.h"
+
 namespace serial {
 
 class SerialDriver {
@@ -38,18 +40,17 @@ class SerialDriver {
 // A serial device opened as a terminal program's neighbour: O_RDWR | O_NONBLOCK | O_NOCTTY,
 // never locked exclusively, kept open for the program's life. Every open makes the kernel raise
 // DTR and RTS, even beside another holder, so how they stood before cannot be known: Open says
-// in `notice` that they may have been raised. (The 8250 driver's machine-wide status file would
+// that they may have been raised. (The 8250 driver's machine-wide status file would
 // tell root, but reading it reads every UART's modem status register and clears the delta bits
 // other programs wait on.)
 class DeviceSerialDriver final : public SerialDriver {
   public:
-    // Null with `error` set (a message for the user) when the device cannot be used, and
-    // `failure` (when given) the errno value behind it: ENOTTY for a device that is no serial
-    // port. `path` names the device in messages; `openPath`, when given, is what is opened
-    // instead (the /proc/self/fd link of a file already found).
-    static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path, std::string& error,
-                                                    std::string* notice = nullptr,
-                                                    int* failure = nullptr,
+    // The device, and in `opened` what opening it did. Null when it cannot be used: `opened`
+    // then fails, with DeviceOpenMessage and the errno value behind it (ENOTTY for a device that
+    // is no serial port). `path` names the device in messages; `openPath`, when given, is what
+    // is opened instead (the /proc/self/fd link of a file already found).
+    static std::unique_ptr<DeviceSerialDriver> Open(const std::string& path,
+                                                    uart::LineOutcome& opened,
                                                     const char* openPath = nullptr);
     ~DeviceSerialDriver() override;
 
@@ -72,7 +73,8 @@ class DeviceSerialDriver final : public SerialDriver {
     int fd_;
 };
 
-// The message for a failed open of `path` with `error`.
+// The message for a failed open of `path` with `error`: what happened and why, its last line
+// without an end, for what to do to follow where the command line is known.
 std::string DeviceOpenMessage(const std::string& path, int error);
 
 }  // namespace serial

@@ -83,7 +83,9 @@ class CommandLine : public QObject {
             << "not a serial port";
         QTest::newRow("a rate below the adapter's chip: refused before the open")
             << QStringList{"--device", "/dev/null", "--apply", "45.45", "--dtr", "on"} << 1
-            << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set";
+            << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set. For a "
+               "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device "
+               "/dev/ttyS…).\n";
         QTest::newRow("five-bit words on an FTDI chip: the bridge refuses before the open")
             << QStringList{"--bridge", "300", "--device", "/dev/null"} << 1
             << "quorlix: the FTDI FT232B cannot send 5-bit words";

@@ -8,6 +8,7 @@
 #include "FakeDriverPort.h"
 #include "FakeSerialDriver.h"
 #include "FakeSysfs.h"
+#include "line/Advice.h"
 #include "line/Hold.h"
 #include "os/CLocale.h"
 #include "serial/DriverPortIo.h"
@@ -125,7 +126,8 @@ class DriverBackend : public QObject {
             Framing::Parse(line.section(',', 1).toStdString(), error);
         const std::optional<double> chipRuns = ChipRate(*chip, WholeRate(DivisorForRate(rate)));
         QCOMPARE(chipRuns ? QString::fromStdString(FormatC("%.2f", *chipRuns)) : QString(), runs);
-        QCOMPARE(QString::fromStdString(CannotSend(*chip, rate, framing)), cannot);
+        QCOMPARE(QString::fromStdString(line::AdvisedNotice(CannotSend(*chip, rate, framing))),
+                 cannot);
         QCOMPARE(QString::fromStdString(StopBitsTold(*chip, *framing)), told);
     }
 
@@ -154,49 +156,48 @@ class DriverBackend : public QObject {
         DriverFixture f;
         const std::optional<Chip> ch340 = ChipOf(UsbAdapter("ch341-uart 0254 7523"));
         auto* driver = new FakeSerialDriver;
-        DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<SerialDriver>(driver), {}, ch340);
+        DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<SerialDriver>(driver), ch340);
         const ScopedPortIo installed(io);
         QCOMPARE(QString::fromStdString(io.Label(0x2F8)),
                  QStringLiteral("/dev/ttyUSB0 · driver · CH340 (ch341)"));
-        ProgramUart(0x2F8, 45.45);
-        QVERIFY(!io.TakeFailure());
+        const LineOutcome ch340Set = ApplyLine(0x2F8, 45.45);
+        QVERIFY(!ch340Set.failed);
         QCOMPARE(driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
         QCOMPARE(driver->termios.c_ospeed, 45u);
         QCOMPARE(driver->termios.c_cflag & kFraming, tcflag_t(CS5 | CSTOPB));
-        const std::optional<SubstituteRate> runs = io.TakeSubstituteRate();
-        QVERIFY(runs && runs->known);
-        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), runs)),
+        QVERIFY(ch340Set.running && ch340Set.running->known);
+        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), ch340Set.running)),
                  QStringLiteral("45.45 Bd asked, the CH340 runs 45.96 Bd (+1.11 %)"));
-        QCOMPARE(QString::fromStdString(io.TakeNotice()),
+        QCOMPARE(QString::fromStdString(ch340Set.notice),
                  QStringLiteral("1.5 stop bits asked, this chip is told 2"));
         // A look sees the chip's rate in the driver's echo of the request.
         QCOMPARE(QString::fromStdString(FormatC("%.2f", *io.ReadLineState(0x2F8)->rate)),
                  QStringLiteral("45.96"));
 
         auto* ftdiDriver = new FakeSerialDriver;
-        DriverPortIo ftdi(0x2F8, "/dev/ttyUSB1", std::unique_ptr<SerialDriver>(ftdiDriver), {},
+        DriverPortIo ftdi(0x2F8, "/dev/ttyUSB1", std::unique_ptr<SerialDriver>(ftdiDriver),
                           ChipOf(UsbAdapter("ftdi_sio 0400 6001")));
         const ScopedPortIo ftdiInstalled(ftdi);
-        QVERIFY(!ftdi.CannotSend(LineSettings.ToFraming()).empty());  // 5N1.5
-        ProgramUart(0x2F8, 45.45);
-        QVERIFY(ftdi.TakeFailure());
-        QVERIFY(ftdi.TakeNotice().starts_with("the FTDI FT232B's lowest rate is 183 Bd"));
-        ProgramUart(0x2F8, 300);
-        QVERIFY(ftdi.TakeFailure());
-        QVERIFY(ftdi.TakeNotice().starts_with("the FTDI FT232B cannot send 5-bit words"));
+        QVERIFY(ftdi.CannotSend(LineSettings.ToFraming()).failed);  // 5N1.5
+        const LineOutcome tooSlow = ApplyLine(0x2F8, 45.45);
+        QVERIFY(tooSlow.failed);
+        QVERIFY(tooSlow.notice.starts_with("the FTDI FT232B's lowest rate is 183 Bd"));
+        QCOMPARE(tooSlow.instead, Instead::TeleprinterAdapterOrCard);
+        const LineOutcome fiveBits = ApplyLine(0x2F8, 300);
+        QVERIFY(fiveBits.failed);
+        QVERIFY(fiveBits.notice.starts_with("the FTDI FT232B cannot send 5-bit words"));
         QCOMPARE(ftdiDriver->calls, QStringList());  // nothing asked of the driver
-        QVERIFY(!ftdi.TakeSubstituteRate());
+        QVERIFY(!tooSlow.running && !fiveBits.running);
 
         // A driver not modelled: what it reports, and that the chip's rate is unknown.
         auto* other = new FakeSerialDriver;
-        DriverPortIo unknown(0x2F8, "/dev/ttyUSB2", std::unique_ptr<SerialDriver>(other), {},
+        DriverPortIo unknown(0x2F8, "/dev/ttyUSB2", std::unique_ptr<SerialDriver>(other),
                              ChipOf(UsbAdapter("mos7840 0100 7840")));
         const ScopedPortIo unknownInstalled(unknown);
-        ProgramUart(0x2F8, 45.45);
-        QCOMPARE(
-            QString::fromStdString(DescribeRate(ReportRate(45.45), unknown.TakeSubstituteRate())),
-            QStringLiteral("45.45 Bd asked, the driver reports 45 Bd; the chip's real rate "
-                           "is unknown"));
+        QCOMPARE(QString::fromStdString(
+                     DescribeRate(ReportRate(45.45), ApplyLine(0x2F8, 45.45).running)),
+                 QStringLiteral("45.45 Bd asked, the driver reports 45 Bd; the chip's real rate "
+                                "is unknown"));
         QVERIFY(!unknown.ReadLineState(0x2F8)->rate);
     }
 
@@ -241,7 +242,7 @@ class DriverBackend : public QObject {
         f.driver->ignoresCustom = how == "ignores";
         f.driver->noSerial = how == "none";
         const termios2 before = f.driver->termios;
-        ProgramUart(0x2F8, rate);
+        const LineOutcome outcome = ApplyLine(0x2F8, rate);
         const termios2& after = f.driver->termios;
         QCOMPARE(int(after.c_cflag & CBAUD), speed);
         QCOMPARE(int(after.c_cflag & CIBAUD), 0);  // input at the output's rate
@@ -261,8 +262,8 @@ class DriverBackend : public QObject {
                  before.c_cflag & ~(kFraming | CBAUD | CIBAUD));
         QCOMPARE(after.c_iflag, before.c_iflag);
         QCOMPARE(after.c_cc[VMIN], before.c_cc[VMIN]);
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()), notice);
-        QVERIFY(!f.io.TakeFailure());
+        QCOMPARE(QString::fromStdString(outcome.notice), notice);
+        QVERIFY(!outcome.failed);
     }
 
     void framingBecomesTermios_data() {
@@ -285,11 +286,11 @@ class DriverBackend : public QObject {
         LineSettings.parityBits = parity;
         LineSettings.wordLengthBits = wordLength;
         LineSettings.stopBits = stop;
-        ProgramUart(0x2F8, 0);
+        const LineOutcome outcome = ApplyLine(0x2F8, 0);
         QCOMPARE(int(f.driver->termios.c_cflag & kFraming), flags);
         QCOMPARE(int(f.driver->termios.c_cflag & CBAUD), int(B9600));  // the rate left alone
         QCOMPARE(f.driver->calls, (QStringList{"TCGETS2", "TCSETS2", "TCGETS2"}));
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
+        QCOMPARE(QString::fromStdString(outcome.notice), QString());
         // Read back, the line control register is the driver's framing again.
         QCOMPARE(int(f.io.In(0x2FB)), parity | wordLength | stop);
     }
@@ -305,24 +306,24 @@ class DriverBackend : public QObject {
         DriverFixture f;
         f.driver->dropsMarkSpace = true;
         LineSettings.parityBits = 0x28;
-        ProgramUart(0x2F8, 0);
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
+        const LineOutcome outcome = ApplyLine(0x2F8, 0);
+        QCOMPARE(QString::fromStdString(outcome.notice),
                  QStringLiteral("the driver ignored mark/space parity"));
-        QVERIFY(f.io.TakeFailure());
-        QVERIFY(!f.io.TakeFailure());  // said once
+        QVERIFY(outcome.failed);
+        const LineOutcome next = ApplyModemLine(kMcrDtr, true);
+        QVERIFY(!next.failed && next.notice.empty());  // said once
     }
 
     void refusedFramingIsAFailure() {
         DriverFixture f;
         f.driver->setTermiosError = EINVAL;
-        ProgramUart(0x2F8, 0);
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()),
+        const LineOutcome refused = ApplyLine(0x2F8, 0);
+        QCOMPARE(QString::fromStdString(refused.notice),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
-        QVERIFY(f.io.TakeFailure());
+        QVERIFY(refused.failed);
         // The custom divisor went in, the rate that makes it count did not: the serial settings
         // go back as they were, without it.
-        ProgramUart(0x2F8, 45.45);
-        QVERIFY(f.io.TakeFailure());
+        QVERIFY(ApplyLine(0x2F8, 45.45).failed);
         QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, 0);
         QCOMPARE(f.driver->serial.custom_divisor, 0);
         // Another program's custom divisor from before stays in force, not cleared: not when the
@@ -332,27 +333,25 @@ class DriverBackend : public QObject {
         f.driver->serial.custom_divisor = 7;
         for (const int baseRate : {115200, 24000000}) {
             f.driver->serial.baud_base = baseRate;
-            ProgramUart(0x2F8, 45.45);
-            QVERIFY(f.io.TakeFailure());
+            QVERIFY(ApplyLine(0x2F8, 45.45).failed);
             QCOMPARE(f.driver->serial.flags & ASYNC_SPD_MASK, ASYNC_SPD_CUST);
             QCOMPARE(f.driver->serial.custom_divisor, 7);
         }
         f.driver->serial.baud_base = 115200;
         // Held, a re-application the driver refuses is said as such and not counted.
         f.driver->setTermiosError = 0;
-        f.io.TakeNotice();  // the refusals above
-        ProgramUart(0x2F8, 45.45);
-        QVERIFY(!f.io.TakeFailure());
+        const LineOutcome set = ApplyLine(0x2F8, 45.45);
+        QVERIFY(!set.failed);
         Hold hold(0x2F8);
-        hold.KeepLine(45.45, LineSettings.ToFraming(), f.io.TakeSubstituteRate());
+        hold.KeepLine(45.45, LineSettings.ToFraming(), set.running);
         f.driver->termios.c_cflag = (f.driver->termios.c_cflag & ~CSIZE) | CS8;  // the terminal's
         f.driver->setTermiosError = EINVAL;
-        const Hold::Checked checked = hold.Check();
-        QCOMPARE(checked.look, Hold::Look::ReapplyFailed);
+        const Hold::Looked looked = hold.LookAndPutBack();
+        QCOMPARE(looked.look, Hold::Look::ReapplyFailed);
         QCOMPARE(QString::fromStdString(hold.LastReason()),
                  QStringLiteral("the driver set 45.46 Bd 8N2"));
-        QCOMPARE(hold.Reapplied(), 0);
-        QCOMPARE(QString::fromStdString(checked.outcome.notice),
+        QCOMPARE(hold.ReapplyCount(), 0);
+        QCOMPARE(QString::fromStdString(looked.outcome.notice),
                  QStringLiteral("the driver refused the line settings (Invalid argument)"));
     }
 
@@ -383,10 +382,10 @@ class DriverBackend : public QObject {
         QFETCH(int, after);
         DriverFixture f;
         f.driver->lines = lines;
-        SetModemLine(static_cast<std::uint8_t>(mask), on);
+        const LineOutcome outcome = ApplyModemLine(static_cast<std::uint8_t>(mask), on);
         QCOMPARE(f.driver->calls, calls);
         QCOMPARE(f.driver->lines, after);
-        QCOMPARE(QString::fromStdString(f.io.TakeNotice()), QString());
+        QCOMPARE(QString::fromStdString(outcome.notice), QString());
     }
 
     void unpluggedAdapterIsReportedNotFatal() {
@@ -394,12 +393,12 @@ class DriverBackend : public QObject {
         ProgramUart(0x2F8, 45.45);
         f.driver->gone = true;
         f.driver->calls.clear();
-        ProgramUart(0x2F8, 50.0);
-        QVERIFY(QString::fromStdString(f.io.TakeNotice()).contains("/dev/ttyS1 is gone"));
-        QVERIFY(f.io.TakeFailure());
-        SetModemLine(0x01, true);
-        QVERIFY(QString::fromStdString(f.io.TakeNotice()).contains("/dev/ttyS1 is gone"));
-        QVERIFY(f.io.TakeFailure());
+        const LineOutcome rate = ApplyLine(0x2F8, 50.0);
+        QVERIFY(QString::fromStdString(rate.notice).contains("/dev/ttyS1 is gone"));
+        QVERIFY(rate.failed);
+        const LineOutcome dtr = ApplyModemLine(0x01, true);
+        QVERIFY(QString::fromStdString(dtr.notice).contains("/dev/ttyS1 is gone"));
+        QVERIFY(dtr.failed);
         ProgramUart(0x2F8, 0);
         // Once gone, the driver is not asked again.
         QCOMPARE(f.driver->calls, QStringList{"TCGETS2"});
@@ -407,9 +406,9 @@ class DriverBackend : public QObject {
         // Unplugged between a change and its read-back: the read-back says so.
         DriverFixture g;
         g.driver->goneAfterSet = true;
-        ProgramUart(0x2F8, 0);
-        QVERIFY(QString::fromStdString(g.io.TakeNotice()).contains("/dev/ttyS1 is gone"));
-        QVERIFY(g.io.TakeFailure());
+        const LineOutcome readBack = ApplyLine(0x2F8, 0);
+        QVERIFY(QString::fromStdString(readBack.notice).contains("/dev/ttyS1 is gone"));
+        QVERIFY(readBack.failed);
         g.driver->calls.clear();
         SetModemLine(0x01, true);
         QVERIFY(g.driver->calls.isEmpty());
@@ -435,48 +434,15 @@ class DriverBackend : public QObject {
         QCOMPARE(QString::fromStdString(f.io.Label(0x2F8)), QStringLiteral("/dev/ttyS1 · driver"));
     }
 
-    void whatTheOpenDidIsSaidWithTheFirstChange() {
-        auto* driver = new FakeSerialDriver;
-        DriverPortIo io(0x2F8, "/dev/ttyUSB0", std::unique_ptr<SerialDriver>(driver),
-                        "opening /dev/ttyUSB0 may have raised DTR and RTS");
-        const ScopedPortIo installed(io);
-        LineSettings = LineSettingsData{};
-        ProgramUart(0x2F8, 0);
-        QCOMPARE(QString::fromStdString(io.TakeNotice()),
-                 QStringLiteral("opening /dev/ttyUSB0 may have raised DTR and RTS"));
-        QVERIFY(!io.TakeFailure());
-        ProgramUart(0x2F8, 0);
-        QCOMPARE(QString::fromStdString(io.TakeNotice()), QString());  // said once
-    }
-
-    void openErrorsSayWhatToDo_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("advice");
-        QTest::newRow("no such device") << "/dev/ttyUSB0" << ENOENT << "There is no such device";
-        QTest::newRow("permission") << "/dev/ttyUSB0" << EACCES << "usermod -aG dialout";
-        QTest::newRow("busy") << "/dev/ttyUSB0" << EBUSY << "TIOCEXCL";
-        QTest::newRow("not a tty") << "/dev/ttyUSB0" << ENOTTY << "not a serial port";
-        QTest::newRow("gone") << "/dev/ttyUSB0" << EIO << "unplugged";
-        QTest::newRow("no device at the address") << "/dev/ttyS5" << ENXIO << "unplugged";
-        QTest::newRow("no controlling terminal (setsid)")
-            << "/dev/tty" << ENXIO << "is the controlling terminal, and this process has none";
-    }
-    void openErrorsSayWhatToDo() {
-        QFETCH(QString, path);
-        QFETCH(int, error);
-        QFETCH(QString, advice);
-        const QString text = QString::fromStdString(DeviceOpenMessage(path.toStdString(), error));
-        QVERIFY2(text.startsWith("quorlix: cannot use " + path + ": "), qPrintable(text));
-        QVERIFY2(text.contains(advice), qPrintable(text));
-    }
-
     void realOpenRefusesWhatIsNoSerialPort() {
-        std::string error;
-        QVERIFY(!DeviceSerialDriver::Open("/dev/null", error));
-        QVERIFY(QString::fromStdString(error).contains("not a serial port"));
-        QVERIFY(!DeviceSerialDriver::Open("/nonexistent/ttyS9", error));
-        QVERIFY(QString::fromStdString(error).contains("no such device"));
+        LineOutcome opened;
+        QVERIFY(!DeviceSerialDriver::Open("/dev/null", opened));
+        QVERIFY(opened.failed);
+        QCOMPARE(opened.error, ENOTTY);
+        QVERIFY(QString::fromStdString(opened.notice).contains("not a serial port"));
+        QVERIFY(!DeviceSerialDriver::Open("/nonexistent/ttyS9", opened));
+        QCOMPARE(opened.error, ENOENT);
+        QVERIFY(QString::fromStdString(opened.notice).contains("no such device"));
     }
 };
 

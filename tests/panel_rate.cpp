@@ -341,8 +341,7 @@ class PanelRate : public QObject {
         ftdi.driver = "ftdi_sio";
         ftdi.release = 0x0600;
         serial::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
-                                std::unique_ptr<serial::SerialDriver>(driver), {},
-                                usb::ChipOf(ftdi));
+                                std::unique_ptr<serial::SerialDriver>(driver), usb::ChipOf(ftdi));
         const uart::ScopedPortIo installed(io);
         panel::CPortSetDlg panel;
         panel.show();
@@ -390,11 +389,13 @@ class PanelRate : public QObject {
         uart::SetProcessCommandLine("quorlix 2");
         auto* driver = new FakeSerialDriver;
         serial::DriverPortIo io(0x2F8, "/dev/ttyUSB0",
-                                std::unique_ptr<serial::SerialDriver>(driver),
-                                "opening /dev/ttyUSB0 may have raised DTR and RTS");
+                                std::unique_ptr<serial::SerialDriver>(driver));
         const uart::ScopedPortIo installed(io);
+        uart::LineOutcome opened;
+        opened.notice = "opening /dev/ttyUSB0 may have raised DTR and RTS";
         panel::CPortSetDlg panel;
         panel.SetHold(hold);  // as the application does, before the panel opens
+        panel.SetOpened(opened);
         panel.show();
         QVERIFY2(panel.StatusText().contains("may have raised DTR and RTS"),
                  qPrintable(panel.StatusText()));

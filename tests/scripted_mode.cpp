@@ -50,12 +50,14 @@ class RefusingUart final : public uart::PortIo {
     int writes_ = 0;
 };
 
-// Runs the request as a script over io: its status, with what it printed and complained.
-int RunOver(const line::ApplyRequest& request, uart::PortIo& io, QString& out, QString& err) {
+// Runs the request as a script over io, opened with `opened`: its status, with what it printed
+// and complained.
+int RunOver(const line::ApplyRequest& request, uart::PortIo& io, QString& out, QString& err,
+            const uart::LineOutcome& opened = {}) {
     int status = -1;
     err = Capture([&](std::FILE* errors) {
         out = Capture([&](std::FILE* output) {
-            status = line::RunScripted(request, io, 0x2F8, output, errors);
+            status = line::RunScripted(request, io, 0x2F8, output, errors, opened);
         });
     });
     return status;
@@ -68,6 +70,13 @@ void FillPipe(int fd) {
     while (write(fd, block.data(), block.size()) > 0) {
     }
     fcntl(fd, F_SETFL, 0);
+}
+
+// What opening /dev/ttyS1 says when it finds DTR and RTS up.
+uart::LineOutcome RaisedByTheOpen() {
+    uart::LineOutcome opened;
+    opened.notice = "opening /dev/ttyS1 may have raised DTR and RTS";
+    return opened;
 }
 
 // 45.45 Bd 5N1.5, held.
@@ -260,11 +269,10 @@ class ScriptedMode : public QObject {
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
         driver->heldElsewhere = habit == "held elsewhere";
         driver->lines = habit == "raised by the open" ? TIOCM_DTR | TIOCM_RTS : 0;
-        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver),
-                                "opening /dev/ttyS1 may have raised DTR and RTS");
+        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver));
         const uart::ScopedPortIo installed(io);
         QString said, complained;
-        QCOMPARE(RunOver(request, io, said, complained), status);
+        QCOMPARE(RunOver(request, io, said, complained, RaisedByTheOpen()), status);
         QCOMPARE(said, "/dev/ttyS1 · driver\n" + out + (*request.rts ? "RTS on\n" : "RTS off\n") +
                            (hupcl ? "note: the kernel drops DTR and RTS when the last program "
                                     "closes /dev/ttyS1 (HUPCL), and no other program was seen "
@@ -274,6 +282,23 @@ class ScriptedMode : public QObject {
         QCOMPARE(
             QString::fromStdString(uart::Framing::FromTermios(driver->termios.c_cflag).Compact()),
             line);
+    }
+
+    // What the open did is said once, with the first step, whichever step that is.
+    void whatTheOpenDidIsSaidWithTheFirstStep() {
+        line::ApplyRequest request;
+        request.dtr = true;
+        request.rts = true;
+        request.portStaysOpen = true;
+        FakeSerialDriver* driver = new FakeSerialDriver;
+        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver));
+        const uart::ScopedPortIo installed(io);
+        QString said, complained;
+        QCOMPARE(RunOver(request, io, said, complained, RaisedByTheOpen()), 0);
+        QCOMPARE(said, QStringLiteral("/dev/ttyS1 · driver\nDTR on\n"
+                                      "note: opening /dev/ttyS1 may have raised DTR and RTS\n"
+                                      "RTS on\n"));
+        QCOMPARE(complained, QString());
     }
 
     // The 8250 driver's own 5N1.5 after the terminal program's stty, which may have changed the

@@ -18,6 +18,7 @@
 #include <cerrno>
 
 #include "MainRunner.h"
+#include "app/Backend.h"
 #include "app/Options.h"
 #include "app/PortSetApp.h"
 #include "app/Privileges.h"
@@ -332,6 +333,32 @@ class Startup : public QObject {
         QVERIFY(!run.err.contains("out 0x") && !run.err.contains("in 0x"));
         QVERIFY(io.Accesses().empty());
         QCOMPARE(&uart::ThePortIo(), &io);  // the refused backend was never installed
+    }
+
+    void openErrorsSayWhatToDo_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("no such device") << "/dev/ttyUSB0" << ENOENT << "There is no such device";
+        QTest::newRow("permission")
+            << "/dev/ttyUSB0" << EACCES
+            << "You may not open it. Join the group that owns it and log in again:\n"
+               "  sudo usermod -aG dialout $USER\n";
+        QTest::newRow("busy") << "/dev/ttyUSB0" << EBUSY << "TIOCEXCL";
+        QTest::newRow("not a tty") << "/dev/ttyUSB0" << ENOTTY << "not a serial port";
+        QTest::newRow("gone") << "/dev/ttyUSB0" << EIO << "unplugged";
+        QTest::newRow("no device at the address") << "/dev/ttyS5" << ENXIO << "unplugged";
+        QTest::newRow("no controlling terminal (setsid)")
+            << "/dev/tty" << ENXIO << "is the controlling terminal, and this process has none";
+    }
+    void openErrorsSayWhatToDo() {
+        QFETCH(QString, path);
+        QFETCH(int, error);
+        QFETCH(QString, advice);
+        const QString text =
+            QString::fromStdString(app::DeviceOpenFailure(path.toStdString(), error));
+        QVERIFY2(text.startsWith("quorlix: cannot use " + path + ": "), qPrintable(text));
+        QVERIFY2(text.contains(advice), qPrintable(text));
     }
 
     void privilegeIsGivenUpForGood_data() {

@@ -254,17 +254,18 @@ class UartProgramming : public QObject {
             hold.KeepLine(45.45, *held, std::nullopt);
         }
         hold.KeepModemLine(0x01, true);
-        Hold::Checked last;
+        Hold::Looked last;
         for (int i = 0; i < looks; ++i) {
             io.Clear();
-            last = hold.Check();
+            last = hold.LookAndPutBack();
         }
         QCOMPARE(last.look, found);
         QCOMPARE(QString::fromStdString(hold.LastReason()), reason);
         QCOMPARE(QString::fromStdString(hold.Limit() + last.outcome.notice), said);
-        QVERIFY(!io.TakeFailure() && io.TakeNotice().empty());  // nothing left for the next
         QCOMPARE(Show(io.Accesses()),
                  QString::asprintf("in 0x2FB 0x%02X, in 0x2FC 0x%02X", lcr, mcr) + writes);
+        const LineOutcome next = ApplyLine(0x2F8, 0);  // one write, which says nothing
+        QVERIFY(!next.failed && next.notice.empty());  // nothing left over from the look
     }
 
     void noBackendMeansNoAccess() {
@@ -400,11 +401,12 @@ class UartProgramming : public QObject {
         out = fmemopen(lookBuffer, sizeof lookBuffer - 1, "w");
         RecordingPortIo empty;  // every address reads 0xFF
         TracingPortIo tracingEmpty(empty, out, 0x2F8);
-        QVERIFY(!tracingEmpty.ReadLineState(0x2F8));
+        const LineLook look = LookAtLine(tracingEmpty, 0x2F8);
+        QVERIFY(!look.state);
         std::fclose(out);
         QCOMPARE(QString::fromLatin1(lookBuffer), QStringLiteral("in 0x2FB 0xFF\nin 0x2FC 0xFF\n"));
-        QVERIFY(tracingEmpty.TakeNotice().starts_with("no UART answers at 0x2F8"));
-        QVERIFY(tracingEmpty.TakeFailure());
+        QVERIFY(look.outcome.notice.starts_with("no UART answers at 0x2F8"));
+        QVERIFY(look.outcome.failed);
     }
 
     void traceFormatPadsLowAddresses() {

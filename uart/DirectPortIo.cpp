@@ -39,33 +39,24 @@ const char* ReasonFor(int error) {
     }
 }
 
-}  // namespace
-
+// The message for a refused ioperm: the address range and the system's reason.
 std::string PortPermissionMessage(std::uint16_t base, int error) {
     char range[32];
     std::snprintf(range, sizeof range, "0x%03X-0x%03X", base, base + kPortSpan - 1);
     std::string text = std::string("quorlix: no access to the I/O ports ") + range + ": " +
                        std::strerror(error) + ".\n" + ReasonFor(error) + ".\n";
-    text += "Nothing was written to the UART.\n";
+    text += "Nothing was written to the UART.";
     if (error == ENOSYS) {
         text +=
-            "Neither root nor a capability changes that on this machine; a PC whose kernel "
-            "offers ioperm can.\n";
-    } else {
-        text +=
-            "To reach the ports:\n"
-            "  - give the program the capability once: sudo setcap cap_sys_rawio+ep "
-            "$(command -v quorlix)\n"
-            "  - or start it as root (sudo quorlix ...); it gives root back before the panel "
-            "opens\n"
-            "  - under kernel lockdown (Secure Boot) neither helps: boot a kernel without "
-            "lockdown\n";
+            "\nNeither root nor a capability changes that on this machine; a PC whose kernel "
+            "offers ioperm can.";
     }
-    text += "To try the program without hardware: quorlix --simulate\n";
     return text;
 }
 
-std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::string& error,
+}  // namespace
+
+std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, LineOutcome& opened,
                                                     IopermFunction ioperm) {
 #if QUORLIX_HAS_PORT_IO
     if (ioperm == nullptr)
@@ -74,9 +65,12 @@ std::unique_ptr<DirectPortIo> DirectPortIo::Acquire(std::uint16_t base, std::str
     if (ioperm == nullptr)
         ioperm = &NoIoperm;
 #endif
+    opened = {};
     errno = 0;
     if (ioperm(base, kPortSpan, 1) != 0) {
-        error = PortPermissionMessage(base, errno != 0 ? errno : EPERM);
+        opened.error = errno != 0 ? errno : EPERM;
+        opened.notice = PortPermissionMessage(base, opened.error);
+        opened.failed = true;
         return nullptr;
     }
     return std::unique_ptr<DirectPortIo>(new DirectPortIo());

@@ -13,15 +13,14 @@ namespace uart {
 // ioperm's signature, so that tests can stand in for the kernel.
 using IopermFunction = int (*)(unsigned long from, unsigned long num, int turnOn);
 
-// The message for a refused ioperm: the address range, the system's reason, and what to do.
-std::string PortPermissionMessage(std::uint16_t base, int error);
-
 class DirectPortIo final : public PortIo {
   public:
     // Asks for base..base+7 and nothing else (never iopl), on the calling thread, which must
-    // be the one that makes every access. On refusal returns null and fills `error`; no port
-    // has been touched.
-    static std::unique_ptr<DirectPortIo> Acquire(std::uint16_t base, std::string& error,
+    // be the one that makes every access. On refusal returns null, and `opened` fails with
+    // the address range and the system's reason (its last line without an end, for what to do
+    // to follow where the command line is known) and the errno value; no port has been
+    // touched.
+    static std::unique_ptr<DirectPortIo> Acquire(std::uint16_t base, LineOutcome& opened,
                                                  IopermFunction ioperm = nullptr);
 
     void Out(std::uint16_t port, std::uint8_t value) override;

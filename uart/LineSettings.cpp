@@ -79,49 +79,51 @@ RateReport ReportRate(double rate) {
     return report;
 }
 
-std::string DescribeRate(const RateReport& report,
-                         const std::optional<SubstituteRate>& substitute) {
-    if (substitute && !substitute->known) {
+std::string DescribeRate(const RateReport& report, const std::optional<RunningRate>& running) {
+    if (running && !running->known) {
         return FormatC("%.2f Bd asked, %s %.0f Bd; the chip's real rate is unknown", report.asked,
-                       substitute->by.c_str(), substitute->rate);
+                       running->source.c_str(), running->rate);
     }
-    if (substitute) {
-        return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked, substitute->by.c_str(),
-                       substitute->rate, (substitute->rate - report.asked) / report.asked * 100.0);
+    if (running) {
+        return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked,
+                       running->source.c_str(), running->rate,
+                       (running->rate - report.asked) / report.asked * 100.0);
     }
     return FormatC("%.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)", report.asked,
                    report.divisor, report.produced, report.errorPercent);
 }
 
-void LineOutcome::Add(LineOutcome later) {
-    if (later.rate)
-        rate = later.rate;
-    if (later.substitute)
-        substitute = std::move(later.substitute);
-    if (!notice.empty() && !later.notice.empty())
-        notice += "; ";
-    notice += later.notice;
-    failed |= later.failed;
-}
-
-LineOutcome TakeOutcome(PortIo& io) {
-    LineOutcome outcome;
-    outcome.substitute = io.TakeSubstituteRate();
-    outcome.notice = io.TakeNotice();
-    outcome.failed = io.TakeFailure();
-    return outcome;
-}
-
 LineOutcome ApplyLine(std::int32_t portBase, double rate) {
     const std::optional<RateReport> report = ProgramUart(portBase, rate);
-    LineOutcome outcome = TakeOutcome(ThePortIo());
+    LineOutcome outcome = ThePortIo().TakeOutcome();
     outcome.rate = report;
     return outcome;
 }
 
 LineOutcome ApplyModemLine(std::uint8_t mask, bool on) {
     SetModemLine(mask, on);
-    return TakeOutcome(ThePortIo());
+    return ThePortIo().TakeOutcome();
+}
+
+LineLook LookAtLine(PortIo& io, std::int32_t base) {
+    LineLook look;
+    look.state = io.ReadLineState(base);
+    look.outcome = io.TakeOutcome();
+    look.outcome.failed |= !look.state;
+    return look;
+}
+
+LineOutcome LookForUart(PortIo& io, std::int32_t base) {
+    io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
+    return io.TakeOutcome();
+}
+
+LineControlLook LookAtLineControl(PortIo& io, std::int32_t base) {
+    LineControlLook look;
+    if (!io.NoUartAnswers(base, io.In(Register(base, kModemControl))))
+        look.lineControl = io.In(Register(base, kLineControl));
+    look.outcome = io.TakeOutcome();
+    return look;
 }
 
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate) {

@@ -46,21 +46,13 @@ std::uint16_t DivisorForRate(double rate);
 // defined rate.
 double RateOfDivisor(std::uint16_t divisor);
 
-// What a rate gives on the UART: the divisor it programs, the rate that divisor produces and the
-// error against the rate asked for. Divisor 0 produces no defined rate: `produced` and
-// `errorPercent` are then 0.
-struct RateReport {
-    double asked;
-    std::uint16_t divisor;
-    double produced;      // kDivisorBase / divisor
-    double errorPercent;  // (produced - asked) / asked * 100
-};
+// What a rate gives on the UART (see RateReport).
 RateReport ReportRate(double rate);
 
-// What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or with
-// a substitute "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd asked, the
-// driver reports 45 Bd; the chip's real rate is unknown".
-std::string DescribeRate(const RateReport& report, const std::optional<SubstituteRate>& substitute);
+// What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or where
+// the line runs at another rate "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd
+// asked, the driver reports 45 Bd; the chip's real rate is unknown".
+std::string DescribeRate(const RateReport& report, const std::optional<RunningRate>& running);
 
 // Programs the UART at `portBase`: for a rate above 35 baud the divisor latch (open it, high
 // byte, low byte), then in every case the framing byte, which also closes the latch. A rate of
@@ -68,25 +60,31 @@ std::string DescribeRate(const RateReport& report, const std::optional<Substitut
 // wrote gives, or nothing when it left the divisor alone.
 std::optional<RateReport> ProgramUart(std::int32_t portBase, double rate);
 
-// What one change of the line came to: everything the backend had to say about it, as a value.
-struct LineOutcome {
-    std::optional<RateReport> rate;            // what the divisor written gives; none: left alone
-    std::optional<SubstituteRate> substitute;  // the rate the line runs at instead, if any
-    std::string notice;                        // what the backend had to say; empty: nothing
-    bool failed = false;                       // the change did not reach the hardware as asked
-
-    // Adds what a later step of the same change came to.
-    void Add(LineOutcome later);
-};
-
-// What the backend has said since it was last asked: its notice, failure and substitute rate.
-LineOutcome TakeOutcome(PortIo& io);
-
 // The one way a line is applied: ProgramUart with the framing in LineSettings, and what came of
-// it.
+// it, everything the backend had to say included.
 LineOutcome ApplyLine(std::int32_t portBase, double rate);
 // SetModemLine, and what came of it.
 LineOutcome ApplyModemLine(std::uint8_t mask, bool on);
+
+// One look at the line through `io` (PortIo::ReadLineState), and what came of it: failed, with
+// why, when there is no `state`.
+struct LineLook {
+    std::optional<LineState> state;
+    LineOutcome outcome;
+};
+LineLook LookAtLine(PortIo& io, std::int32_t base);
+
+// Whether a UART answers at `base` through `io`, by its modem control register (IsEmptyBus), and
+// what came of the look: failed, with why, where none does.
+LineOutcome LookForUart(PortIo& io, std::int32_t base);
+
+// The line control register of the UART at `base` through `io`, where one answers (LookForUart),
+// and what came of the look.
+struct LineControlLook {
+    std::optional<std::uint8_t> lineControl;
+    LineOutcome outcome;
+};
+LineControlLook LookAtLineControl(PortIo& io, std::int32_t base);
 
 // Raises (`on`) or drops one modem output line, `mask` kMcrDtr or kMcrRts, by reading the modem
 // control register and writing it back with only that bit changed. A reading that shows no UART

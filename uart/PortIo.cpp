@@ -2,6 +2,7 @@
 #include "uart/PortIo.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "os/CLocale.h"
 #include "uart/Registers.h"
@@ -33,23 +34,19 @@ std::string PortIo::Label(std::int32_t base) const {
     return PortLabel(base, "I/O ports");
 }
 
-std::string PortIo::TakeNotice() {
-    std::string notice;
-    notice.swap(notice_);
-    return notice;
-}
-
-bool PortIo::TakeFailure() {
-    const bool failed = failed_;
-    failed_ = false;
-    return failed;
+LineOutcome PortIo::TakeOutcome() {
+    return std::exchange(said_, {});
 }
 
 void PortIo::Say(std::string text, bool failure) {
-    failed_ |= failure;
-    if (!notice_.empty() && !text.empty())
-        notice_ += "; ";
-    notice_ += text;
+    LineOutcome said;
+    said.notice = std::move(text);
+    said.failed = failure;
+    Say(std::move(said));
+}
+
+void PortIo::Say(LineOutcome said) {
+    said_.Add(std::move(said));
 }
 
 std::optional<LineState> PortIo::ReadLineState(std::int32_t base) {

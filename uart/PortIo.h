@@ -8,6 +8,7 @@
 #include <string>
 
 #include "uart/Framing.h"
+#include "uart/LineOutcome.h"
 
 namespace uart {
 
@@ -21,13 +22,8 @@ struct LineState {
     std::optional<double> rate;
 };
 
-// The rate a line runs at when it is not the divisor's own: what a driver set in its place, or
-// what the chip behind the driver really makes of the rate it was asked for.
-struct SubstituteRate {
-    double rate = 0;    // where not `known`, the rate the driver reports
-    std::string by;     // who runs it: "the driver set", "the CH340 runs"
-    bool known = true;  // false: what the chip really runs cannot be known
-};
+struct LineLook;
+struct LineControlLook;
 
 class PortIo {
   public:
@@ -37,21 +33,13 @@ class PortIo {
 
     // Where the UART is and how it is reached, e.g. "0x2F8 · I/O ports".
     virtual std::string Label(std::int32_t base) const;
-    // What the backend has to say about the last change or look it carried out (a setting the
-    // hardware could not take exactly, an error), once; empty when there is nothing to say.
-    virtual std::string TakeNotice();
-    // Whether a change or look since the last call failed; clears it.
-    virtual bool TakeFailure();
-    // The rate the line runs at in place of the last divisor's own, when the backend could not
-    // take the divisor (the serial driver's nearest whole rate, a USB adapter's chip), once;
-    // nothing when the divisor went in as written.
-    virtual std::optional<SubstituteRate> TakeSubstituteRate() { return std::nullopt; }
-    // Why the hardware behind the backend cannot send `framing` (a USB adapter's chip that has
-    // no five-bit words), or empty when it can or that cannot be told.
-    virtual std::string CannotSend(const Framing&) const { return {}; }
+    // Whether the hardware behind the backend can send `framing`: failed, with why, where it
+    // cannot (a USB adapter's chip that has no five-bit words); nothing said where it can or
+    // that cannot be told.
+    virtual LineOutcome CannotSend(const Framing&) const { return {}; }
 
     // One look at the UART at `base`: here two reads, the line control and the modem control
-    // register. Nothing when the look failed (here: no UART answers at `base`); TakeNotice says
+    // register. Nothing when the look failed (here: no UART answers at `base`); LookAtLine says
     // why.
     virtual std::optional<LineState> ReadLineState(std::int32_t base);
     // Whether ReadLineState shows the rate the line runs at.
@@ -73,13 +61,27 @@ class PortIo {
     bool NoUartAnswers(std::int32_t base, std::uint8_t modemControl);
 
   protected:
-    // Adds `text` to what TakeNotice gives next ("; " between), and with `failure` marks the
-    // change or look as failed.
+    // Adds `text` to the notice of what is said next ("; " between), and with `failure` marks
+    // the change or look as failed.
     void Say(std::string text, bool failure = false);
+    // Adds a whole outcome: a refusal with what would serve instead.
+    void Say(LineOutcome said);
+    // What the backend has said since it was last taken (a setting the hardware could not take
+    // exactly, an error), once. A backend with more to say (the rate a line runs at) adds it.
+    virtual LineOutcome TakeOutcome();
+    // The same of another backend: of one that this one wraps.
+    static LineOutcome TakeOutcomeOf(PortIo& io) { return io.TakeOutcome(); }
 
   private:
-    std::string notice_;
-    bool failed_ = false;
+    // What is said is taken only by the operations that apply a line or look at it, each of
+    // which returns it (LineSettings.h): no caller has to remember to ask.
+    friend LineOutcome ApplyLine(std::int32_t portBase, double rate);
+    friend LineOutcome ApplyModemLine(std::uint8_t mask, bool on);
+    friend LineLook LookAtLine(PortIo& io, std::int32_t base);
+    friend LineOutcome LookForUart(PortIo& io, std::int32_t base);
+    friend LineControlLook LookAtLineControl(PortIo& io, std::int32_t base);
+
+    LineOutcome said_;
 };
 
 // Whether a modem control register reading shows a bus with nothing on it: an 8250, 16450 or

@@ -38,15 +38,10 @@ std::uint8_t TracingPortIo::In(std::uint16_t port) {
     return value;
 }
 
-std::string TracingPortIo::TakeNotice() {
-    std::string own = PortIo::TakeNotice();
-    std::string inner = inner_.TakeNotice();
-    return own.empty() ? inner : inner.empty() ? own : own + "; " + inner;
-}
-
-bool TracingPortIo::TakeFailure() {
-    const bool own = PortIo::TakeFailure();
-    return inner_.TakeFailure() || own;
+LineOutcome TracingPortIo::TakeOutcome() {
+    LineOutcome own = PortIo::TakeOutcome();
+    own.Add(TakeOutcomeOf(inner_));
+    return own;
 }
 
 std::optional<LineState> TracingPortIo::ReadLineState(std::int32_t base) {

@@ -23,13 +23,7 @@ class TracingPortIo final : public PortIo {
     void Out(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t In(std::uint16_t port) override;
     std::string Label(std::int32_t base) const override { return inner_.Label(base); }
-    // What a look made here found, then what the inner backend has to say.
-    std::string TakeNotice() override;
-    bool TakeFailure() override;
-    std::optional<SubstituteRate> TakeSubstituteRate() override {
-        return inner_.TakeSubstituteRate();
-    }
-    std::string CannotSend(const Framing& framing) const override {
+    LineOutcome CannotSend(const Framing& framing) const override {
         return inner_.CannotSend(framing);
     }
     // A look that is two register reads (a backend whose look cannot show the rate) is made
@@ -42,6 +36,8 @@ class TracingPortIo final : public PortIo {
     void ChangeDone() override;
 
   private:
+    // What a look made here found, then what the inner backend has to say.
+    LineOutcome TakeOutcome() override;
     void Print(const PortAccess& access);
 
     PortIo& inner_;

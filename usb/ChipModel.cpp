@@ -13,12 +13,14 @@ namespace usb {
 using os::FormatC;
 using uart::DivisorForRate;
 using uart::Framing;
+using uart::Instead;
 using uart::kLcrParityEnable;
 using uart::kLcrStickParity;
 using uart::kLcrWordLength5;
 using uart::kLcrWordLength6;
 using uart::kLcrWordLength7;
 using uart::kLcrWordLength8;
+using uart::LineOutcome;
 using uart::RateOfDivisor;
 
 namespace {
@@ -246,11 +248,17 @@ const char* WordLengthNames(unsigned lengths) {
 }
 
 // What serves a teleprinter where this chip does not.
-std::string Instead(const Chip& chip) {
-    return chip.servesTeleprinter
-               ? " A 16550 card (--device /dev/ttyS\u2026) reaches it."
-               : " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
-                 "(--device /dev/ttyS\u2026).";
+Instead InsteadOf(const Chip& chip) {
+    return chip.servesTeleprinter ? Instead::Card : Instead::TeleprinterAdapterOrCard;
+}
+
+// The chip cannot send the line, for `why`.
+LineOutcome Refused(std::string why, Instead instead = Instead::Nothing) {
+    LineOutcome refused;
+    refused.notice = std::move(why);
+    refused.failed = true;
+    refused.instead = instead;
+    return refused;
 }
 
 }  // namespace
@@ -331,38 +339,37 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
     return std::nullopt;
 }
 
-std::string CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
+LineOutcome CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
                        const std::optional<Framing>& framing) {
     const std::optional<double> runs =
         divisor && *divisor != 0 ? ChipRate(chip, WholeRate(*divisor)) : std::nullopt;
     if (runs && std::fabs(*runs - asked) > asked * kRateTolerancePercent / 100.0) {
         if (chip.lowestRate > 0 && asked < chip.lowestRate) {
-            return FormatC("the %s's lowest rate is %.0f Bd: %.2f Bd cannot be set.",
-                           chip.name.c_str(), chip.lowestRate, asked) +
-                   Instead(chip);
+            return Refused(FormatC("the %s's lowest rate is %.0f Bd: %.2f Bd cannot be set.",
+                                   chip.name.c_str(), chip.lowestRate, asked),
+                           InsteadOf(chip));
         }
-        return FormatC("the %s runs %.2f Bd for %.2f Bd (%+.2f %%): it cannot be set.",
-                       chip.name.c_str(), *runs, asked, (*runs - asked) / asked * 100.0) +
-               Instead(chip);
+        return Refused(FormatC("the %s runs %.2f Bd for %.2f Bd (%+.2f %%): it cannot be set.",
+                               chip.name.c_str(), *runs, asked, (*runs - asked) / asked * 100.0),
+                       InsteadOf(chip));
     }
     if (!framing)
         return {};
     const int bits = framing->DataBits();
     if (chip.wordLengths != 0 && (chip.wordLengths & WordLength(framing->wordLengthBits)) == 0) {
-        return FormatC("the %s cannot send %d-bit words (%s).", chip.name.c_str(), bits,
-                       WordLengthNames(chip.wordLengths)) +
-               Instead(chip);
+        return Refused(FormatC("the %s cannot send %d-bit words (%s).", chip.name.c_str(), bits,
+                               WordLengthNames(chip.wordLengths)),
+                       InsteadOf(chip));
     }
     const bool stick = (framing->parityBits & kLcrStickParity) != 0 &&
                        (framing->parityBits & kLcrParityEnable) != 0;
     if (stick && !chip.stickParity)
-        return "the " + chip.name +
-               " cannot send mark or space parity (it would send odd or even "
-               "instead).";
+        return Refused("the " + chip.name +
+                       " cannot send mark or space parity (it would send odd or even instead).");
     return {};
 }
 
-std::string CannotSend(const Chip& chip, std::optional<double> rate,
+LineOutcome CannotSend(const Chip& chip, std::optional<double> rate,
                        const std::optional<Framing>& framing) {
     if (!rate)
         return CannotSend(chip, std::nullopt, 0, framing);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "uart/Framing.h"
+#include "uart/LineOutcome.h"
 #include "usb/Adapter.h"
 
 namespace usb {
@@ -65,15 +66,15 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request);
 // within about 5 % of its speed.
 inline constexpr double kRateTolerancePercent = 5.0;
 
-// Why `chip` cannot put the line on the wire, in one message that names its limit and what
-// works instead; empty when it can. `divisor` is the one asked for (nothing: the rate stays as
-// it is) and `asked` the rate it stands for; the framing, where given, must be one the chip
-// sends as asked.
-std::string CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
-                       const std::optional<uart::Framing>& framing);
+// Whether `chip` can put the line on the wire: failed where it cannot, with one message that
+// names its limit, and what would serve instead; nothing said where it can. `divisor` is the one
+// asked for (nothing: the rate stays as it is) and `asked` the rate it stands for; the framing,
+// where given, must be one the chip sends as asked.
+uart::LineOutcome CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
+                             const std::optional<uart::Framing>& framing);
 // The same for a rate asked in baud (nothing: the rate stays as it is).
-std::string CannotSend(const Chip& chip, std::optional<double> rate,
-                       const std::optional<uart::Framing>& framing);
+uart::LineOutcome CannotSend(const Chip& chip, std::optional<double> rate,
+                             const std::optional<uart::Framing>& framing);
 
 // What the chip is told in place of the framing's stop bits, or empty when it is told what was
 // asked: "1.5 stop bits asked, this chip is told 2".

@@ -45,10 +45,10 @@ void Mark(std::uint16_t base, std::uint8_t marker) {
 
 // The UART's ports for this process, or null after saying why.
 std::unique_ptr<uart::DirectPortIo> Ports(std::uint16_t base) {
-    std::string error;
-    auto io = uart::DirectPortIo::Acquire(base, error);
+    uart::LineOutcome opened;
+    auto io = uart::DirectPortIo::Acquire(base, opened);
     if (!io)
-        std::fputs(error.c_str(), stdout);
+        std::fprintf(stdout, "%s\n", opened.notice.c_str());
     return io;
 }
 
