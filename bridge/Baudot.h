@@ -15,49 +15,81 @@ namespace bridge {
 
 enum class Shift { Letters, Figures };
 
-// ASCII to codes. Letters go upper-case; a LTRS or FIGS goes out only when the row changes (a
-// space, CR and LF are in both rows and change nothing); after CR, `crFill` fill codes, which
-// leave the machine in letters. With `unshiftOnSpace` the receiving machine may have gone back
-// to letters at a space sent in figures (many do), or not: the next character that is in one
-// row only gets its shift either way, FIGS or LTRS. A character the code set cannot print goes
-// as the figures row's "?" where it has one, and is counted; a UTF-8 sequence counts as one
-// character, and so does a continuation byte that no lead byte announced. NUL goes as the
-// blank code. The machine is taken to start in letters.
+// What a line end in the terminal's text becomes.
+enum class Newline {
+    CrLf,  // LF, CR, CR LF or LF CR each end a line: CR, the fill, LF, once
+    Raw,   // CR and LF go as typed, so that a line may be printed over
+};
+
+// ASCII (and UTF-8) to codes. Letters go upper-case; a LTRS or FIGS goes out only when the row
+// changes (a space, CR and LF are in both rows and change nothing); after CR, `crFill` fill
+// codes, which leave the machine in letters. With `unshiftOnSpace` the receiving machine may
+// have gone back to letters at a space sent in figures (many do), or not: the next character
+// that is in one row only gets its shift either way, FIGS or LTRS. The machine is taken to start
+// in letters.
 //
-// With `columns` (0: off) the carriage is followed as the machine moves it: printing characters
-// and the space advance it, CR returns it, the shifts and LF do not. A line that would pass the
-// width ends at its last space within the last kBreakZone columns, else at the width, with the
-// CR, fill and LF a typed CR and LF would give; a space at the break becomes the line end. A word
-// is held back only while it could still end a line: until the next space or CR, or until the
-// line ends at the width.
+// What the code set lacks: a tab goes as spaces to the next multiple of kTabStop columns;
+// letters with diacritics as telex spells them (Ä AE, Ö OE, Ü UE, ß SS, the others their base
+// letter); control characters with no Baudot meaning (all of C0 but NUL, BEL, WRU, tab, LF and
+// CR; DEL) are dropped and counted apart, never sent; any other character goes as the figures
+// row's "?" and is counted. A UTF-8 sequence is one character, and so is a broken one or a
+// continuation byte that no lead byte announced. NUL goes as the blank code.
+//
+// The carriage is followed as the machine moves it: printing characters and the space advance
+// it, CR returns it, the shifts, LF, the blank, the bell and WRU do not. With `columns` (0: off) a
+// line that would pass the width ends at its last space within the last kBreakZone columns, else
+// at the width, with the line end a typed CR LF gives; a space at the break becomes the line end.
+// A word is held back only while it could still end a line: until the next space or line end,
+// or until the line ends at the width, so never more than the width. What leaves the carriage
+// where it is goes out at once, ahead of a held word; a raw LF sends the word first.
 class Encoder {
   public:
     // The columns at the carriage's end in which a space may end a line.
     static constexpr int kBreakZone = 10;
+    static constexpr int kTabStop = 8;
 
-    Encoder(const CodeSet& codeSet, int crFill, bool unshiftOnSpace = true, int columns = 0)
-        : set_(codeSet), crFill_(crFill), unshiftOnSpace_(unshiftOnSpace), columns_(columns) {}
+    Encoder(const CodeSet& codeSet, int crFill, bool unshiftOnSpace = true, int columns = 0,
+            Newline newline = Newline::CrLf)
+        : set_(codeSet),
+          crFill_(crFill),
+          unshiftOnSpace_(unshiftOnSpace),
+          columns_(columns),
+          newline_(newline) {}
 
     // Appends the codes that send one byte of the terminal's text (none while it is held back).
     void Put(unsigned char byte, std::vector<Code>& codes);
     void Put(std::string_view text, std::vector<Code>& codes);
 
+    // Characters taken to be sent (the dropped ones apart).
     std::size_t Characters() const { return characters_; }
     std::size_t Unprintable() const { return unprintable_; }
-    // Characters held back at the carriage's end, not sent yet.
-    std::size_t Held() const { return held_.size(); }
+    // Control characters with no Baudot meaning, taken and never sent.
+    std::size_t Dropped() const { return dropped_; }
+    // Characters held back, not sent yet: at the carriage's end, or the start of a UTF-8 one.
+    std::size_t Held() const { return held_.size() + (continuations_ > 0 ? 1 : 0); }
     // Forgets what is held back (thrown away with the rest of what waits).
-    void DropHeld() { held_.clear(); }
+    void DropHeld() {
+        held_.clear();
+        continuations_ = 0;
+    }
     // How many codes each character took, in the order they went out, since the last call.
     std::vector<std::size_t> TakeSizes() { return std::exchange(sizes_, {}); }
 
   private:
     // Sends `c` from whichever row has it, shifting first if that is not the current row.
     bool Send(char c, std::vector<Code>& codes);
-    // Sends one character of the terminal's text as its codes.
-    void Emit(unsigned char byte, std::vector<Code>& codes);
-    // Follows the carriage for one character, holding back or ending the line as due.
-    void Place(unsigned char byte, std::vector<Code>& codes);
+    // Sends one whole character of the terminal's text, `codePoint`, as the machine prints it.
+    void Take(char32_t codePoint, std::vector<Code>& codes);
+    // Ends a line in --newline crlf: a CR or LF, or the other half of a pair.
+    void TakeLineEnd(char32_t codePoint, std::vector<Code>& codes);
+    // Whether the code set has `c` in either row.
+    bool Has(char c) const;
+    // What prints `codePoint`: its letter or figure, its spelling, a tab's spaces; empty: none.
+    std::string Glyphs(char32_t codePoint) const;
+    // Sends the glyphs of one character, counted as one.
+    void Emit(std::string_view glyphs, std::vector<Code>& codes);
+    // Follows the carriage for one character's glyphs, holding back or ending the line as due.
+    void Place(std::string glyphs, std::vector<Code>& codes);
     // Sends what is held back.
     void Release(std::vector<Code>& codes);
     // CR, the fill and LF: codes that belong to the character they make room for.
@@ -68,12 +100,17 @@ class Encoder {
     bool unshiftOnSpace_;
     Shift shift_ = Shift::Letters;
     bool shiftUnsure_ = false;  // a space went out in figures: either row may be in force
-    int continuations_ = 0;     // bytes still due to the UTF-8 character already sent
+    int continuations_ = 0;     // bytes still due to the UTF-8 character begun
+    char32_t codePoint_ = 0;    // what they have said of it so far
     std::size_t characters_ = 0;
     std::size_t unprintable_ = 0;
+    std::size_t dropped_ = 0;
     int columns_;
-    int column_ = 0;           // the carriage's place: columns printed on this line, held ones too
-    std::string held_;         // a space where the line may end, and what has come after it
+    Newline newline_;
+    char32_t lineEndedBy_ = 0;  // the CR or LF that just ended a line: its pair adds nothing
+    int column_ = 0;            // the carriage's place: columns printed on this line, held ones too
+    // A space (or tab) where the line may end and the characters after it, each as its glyphs.
+    std::vector<std::string> held_;
     std::size_t lineEnd_ = 0;  // codes of a line end, counted with the next character
     std::vector<std::size_t> sizes_;
 };

@@ -212,6 +212,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.unshiftOnSpace = settings.unshiftOnSpace;
     setup.notices = err;
     setup.columns = settings.columns;
+    setup.newline = settings.newline;
     setup.motor = settings.motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
@@ -233,8 +234,10 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         std::fprintf(err, "quorlix: the pseudo-terminal %s failed: the bridge ends\n",
                      pty->Path().c_str());
     std::fprintf(out,
-                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away\n",
-                 counts.sent, counts.received, counts.unprintable, counts.thrownAway);
+                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away, "
+                 "%zu control characters dropped\n",
+                 counts.sent, counts.received, counts.unprintable, counts.thrownAway,
+                 counts.dropped);
     return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
 }
 

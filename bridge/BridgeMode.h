@@ -38,6 +38,7 @@ struct Settings {
     const TestPattern* pattern = nullptr;
     bool trace = false;
     int columns = 0;  // the carriage's width; 0: not followed
+    Newline newline = Newline::CrLf;
     // The modem line (uart::kMcrDtr or uart::kMcrRts) that switches the machine's motor; 0: none.
     std::uint8_t motor = 0;
     double motorStart = kDefaultMotorStart;

@@ -158,7 +158,8 @@ class Pump {
     Pump(const PumpSetup& setup, Counts& counts)
         : setup_(setup),
           counts_(counts),
-          encoder_(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns),
+          encoder_(*setup.codeSet, setup.crFill, setup.unshiftOnSpace, setup.columns,
+                   setup.newline),
           decoder_(*setup.codeSet, setup.unshiftOnSpace),
           pattern_(!setup.pattern.empty()),
           motor_(setup) {}
@@ -461,6 +462,7 @@ Ending Pump::Finish(Ending ending, std::size_t unsent) {
     counts_.thrownAway += thrownAway;
     counts_.received += decoder_.Characters();
     counts_.unprintable += encoder_.Unprintable() + decoder_.Unprintable();
+    counts_.dropped += encoder_.Dropped();
     return ending;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/Baudot.h"
 #include "bridge/CodeSets.h"
 #include "serial/SerialDriver.h"
 
@@ -51,6 +52,7 @@ struct Counts {
     std::size_t unprintable = 0;  // of both, those the other side has no character for
     std::size_t thrownAway = 0;   // characters taken but not sent: held here at the end, or
                                   // waiting in the driver when SIGINT flushed it
+    std::size_t dropped = 0;      // control characters typed that no code means: never sent
 };
 
 struct PumpSetup {
@@ -63,6 +65,7 @@ struct PumpSetup {
     std::string_view pattern;      // sent over and over instead of the terminal's text; empty: none
     std::FILE* notices = nullptr;  // where what the loop had to do is said; none: not said
     int columns = 0;               // the carriage's width; 0: not followed
+    Newline newline = Newline::CrLf;
     // The motor's modem line (kMcrDtr or kMcrRts), switched through the installed backend; 0:
     // none.
     std::uint8_t motor = 0;

@@ -61,40 +61,64 @@ class BaudotBridge : public QObject {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("codes");  // hex
         QTest::addColumn<int>("unprintable");
+        QTest::addColumn<int>("dropped");
         QTest::newRow("shift only on a change, space keeps figures, fill after CR")
             << "ita2" << 2 << QByteArray("RYRY 73\r\n")
-            << QByteArray("0A150A15 04 1B0701 08 1F1F 02") << 0;
+            << QByteArray("0A150A15 04 1B0701 08 1F1F 02") << 0 << 0;
         QTest::newRow("lower case goes upper case")
-            << "ita2" << 2 << QByteArray("ry") << QByteArray("0A15") << 0;
+            << "ita2" << 2 << QByteArray("ry") << QByteArray("0A15") << 0 << 0;
         QTest::newRow("back to letters only when a letter follows figures")
-            << "ita2" << 2 << QByteArray("5 A") << QByteArray("1B10 04 1F03") << 0;
+            << "ita2" << 2 << QByteArray("5 A") << QByteArray("1B10 04 1F03") << 0 << 0;
         QTest::newRow("unshift on space: FIGS again after a space before a figure")
-            << "ita2" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 1B010A 04 1F03") << 0;
+            << "ita2" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 1B010A 04 1F03") << 0
+            << 0;
         QTest::newRow("unshift on space: no FIGS before a second space")
-            << "ita2" << 2 << QByteArray("1  2") << QByteArray("1B17 04 04 1B13") << 0;
+            << "ita2" << 2 << QByteArray("1  2") << QByteArray("1B17 04 04 1B13") << 0 << 0;
         QTest::newRow("US-TTY: FIGS again after a space too")
-            << "ustty" << 2 << QByteArray("1 $") << QByteArray("1B17 04 1B09") << 0;
+            << "ustty" << 2 << QByteArray("1 $") << QByteArray("1B17 04 1B09") << 0 << 0;
         QTest::newRow("--no-usos: figures kept across a space")
             << "ita2 no-usos" << 2 << QByteArray("12 34 A") << QByteArray("1B1713 04 010A 04 1F03")
-            << 0;
-        QTest::newRow("no fill: the shift outlasts CR")
-            << "ita2" << 0 << QByteArray("1\r2") << QByteArray("1B17 08 13") << 0;
+            << 0 << 0;
+        QTest::newRow("no fill: the shift outlasts the line end")
+            << "ita2" << 0 << QByteArray("1\r2") << QByteArray("1B17 08 02 13") << 0 << 0;
         QTest::newRow("fill leaves letters: figures shift again")
-            << "ita2" << 3 << QByteArray("1\r2") << QByteArray("1B17 08 1F1F1F 1B13") << 0;
+            << "ita2 raw" << 3 << QByteArray("1\r2") << QByteArray("1B17 08 1F1F1F 1B13") << 0 << 0;
+        QTest::newRow("LF alone ends a line: CR, fill, LF")
+            << "ita2" << 2 << QByteArray("A\nB") << QByteArray("03 081F1F02 19") << 0 << 0;
+        QTest::newRow("CR alone ends a line the same")
+            << "ita2" << 2 << QByteArray("A\rB") << QByteArray("03 081F1F02 19") << 0 << 0;
+        QTest::newRow("CR LF is one line end")
+            << "ita2" << 2 << QByteArray("A\r\nB") << QByteArray("03 081F1F02 19") << 0 << 0;
+        QTest::newRow("LF CR is one line end")
+            << "ita2" << 2 << QByteArray("A\n\rB") << QByteArray("03 081F1F02 19") << 0 << 0;
+        QTest::newRow("LF LF is two: an empty line")
+            << "ita2" << 2 << QByteArray("A\n\nB") << QByteArray("03 081F1F02 081F1F02 19") << 0
+            << 0;
+        QTest::newRow("--newline raw: CR and LF as typed, a line printed over")
+            << "ita2 raw" << 2 << QByteArray("A\rB\n") << QByteArray("03 081F1F 19 02") << 0 << 0;
+        QTest::newRow("a tab: spaces to the next multiple of 8")
+            << "ita2" << 2 << QByteArray("AB\tC") << QByteArray("0319 040404040404 0E") << 0 << 0;
+        QTest::newRow("telex spellings: umlauts and sharp s in two letters, the rest one")
+            << "ita2" << 2 << QByteArray("\xC3\x84\xC3\xB6\xC3\x9F\xC3\xA9\xC5\x81")
+            << QByteArray("0301 1801 0505 01 12") << 0 << 0;
+        QTest::newRow("controls without a code dropped, counted apart; WRU kept")
+            << "ita2" << 2 << QByteArray("TEH\b\bHE\x03\x1B\x7F\x05")
+            << QByteArray("100114 1401 1B09") << 0 << 5;
         QTest::newRow("no code: the figures' ? and counted")
-            << "ita2" << 2 << QByteArray("A*B") << QByteArray("03 1B19 1F19") << 1;
-        QTest::newRow("a UTF-8 character is one ?")
-            << "ita2" << 2 << QByteArray("\xC3\xA9") << QByteArray("1B19") << 1;
-        QTest::newRow("a continuation byte without its lead byte is one ? too")
-            << "ita2" << 2 << QByteArray("\xC3\xA9\xA9\x41\x80") << QByteArray("1B19 19 1F03 1B19")
-            << 3;
+            << "ita2" << 2 << QByteArray("A*B") << QByteArray("03 1B19 1F19") << 1 << 0;
+        QTest::newRow("a UTF-8 character without a spelling is one ?")
+            << "ita2" << 2 << QByteArray("\xE2\x82\xAC") << QByteArray("1B19") << 1 << 0;
+        QTest::newRow("a stray continuation byte, or a lead byte cut short, is one ? too")
+            << "ita2" << 2 << QByteArray("\xE2\x82\xAC\xAC\xC3\x41\x80")
+            << QByteArray("1B19 19 19 1F03 1B19") << 4 << 0;
         QTest::newRow("ITA2 rings on figures J")
-            << "ita2" << 2 << QByteArray("\a") << QByteArray("1B0B") << 0;
+            << "ita2" << 2 << QByteArray("\a") << QByteArray("1B0B") << 0 << 0;
         QTest::newRow("US-TTY rings on figures S")
-            << "ustty" << 2 << QByteArray("\a") << QByteArray("1B05") << 0;
+            << "ustty" << 2 << QByteArray("\a") << QByteArray("1B05") << 0 << 0;
         QTest::newRow("US-TTY has $, ITA2 has not")
-            << "ustty" << 2 << QByteArray("$;") << QByteArray("1B09 1E") << 0;
-        QTest::newRow("ITA2 has no $") << "ita2" << 2 << QByteArray("$") << QByteArray("1B19") << 1;
+            << "ustty" << 2 << QByteArray("$;") << QByteArray("1B09 1E") << 0 << 0;
+        QTest::newRow("ITA2 has no $")
+            << "ita2" << 2 << QByteArray("$") << QByteArray("1B19") << 1 << 0;
     }
     void sendingRules() {
         QFETCH(QString, code);
@@ -102,14 +126,17 @@ class BaudotBridge : public QObject {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, codes);
         QFETCH(int, unprintable);
-        bridge::Encoder encoder(CodeSetNamed(code.section(' ', 0, 0)), crFill,
-                                !code.endsWith("no-usos"));
+        QFETCH(int, dropped);
+        bridge::Encoder encoder(
+            CodeSetNamed(code.section(' ', 0, 0)), crFill, !code.endsWith("no-usos"), 0,
+            code.endsWith("raw") ? bridge::Newline::Raw : bridge::Newline::CrLf);
         std::vector<bridge::Code> sent;
         encoder.Put(text.toStdString(), sent);
         QCOMPARE(
             QByteArray(reinterpret_cast<const char*>(sent.data()), int(sent.size())).toHex(' '),
             QByteArray::fromHex(codes).toHex(' '));
         QCOMPARE(int(encoder.Unprintable()), unprintable);
+        QCOMPARE(int(encoder.Dropped()), dropped);
     }
 
     // A line that would pass the carriage's width, as the machine prints it: read back through
@@ -137,6 +164,10 @@ class BaudotBridge : public QObject {
             << 0;
         QTest::newRow("a word is held only while it could still end a line")
             << QByteArray("ABCDEFGHIJKLMNOP QR") << QByteArray("ABCDEFGHIJKLMNOP") << 3;
+        QTest::newRow("blanks after a held word go at once, never held")
+            << QByteArray("ABCDEFGHIJKLMNO P\0\0\0", 20) << QByteArray("ABCDEFGHIJKLMNO") << 2;
+        QTest::newRow("a tab stops at the width: a line end after it makes no empty line")
+            << QByteArray("ABCDEFGHIJKLMNOPQ\t\nR") << QByteArray("ABCDEFGHIJKLMNOPQ   \r\nR") << 0;
     }
     void carriageWidth() {
         QFETCH(QByteArray, typed);
@@ -151,12 +182,13 @@ class BaudotBridge : public QObject {
             decoder.Put(code, text);
         QCOMPARE(QByteArray::fromStdString(text), printed);
         QCOMPARE(encoder.Held(), std::size_t(held));
-        // Nothing lost: what is held goes out with the next CR, in order.
+        // Nothing lost: what is held goes out with the next line end, in order.
         sent.clear();
         encoder.Put("\r", sent);
         for (const bridge::Code code : sent)
             decoder.Put(code, text);
-        QCOMPARE(QByteArray::fromStdString(text), printed + typed.right(held) + "\r");
+        QCOMPARE(QByteArray::fromStdString(text),
+                 printed + QByteArray(typed).replace('\0', "").right(held) + "\r\n");
         QCOMPARE(encoder.Held(), std::size_t(0));
     }
 
@@ -228,9 +260,10 @@ class BaudotBridge : public QObject {
         QTest::addColumn<bool>("echo");        // the terminal program turns echo on
         QTest::addColumn<bool>("motorWaits");  // a motor a minute from speed: typed text waits
         QTest::addColumn<int>("thrown");       // characters a break from the line throws away
-        QTest::newRow("typed text leaves as codes; SIGINT ends")
-            << QByteArray("RYRY 73\r\n") << QByteArray("0A150A15041B0701081F1F02") << QByteArray()
-            << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false << false << 0;
+        QTest::newRow("typed text leaves as codes, an Esc dropped and counted; SIGINT ends")
+            << QByteArray("RYRY 73\x1B\r\n") << QByteArray("0A150A15041B0701081F1F02")
+            << QByteArray() << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false
+            << false << 0;
         QTest::newRow("received codes arrive as text; SIGTERM ends")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A 04 0A") << QByteArray("F4 R")
             << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0;
@@ -317,7 +350,8 @@ class BaudotBridge : public QObject {
         if (motorWaits)
             QCOMPARE(ReadSome(port.teleprinter, 1), QByteArray());
         QCOMPARE(int(ended), ending);
-        QCOMPARE(counts.sent, std::size_t(typed.size() - thrown));
+        QCOMPARE(counts.dropped, std::size_t(typed.count('\x1B')));
+        QCOMPARE(counts.sent, std::size_t(typed.size() - thrown) - counts.dropped);
         QCOMPARE(counts.thrownAway, std::size_t(thrown));
         QCOMPARE(counts.received, std::size_t(printed.size()));
         std::fclose(notices);

@@ -380,10 +380,10 @@ class EmulatedUart : public QObject {
         QVERIFY2(!rts[0].isEmpty() && rts[0].last() == "RTS down", qPrintable(rts[0].join(", ")));
         QCOMPARE(rts[1], QStringList{"RTS up"});
         QCOMPARE(rts[2], QStringList{"RTS down"});
-        // THE QUICK BROWN FOX, CR LTRS LTRS LF, JUMPS, CR LTRS LTRS.
+        // THE QUICK BROWN FOX, CR LTRS LTRS LF, JUMPS, and for the typed CR the same line end.
         const QList<int> expected{0x10, 0x14, 0x01, 0x04, 0x17, 0x07, 0x06, 0x0E, 0x0F, 0x04, 0x19,
                                   0x0A, 0x18, 0x13, 0x0C, 0x04, 0x0D, 0x18, 0x1D, 0x08, 0x1F, 0x1F,
-                                  0x02, 0x0B, 0x07, 0x1C, 0x16, 0x05, 0x08, 0x1F, 0x1F};
+                                  0x02, 0x0B, 0x07, 0x1C, 0x16, 0x05, 0x08, 0x1F, 0x1F, 0x02};
         QCOMPARE(codes[1], expected);
         const QString said = Said("motor");
         QVERIFY2(said.contains("the motor on RTS: 0.2 s to start, off after 2 s quiet"),
