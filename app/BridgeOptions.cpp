@@ -96,6 +96,13 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
                 *options.columns;
         return false;
     }
+    if (options.newline) {
+        if (*options.newline != "crlf" && *options.newline != "raw") {
+            error = "--newline takes crlf or raw, not " + *options.newline;
+            return false;
+        }
+        settings.newline = *options.newline == "raw" ? bridge::Newline::Raw : bridge::Newline::CrLf;
+    }
     if (options.motor) {
         const bool dtr = *options.motor == "dtr";
         if (!dtr && *options.motor != "rts") {

@@ -67,6 +67,7 @@ std::optional<std::string>* BridgeValue(Options& options, std::string_view argum
         {"--cr-fill", &options.crFill},
         {"--test", &options.test},
         {"--columns", &options.columns},
+        {"--newline", &options.newline},
         {"--motor", &options.motor},
         {"--motor-start", &options.motorStart},
         {"--motor-idle", &options.motorIdle},
@@ -169,10 +170,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     }
     if (options.error.empty() && !options.bridge &&
         (options.code || options.link || options.crFill || options.test || options.noUsos ||
-         options.columns || options.motor || options.motorStart || options.motorIdle)) {
+         options.columns || options.newline || options.motor || options.motorStart ||
+         options.motorIdle)) {
         options.error =
-            "--code, --link, --cr-fill, --no-usos, --test, --columns and --motor... go with "
-            "--bridge";
+            "--code, --link, --cr-fill, --no-usos, --test, --columns, --newline and --motor... go "
+            "with --bridge";
     }
     return options;
 }
@@ -233,7 +235,8 @@ std::string UsageText() {
            "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --bridge [RATE[,FRAMING]] --device PATH [--code ita2|ustty]\n"
            "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
-           "               [--columns N] [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
+           "               [--columns N] [--newline crlf|raw]\n"
+           "               [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
            "               [--dtr on|off] [--rts on|off]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
@@ -266,8 +269,11 @@ std::string UsageText() {
            "  --cr-fill N       fill characters after a carriage return (2 if not given)\n"
            "  --no-usos         a received space keeps figures (no unshift on space)\n"
            "  --test ryry|fox   send RYRY... or THE QUICK BROWN FOX... lines until stopped\n"
-           "  --columns N       the carriage's width: a line that would pass it ends at its\n"
-           "                    last space within the last 10 columns, else at N (0: off)\n"
+           "  --columns N       the carriage's width (69 if not given, 0: none): a line that\n"
+           "                    would pass it ends at its last space within the last 10\n"
+           "                    columns, else at N\n"
+           "  --newline crlf|raw  crlf (if not given): LF, CR, CR LF and LF CR each\n"
+           "                    print one line end, CR, fill, LF; raw: as typed\n"
            "  --motor dtr|rts   the modem line that switches the machine's motor: up before\n"
            "                    sending, down after --motor-idle S quiet seconds (30) and at\n"
            "                    the end; sending waits --motor-start S seconds (1.0)\n"

@@ -22,6 +22,9 @@ inline constexpr int kDefaultCrFill = 2;
 inline constexpr int kMaximumCrFill = 16;
 inline constexpr int kMinimumColumns = 20;
 inline constexpr int kMaximumColumns = 255;
+// The width when --columns names none: the narrower of the usual carriages (69 columns: Creed,
+// Siemens; 72: Teletype), so that text never piles up at the margin of either.
+inline constexpr int kDefaultColumns = 69;
 inline constexpr double kDefaultMotorStart = 1.0;  // seconds for the motor to come up to speed
 inline constexpr double kMaximumMotorStart = 60;
 inline constexpr double kDefaultMotorIdle = 30;  // quiet seconds before the motor goes off
@@ -37,7 +40,7 @@ struct Settings {
     bool unshiftOnSpace = true;
     const TestPattern* pattern = nullptr;
     bool trace = false;
-    int columns = 0;  // the carriage's width; 0: not followed
+    int columns = kDefaultColumns;  // the carriage's width; 0: not followed
     Newline newline = Newline::CrLf;
     // The modem line (uart::kMcrDtr or uart::kMcrRts) that switches the machine's motor; 0: none.
     std::uint8_t motor = 0;

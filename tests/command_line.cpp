@@ -11,6 +11,7 @@
 #include "MainRunner.h"
 #include "PortStandIn.h"
 #include "TimeLimit.h"
+#include "app/BridgeOptions.h"
 
 namespace {
 
@@ -122,6 +123,9 @@ class CommandLine : public QObject {
             << QStringList{"--bridge",     "--motor", "rts",      "--motor-start", "1.5",
                            "--motor-idle", "0.5",     "--device", "/dev/ttyQ9"}
             << 2 << "--motor-idle takes seconds from 1 to 3600, not 0.5";
+        QTest::newRow("an unknown line end")
+            << QStringList{"--bridge", "--newline", "lf", "--device", "/dev/ttyQ9"} << 2
+            << "--newline takes crlf or raw, not lf";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
         // Only a link to a pseudo-terminal, or to nothing, may be replaced.
@@ -154,6 +158,32 @@ class CommandLine : public QObject {
         const ProgramRun run = RunProgram(arguments);
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    }
+
+    // What a bridge's command line leaves unsaid: a carriage of 69 columns, which fits the
+    // 69- and the 72-column machines, and CR LF line ends.
+    void bridgeDefaults_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<bool>("raw");
+        QTest::newRow("neither given") << QStringList{} << 69 << false;
+        QTest::newRow("--columns 0: none") << QStringList{"--columns", "0"} << 0 << false;
+        QTest::newRow("--newline raw") << QStringList{"--newline", "raw"} << 69 << true;
+    }
+    void bridgeDefaults() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, columns);
+        QFETCH(bool, raw);
+        std::vector<std::string> words{"--bridge", "--device", "/dev/ttyS1"};
+        for (const QString& argument : arguments)
+            words.push_back(argument.toStdString());
+        const app::Options options = app::ParseOptions(words);
+        QVERIFY2(options.error.empty(), options.error.c_str());
+        bridge::Settings settings;
+        std::string error;
+        QVERIFY2(app::ReadBridgeSettings(options, settings, error), error.c_str());
+        QCOMPARE(settings.columns, columns);
+        QCOMPARE(settings.newline == bridge::Newline::Raw, raw);
     }
 };
 
