@@ -47,6 +47,18 @@ bool ReadsAsFraming(std::string_view part) {
     return true;
 }
 
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// "45,45" is a rate written with a decimal comma, as many locales write it, and not a rate and
+// a framing: `rate` and `rest` (what follows the comma) with a point, or empty when it is not.
+std::string WithPoint(std::string_view rate, std::string_view rest) {
+    if (!AllDigits(rate) || !AllDigits(rest.substr(0, rest.find(','))))
+        return {};
+    return std::string(rate) + "." + std::string(rest);
+}
+
 bool ParseRate(std::string_view text, double& rate, std::string& error) {
     const std::string copy(text);
     const std::optional<double> read = os::ReadDecimal(text);
@@ -204,6 +216,10 @@ bool ParseApply(const std::string& text, ApplyRequest& request, std::string& err
         framingText = Trim(whole.substr(comma + 1));
         if (framingText.empty()) {
             error = "nothing follows the comma in '" + text + "'";
+            return false;
+        }
+        if (const std::string pointed = WithPoint(rateText, framingText); !pointed.empty()) {
+            error = "'" + text + "' has a decimal comma: use a point: " + pointed;
             return false;
         }
     } else if (ReadsAsFraming(whole)) {

@@ -59,6 +59,8 @@ class CommandLine : public QObject {
         QTest::addColumn<QString>("message");
         QTest::newRow("bad rate") << QStringList{"--simulate", "--apply", "12"} << 2
                                   << "outside 35";
+        QTest::newRow("a decimal comma: a point is asked for, not a framing")
+            << QStringList{"--simulate", "--apply", "45,45"} << 2 << "use a point: 45.45";
         QTest::newRow("bad framing")
             << QStringList{"--simulate", "--apply", "50,9N1"} << 2 << "not like 5N1.5";
         QTest::newRow("1.5 stop bits with six-bit words: 6N2 named")
