@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Startup.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
@@ -34,6 +35,24 @@ constexpr char kHoldWithoutLineMessage[] =
     "quorlix: --hold keeps what --apply, --dtr or --rts set, and none was given; without them it "
     "ticks the panel's Hold box, and there is no display to show the panel on.\n"
     "Try 'quorlix --help'.\n";
+
+// A standard descriptor that the caller closed (`quorlix ... >&-`) would be the next open's: the
+// port's or the pseudo-terminal's, and what is meant for the terminal would go out on the line.
+// Each closed one is opened on /dev/null. False when that cannot be done.
+bool FillClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor, as those below it are open: this one.
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != fd) {
+            if (opened >= 0)
+                close(opened);
+            return false;
+        }
+    }
+    return true;
+}
 
 // After a run on the simulated UART, what it ended up with.
 void ReportSimulated(const Backend& backend, std::FILE* out) {
@@ -219,6 +238,12 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
 }  // namespace
 
 int Main(int argc, char** argv, const Environment& environment) {
+    if (!FillClosedStandardDescriptors()) {
+        std::fputs(
+            "quorlix: a standard descriptor is closed and /dev/null cannot stand in for it\n",
+            environment.err);
+        return 1;
+    }
     // A reader that goes away (`quorlix --trace ... | head`) must not end the process between two
     // register writes: its stream just fails from then on.
     std::signal(SIGPIPE, SIG_IGN);

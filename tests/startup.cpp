@@ -18,6 +18,7 @@
 #include <cerrno>
 
 #include "MainRunner.h"
+#include "PortStandIn.h"
 #include "app/Backend.h"
 #include "app/Options.h"
 #include "app/PortSetApp.h"
@@ -247,6 +248,42 @@ class Startup : public QObject {
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
         QVERIFY2(!run.err.contains("qt.qpa"), qPrintable(run.err));
+    }
+
+    // Only the port's own traffic reaches it: a standard descriptor the caller closed is not
+    // taken by the port's open.
+    void ownWordsStayOffTheLine_data() {
+        QTest::addColumn<QString>("redirection");  // the shell's, before it starts the program
+        QTest::addColumn<bool>("session");         // one of its own: the pty, opened, is its tty
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("status");  // -1: whichever
+        QTest::addColumn<QString>("said");
+        QTest::newRow("standard output closed: the report is not sent")
+            << ">&-" << false << "{port}" << -1 << "out 0x2FB 0x03";
+        QTest::newRow("standard error closed: the trace is not sent")
+            << "2>&-" << false << "{port}" << -1 << "";
+    }
+    void ownWordsStayOffTheLine() {
+        QFETCH(QString, redirection);
+        QFETCH(bool, session);
+        QFETCH(QString, device);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        const PortStandIn port;
+        const QString pty = QString::fromLocal8Bit(ptsname(port.teleprinter));
+        const QString shell = "exec \"$0\" \"$@\" " + redirection.replace("{port}", pty);
+        QStringList command{"sh", "-c", shell, QUORLIX_BINARY, "--trace", "--device"};
+        command.append({device.replace("{port}", pty), "--apply", "300,8N1"});
+        if (session)
+            command = QStringList{"setsid", "-w"} + command;
+        QProcess process;
+        process.start(command.takeFirst(), command);
+        QVERIFY(process.waitForFinished(15000));
+        QVERIFY(status < 0 || process.exitCode() == status);  // -1: a pty sets as it can
+        QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains(said));
+        char sent[64];
+        fcntl(port.teleprinter, F_SETFL, O_NONBLOCK);
+        QCOMPARE(read(port.teleprinter, sent, sizeof sent), ssize_t{-1});
     }
 
     void sudoOpensOnlyWhatTheUserMayOpen_data() {
