@@ -121,6 +121,7 @@ struct Port {
     std::unique_ptr<serial::DeviceSerialDriver> bridgePort;
     std::unique_ptr<bridge::TerminalSide> terminal;
     uart::LineOutcome opened;  // what opening the port came to
+    int status = 1;            // the exit status for an open that failed
     std::string terminalError;
 };
 
@@ -132,15 +133,16 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
     const bool openAsUser = !plan.openPort || !plan.portNeedsPrivilege;
     if (openAsUser)
         port.leaveFailure = environment.leavePrivilege();
+    const Options& options = plan.options;
+    const std::optional<std::string> path = options.bridge ? plan.bridge.device : options.device;
+    std::optional<NamedDevice> device;
+    if (plan.openPort && port.leaveFailure.empty() && path)
+        device.emplace(*path);  // under sudo, as the user: refused before anything is looked at
     // A USB adapter's chip is known from sysfs without opening the device, and opening it acts
     // on it (every open raises DTR and RTS): a line the chip cannot send is refused first,
     // wherever the command line alone decides it.
-    const Options& options = plan.options;
-    const std::optional<std::string> device = options.bridge ? plan.bridge.device : options.device;
-    if (plan.openPort && port.leaveFailure.empty() && device) {
-        if (const std::optional<usb::Adapter> adapter =
-                usb::IdentifyAdapter(*device, environment.sysfs))
-            port.chip = usb::ChipOf(*adapter);
+    if (device) {
+        port.chip = device->Chip(environment.sysfs);
         const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
         if (port.chip && (options.bridge || asked.program))
             port.refusal = usb::CannotSend(*port.chip, asked.rate, asked.framing);
@@ -152,11 +154,14 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
     if (open && options.bridge && (openAsUser || !SudoUser()))
         port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
     if (open && port.terminalError.empty()) {
-        if (plan.options.bridge) {
-            port.bridgePort = OpenSerialDevice(plan.bridge.device, port.opened);
-        } else {
+        std::unique_ptr<serial::DeviceSerialDriver> driver;
+        if (device)
+            driver = device->Open(port.opened, port.status);
+        if (options.bridge) {
+            port.bridgePort = std::move(driver);
+        } else if (!device || driver) {
             port.backend = Backend::Open(options, plan.base, port.opened, environment.ioperm,
-                                         traceOut, port.chip);
+                                         traceOut, std::move(driver), port.chip);
         }
     }
     if (!openAsUser)
@@ -208,7 +213,7 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         }
         if (!port.bridgePort) {
             std::fputs(port.opened.notice.c_str(), err);
-            return port.opened.error == ENOTTY || port.opened.error == EISDIR ? 2 : 1;
+            return port.status;
         }
         return bridge::Run(plan.bridge, std::move(port.terminal), std::move(port.bridgePort),
                            port.opened, out, err, port.chip);
@@ -220,7 +225,7 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
             std::fflush(err);
             ShowFailureWindow(program, options.toolkit, port.opened.notice);
         }
-        return 1;
+        return port.status;
     }
 
     const uart::ScopedPortIo installed(port.backend->Io());

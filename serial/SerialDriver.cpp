@@ -75,6 +75,16 @@ std::unique_ptr<DeviceSerialDriver> DeviceSerialDriver::Open(const std::string& 
     };
     if (openPath == nullptr)
         openPath = path.c_str();
+    // Every serial port is a character device. A file, a FIFO or a socket is refused as such
+    // before the open, whose errors would say less (a socket's reads as an unplugged device's).
+    if (struct stat file{};
+        stat(openPath, &file) == 0 && !S_ISCHR(file.st_mode) && !S_ISDIR(file.st_mode)) {
+        refused(ENOTTY);
+        opened.notice = "quorlix: cannot use " + path +
+                        ": it is not a character device, as every serial port is (/dev/ttyS0, "
+                        "/dev/ttyUSB0 ...).";
+        return nullptr;
+    }
     const int fd = ::open(openPath, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return refused(errno);

@@ -111,8 +111,11 @@ class CommandLine : public QObject {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
         QTest::newRow("no --device") << QStringList{"--bridge"} << 2 << "--device PATH";
-        QTest::newRow("a device that is no serial port")
-            << QStringList{"--bridge", "--device", "/dev/null"} << 2 << "It is not a serial port";
+        QTest::newRow("a device that is no serial port: the command line was fine")
+            << QStringList{"--bridge", "--device", "/dev/null"} << 1 << "It is not a serial port";
+        QTest::newRow("a file is not even a character device")
+            << QStringList{"--bridge", "--device", "{dir}/file"} << 1
+            << "it is not a character device";
         QTest::newRow("a device that is not there")
             << QStringList{"--bridge", "--device", "/dev/ttyQ9"} << 1 << "No such file";
         QTest::newRow("an unknown code set")

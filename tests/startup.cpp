@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cerrno>
 
+#include "FakeSysfs.h"
 #include "MainRunner.h"
 #include "PortStandIn.h"
 #include "app/Backend.h"
@@ -251,7 +252,7 @@ class Startup : public QObject {
     }
 
     // Only the port's own traffic reaches it: a standard descriptor the caller closed is not
-    // taken by the port's open.
+    // taken by the port's open, and the user's own terminal is never taken for the port.
     void ownWordsStayOffTheLine_data() {
         QTest::addColumn<QString>("redirection");  // the shell's, before it starts the program
         QTest::addColumn<bool>("session");         // one of its own: the pty, opened, is its tty
@@ -262,6 +263,10 @@ class Startup : public QObject {
             << ">&-" << false << "{port}" << -1 << "out 0x2FB 0x03";
         QTest::newRow("standard error closed: the trace is not sent")
             << "2>&-" << false << "{port}" << -1 << "";
+        QTest::newRow("/dev/tty, the controlling terminal: refused")
+            << "<>{port}" << true << "/dev/tty" << 2 << "it is the controlling terminal";
+        QTest::newRow("the terminal that is standard input: refused")
+            << "<{port}" << false << "{port}" << 2 << "it is standard input";
     }
     void ownWordsStayOffTheLine() {
         QFETCH(QString, redirection);
@@ -288,27 +293,37 @@ class Startup : public QObject {
 
     void sudoOpensOnlyWhatTheUserMayOpen_data() {
         QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("adapter");  // a device node, an FTDI adapter's by its sysfs
         QTest::addColumn<QString>("said");
         QTest::newRow("root's own file is refused")
-            << 0600 << "opens only the devices that you may open";
-        QTest::newRow("a file the user may open passes, and is then no serial port")
-            << 0666 << "It is not a serial port";
+            << 0600 << false << "opens only the devices that you may open";
+        QTest::newRow("a file the user may open passes, and is then no character device")
+            << 0666 << false << "it is not a character device";
+        QTest::newRow("root's own adapter: refused before its chip is looked at")
+            << 0600 << true << "opens only the devices that you may open";
     }
     void sudoOpensOnlyWhatTheUserMayOpen() {
         QFETCH(int, mode);
+        QFETCH(bool, adapter);
         QFETCH(QString, said);
         if (geteuid() != 0)
             QSKIP("needs root, as sudo would start it");
         QTemporaryDir dir;
         QVERIFY(chmod(dir.path().toLocal8Bit(), 0755) == 0);
         const QString device = dir.filePath("ttyX");
+        const dev_t number = makedev(188, 77);
+        FakeSysfs sysfs;
+        sysfs.AddUsbPort(number, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
+        if (adapter && mknod(device.toLocal8Bit(), S_IFCHR | 0600, number) != 0)
+            QSKIP("no device nodes can be made here");
         QFile file(device);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(adapter || file.open(QIODevice::WriteOnly));
         file.close();
         QVERIFY(chmod(device.toLocal8Bit(), static_cast<mode_t>(mode)) == 0);
         qputenv("SUDO_UID", "65534");
         qputenv("SUDO_GID", "65534");
-        const ProgramRun run = RunMain({"--device", device, "--apply", "50"});
+        const ProgramRun run =
+            RunProgram({"--device", device, "--apply", "45.45"}, &RefusingIoperm, sysfs.Root());
         qunsetenv("SUDO_UID");
         qunsetenv("SUDO_GID");
         QCOMPARE(geteuid(), 0u);  // the look with the user's eyes was undone
