@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "uart/PortSelection.h"
@@ -77,6 +78,21 @@ std::optional<std::string>* BridgeValue(Options& options, std::string_view argum
             return value;
     }
     return nullptr;
+}
+
+// A word where the port digit goes that names a device (/dev/ttyS0, ttyUSB0, COM2): the digit
+// scan would read it as no number, and so program the UART at 0x2F8 instead. The device it
+// most likely means, or nothing for a word that names none.
+std::optional<std::string> MeantDevice(const std::string& argument) {
+    if (argument.find('/') != std::string::npos)
+        return argument;
+    if (argument.starts_with("tty"))
+        return "/dev/" + argument;
+    if (argument.starts_with("COM")) {  // DOS counts its ports from 1, Linux from 0
+        const int number = std::atoi(argument.c_str() + 3);
+        return "/dev/ttyS" + std::to_string(number > 1 ? number - 1 : 0);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -158,6 +174,13 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
     }
     if (!options.error.empty())
         return options;
+    for (const std::string& argument : options.arguments) {
+        if (const std::optional<std::string> device = MeantDevice(argument)) {
+            options.error = argument + " names a device, not a port digit: did you mean --device " +
+                            *device + "?";
+            return options;
+        }
+    }
     if (options.device && options.device->empty()) {
         options.error = "--device needs the path of a serial device, not an empty word";
     } else if (options.simulate && options.device) {

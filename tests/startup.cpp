@@ -161,6 +161,9 @@ class Startup : public QObject {
             << QStringList{"-platform"} << "-platform needs a value";
         QTest::newRow("an option where Qt's value belongs")
             << QStringList{"-style", "-platformpluginpath", "/tmp"} << "-style needs a value";
+        QTest::newRow("a device where the digit goes does not mean 0x2F8")
+            << QStringList{"--apply", "45.45,5N1.5", "--dtr", "on", "/dev/ttyS0"}
+            << "/dev/ttyS0 names a device, not a port digit: did you mean --device /dev/ttyS0?";
         QTest::newRow("'=' only where Qt takes it")
             << QStringList{"-platform=offscreen"} << "unknown option -platform=offscreen";
     }
