@@ -3,14 +3,65 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 namespace line {
 using uart::PortIo;
+
+namespace {
+
+constexpr int kOpenFlags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// Opens the lock file at `path`, making it where there is none, and says whether it made it.
+// Another user's hold may have left it read-only: a read-only open locks as well. `why` is the
+// first open's failure, the one that tells the user what is wrong.
+int OpenLockFile(const std::string& path, bool& made, int& why) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpenFlags, 0644);
+    made = fd >= 0;
+    why = fd < 0 && errno != EEXIST ? errno : 0;
+    if (fd < 0)
+        fd = open(path.c_str(), O_RDWR | kOpenFlags);
+    if (fd < 0 && why == 0)
+        why = errno;
+    if (fd < 0 && errno == EACCES)
+        fd = open(path.c_str(), O_RDONLY | kOpenFlags);
+    return fd;
+}
+
+// Whether process `pid` exists (one of another user's included).
+bool Alive(long pid) {
+    return pid > 0 && pid <= INT_MAX && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// Who holds the lock open as `fd`, as far as its file tells: the number the holder wrote, which
+// any user who may write the file could have written, so whose file it is is said too.
+std::string Holder(int fd) {
+    char text[16] = {};
+    const ssize_t size = pread(fd, text, sizeof text - 1, 0);
+    const long pid = size > 0 ? std::strtol(text, nullptr, 10) : 0;
+    const bool alive = Alive(pid);
+    std::string holder;
+    if (alive)
+        holder = " by process " + std::to_string(pid);
+    else if (pid > 0)
+        holder =
+            " \u2014 the lock file names process " + std::to_string(pid) + ", which is not running";
+    struct stat file {};
+    if (fstat(fd, &file) == 0 && file.st_uid != geteuid()) {
+        holder += std::string(pid > 0 && !alive ? ", and" : " \u2014 the lock file") +
+                  " belongs to user " + std::to_string(file.st_uid);
+    }
+    return holder;
+}
+
+}  // namespace
 
 std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::string& refusal,
                                          std::string& notice, const std::string& folder) {
@@ -23,23 +74,31 @@ std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::str
             c = '-';
     }
     const std::string path = folder + "/quorlix-" + name + ".lock";
-    constexpr int kFlags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
-    if (fd < 0 && errno == EACCES)
-        fd = open(path.c_str(), O_RDONLY | kFlags);  // another user's hold left it: still ours
+    const std::string unlocked = "): a second hold of this UART would not be noticed";
+    bool made = false;
+    int why = 0;
+    const int fd = OpenLockFile(path, made, why);
     if (fd < 0) {
-        notice = "no lock " + path + " (" + std::strerror(errno) +
-                 "): a second hold of this UART would not be noticed";
+        notice = "no lock " + path + " (" + std::strerror(why) + unlocked;
         return std::unique_ptr<HoldLock>(new HoldLock(-1));
     }
+    // Only a file of its own may be the lock: any user may leave a FIFO there (whose reads
+    // wait for ever), a device, or a link to another file.
+    struct stat file {};
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_nlink != 1) {
+        close(fd);
+        notice = "no lock " + path + " (" +
+                 (S_ISREG(file.st_mode) ? "a file with other names too" : "not a regular file") +
+                 unlocked;
+        return std::unique_ptr<HoldLock>(new HoldLock(-1));
+    }
+    // Made under a umask like 077, it would keep every other user's hold out of the lock.
+    if (made)
+        fchmod(fd, 0644);
     const std::string what = key.starts_with("0x") ? "the UART at " + key : "device " + key;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        char text[16] = {};
-        const ssize_t size = pread(fd, text, sizeof text - 1, 0);
+        refusal = what + " is already held" + Holder(fd);
         close(fd);
-        const long holder = size > 0 ? std::strtol(text, nullptr, 10) : 0;
-        refusal =
-            what + " is already held" + (holder > 0 ? " by process " + std::to_string(holder) : "");
         return nullptr;
     }
     const std::string pid = std::to_string(getpid()) + "\n";

@@ -19,9 +19,10 @@ inline constexpr char kLockFolder[] = "/run/lock";
 class HoldLock {
   public:
     // The lock on the UART that `io` reaches at `base`, kept in `folder`. Null, with `refusal`
-    // naming the process that holds it, when another has it. Where no lock can be had at all (no
-    // such folder, a name taken by something not ours) the run goes on unlocked, and `notice`
-    // says so.
+    // naming the process that holds it, when another has it (and whose lock file it is, when
+    // another user's, or that the process it names is gone). Where no lock can be had at all
+    // (no such folder, a FIFO, a device or a link in its place) the run goes on unlocked, and
+    // `notice` says so and why. The file made is open to every user's lock, whatever the umask.
     static std::unique_ptr<HoldLock> Take(uart::PortIo& io, std::int32_t base, std::string& refusal,
                                           std::string& notice,
                                           const std::string& folder = kLockFolder);

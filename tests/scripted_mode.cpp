@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -88,6 +89,31 @@ line::ApplyRequest HeldBaudot() {
     static const QTemporaryDir locks;  // the tests' own, not the machine's
     request.lockFolder = locks.path().toStdString();
     return request;
+}
+
+// Takes a hold's lock in a child process as `uid` (with no groups) under `mask`. Its exit status
+// is 0 when it had the lock as `had` says and said `said`; a child that waits is ended.
+int TakeLockAs(uid_t uid, mode_t mask, const std::string& folder, bool had, const QString& said,
+               pid_t* child = nullptr) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        umask(mask);
+        if (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+            setresuid(uid, uid, uid) != 0)
+            _exit(2);
+        signal(SIGALRM, SIG_DFL);
+        alarm(5);
+        uart::RecordingPortIo io;
+        std::string refusal, notice;
+        const bool taken = line::HoldLock::Take(io, 0x2F8, refusal, notice, folder) != nullptr;
+        const QString text = QString::fromStdString(refusal + notice);
+        _exit(taken == had && text.contains(said) ? 0 : (qWarning("%s", qPrintable(text)), 1));
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    if (child != nullptr)
+        *child = pid;
+    return status;
 }
 
 }  // namespace
@@ -437,10 +463,13 @@ class ScriptedMode : public QObject {
         std::string refusal, notice;
         const auto first = line::HoldLock::Take(io, 0x2F8, refusal, notice, request.lockFolder);
         QVERIFY(first && notice.empty());
-        const QString refused = QStringLiteral(
-                                    "quorlix: the UART at 0x2F8 is already held by process %1: "
-                                    "the hold does not start\n")
-                                    .arg(getpid());
+        // Another user's hold is told whose lock file it is: its number is only that user's word.
+        const QString refused =
+            QStringLiteral(
+                "quorlix: the UART at 0x2F8 is already held by process %1%2: the hold "
+                "does not start\n")
+                .arg(getpid())
+                .arg(otherUser ? " \u2014 the lock file belongs to user 0" : "");
         const auto secondRefuses = [&] {
             QString said, complained;
             return RunOver(request, io, said, complained) == 1 && complained == refused &&
@@ -466,6 +495,42 @@ class ScriptedMode : public QObject {
         serial::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1",
                                    std::unique_ptr<serial::SerialDriver>(driver));
         QCOMPARE(QString::fromStdString(ttyS1.HoldKey(0x2F8)), QStringLiteral("0x2F8"));
+    }
+
+    // What another user leaves at the lock's place neither hangs a hold nor keeps it out, and
+    // a refusal tells what the lock file knows: whose it is, and a holder that is gone.
+    void lockFilesOthersLeave_data() {
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<QString>("said");  // %1: the process that made the file
+        QTest::newRow("another's FIFO: no wait, unlocked, said")
+            << "fifo"
+            << "(not a regular file): a second hold of this UART";
+        QTest::newRow("a folder the user may not write: the open's own reason")
+            << "folder"
+            << "(Permission denied)";
+        QTest::newRow("made under umask 077 by a hold now gone: still open to others")
+            << "gone"
+            << "the UART at 0x2F8 is already held \u2014 the lock file names process %1, which is "
+               "not running, and belongs to user 65533";
+    }
+    void lockFilesOthersLeave() {
+        QFETCH(QString, left);
+        QFETCH(QString, said);
+        if (geteuid() != 0)
+            QSKIP("needs root, to be two other users");
+        const QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        const std::string path = folder + "/quorlix-0x2F8.lock";
+        QVERIFY(chmod(folder.c_str(), left == "folder" ? 0755 : 01777) == 0);
+        QVERIFY(left != "fifo" || mkfifo(path.c_str(), 0644) == 0);
+        pid_t maker = 0;
+        QCOMPARE(left == "gone" ? TakeLockAs(65533, 077, folder, true, "", &maker) : 0, 0);
+        const int held = open(path.c_str(), O_RDONLY | O_NONBLOCK);  // by one that wrote nothing
+        QVERIFY(left != "gone" || flock(held, LOCK_EX) == 0);
+        QCOMPARE(TakeLockAs(65534, 022, folder, left != "gone",
+                            said.replace("%1", QString::number(maker))),
+                 0);
+        close(held);
     }
 
     void holdEndsWhenTheLineCannotBeSetAgain() {
