@@ -260,8 +260,10 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
 }
 
 std::string DriverPortIo::HoldKey(std::int32_t) {
+    // Behind USB the field is no address: several drivers (f81534, whiteheat, usb_wwan ...) put
+    // the port's index on its adapter there, and two adapters "at 0x1" would exclude each other.
     serial_struct serial{};
-    if (!gone_ && driver_->GetSerial(serial) == 0 && serial.port != 0)
+    if (!chip_ && !gone_ && driver_->GetSerial(serial) == 0 && serial.port != 0)
         return PortIo::HoldKey(static_cast<std::int32_t>(serial.port));
     const dev_t device = driver_->Device();
     return device == 0 ? "" : FormatC("%u:%u", major(device), minor(device));

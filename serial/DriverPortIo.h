@@ -36,8 +36,9 @@ class DriverPortIo final : public uart::PortIo {
     // When the terminal hangs up on the last close (HUPCL), unless another program is seen
     // holding the device open.
     std::string ModemLinesAtExit() override;
-    // The UART's I/O address where the driver tells it (the 8250 family), else the device's
-    // number: a hold over the I/O ports and one through the driver meet at the same address.
+    // The UART's I/O address where the driver tells it and the port is not on USB (the 8250
+    // family), else the device's number: a hold over the I/O ports and one through the driver
+    // meet at the same address.
     std::string HoldKey(std::int32_t base) override;
 
   private:

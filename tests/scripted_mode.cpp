@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QRegularExpression>
@@ -495,6 +496,13 @@ class ScriptedMode : public QObject {
         serial::DriverPortIo ttyS1(0x2F8, "/dev/ttyS1",
                                    std::unique_ptr<serial::SerialDriver>(driver));
         QCOMPARE(QString::fromStdString(ttyS1.HoldKey(0x2F8)), QStringLiteral("0x2F8"));
+        // Behind USB the same field holds the port's index on its adapter: the device's number.
+        auto* adapter = new FakeSerialDriver;
+        adapter->serial.port = 1;
+        adapter->device = makedev(188, 0);
+        serial::DriverPortIo ttyUSB0(0x2F8, "/dev/ttyUSB0",
+                                     std::unique_ptr<serial::SerialDriver>(adapter), usb::Chip{});
+        QCOMPARE(QString::fromStdString(ttyUSB0.HoldKey(0x2F8)), QStringLiteral("188:0"));
     }
 
     // What another user leaves at the lock's place neither hangs a hold nor keeps it out, and

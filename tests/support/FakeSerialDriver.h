@@ -21,6 +21,7 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int GetOutputQueue(int& out) override;
     bool HeldOpenElsewhere() override { return heldElsewhere; }
     int Descriptor() const override { return descriptor; }
+    dev_t Device() override { return device; }
 
     termios2 termios{};
     serial_struct serial{};
@@ -33,6 +34,7 @@ class FakeSerialDriver final : public serial::SerialDriver {
     bool heldElsewhere = false;  // another program has the device open
     int setTermiosError = 0;
     int dropError = 0;
+    dev_t device = 0;
     QStringList calls;
     QList<qint64> callTimes;  // when each call came, in milliseconds of the steady clock
 
