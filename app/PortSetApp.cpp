@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "os/StopSignals.h"
 #include "panel/PortSetDlg.h"
 #include "res/Version.h"
 
@@ -135,8 +137,18 @@ void CPortSetApp::InitInstance() {
 
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
              const std::string& screenshot, bool hold, const uart::LineOutcome& opened) {
+    // Blocked before Qt starts a thread, so that every thread it starts has them blocked too:
+    // only the main thread takes them, between two events, never while it is in the middle of
+    // a register sequence with the divisor latch open.
+    os::BlockedStopSignals stopSignals;
     ToolkitArguments arguments(program, toolkit);
     const auto application = StartToolkit(arguments, false);
+    std::unique_ptr<QSocketNotifier> stop;
+    if (stopSignals.Fd() >= 0) {
+        stop = std::make_unique<QSocketNotifier>(stopSignals.Fd(), QSocketNotifier::Read);
+        QObject::connect(stop.get(), &QSocketNotifier::activated,
+                         [&stopSignals] { stopSignals.EndAsSignalled(); });
+    }
     QApplication::setApplicationName(QStringLiteral("quorlix"));
     QApplication::setApplicationVersion(QString::fromLatin1(
         res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));

@@ -2,6 +2,8 @@
 #include "os/StopSignals.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <array>
@@ -67,6 +69,39 @@ std::string StopSignals::Names() const {
             names.emplace_back(kNames[i]);
     }
     return names.empty() ? "only SIGKILL" : Listed(names, "or");
+}
+
+BlockedStopSignals::BlockedStopSignals() {
+    sigemptyset(&blocked_);
+    for (const int signal : kStopSignals) {
+        struct sigaction now {};
+        if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+            sigaddset(&blocked_, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &blocked_, &previous_);
+    fd_ = signalfd(-1, &blocked_, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0)  // nothing could take them: they end the process as before
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+BlockedStopSignals::~BlockedStopSignals() {
+    if (fd_ < 0)
+        return;
+    ::close(fd_);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+void BlockedStopSignals::EndAsSignalled() {
+    signalfd_siginfo arrived{};
+    const bool read = ::read(fd_, &arrived, sizeof arrived) == sizeof arrived;
+    const int signal = read ? static_cast<int>(arrived.ssi_signo) : SIGTERM;
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    _exit(128 + signal);  // not reached: its default action ends the process
 }
 
 }  // namespace os

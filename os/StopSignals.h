@@ -2,6 +2,8 @@
 // The signals that end a long run (the bridge, a hold), turned into something poll() can wait on.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace os {
@@ -24,6 +26,29 @@ class StopSignals {
   private:
     int pipe_[2] = {-1, -1};
     bool caught_[3] = {false, false, false};  // SIGINT, SIGTERM, SIGHUP
+};
+
+// The same signals, blocked instead for the life of the object, in the calling thread and so in
+// every thread it starts from then on (a toolkit's), and taken by reading Fd() (a signalfd):
+// none can end the process while a thread is in the middle of something, such as a register
+// sequence with the divisor latch open. Those ignored stay ignored.
+class BlockedStopSignals {
+  public:
+    BlockedStopSignals();
+    ~BlockedStopSignals();
+    BlockedStopSignals(const BlockedStopSignals&) = delete;
+    BlockedStopSignals& operator=(const BlockedStopSignals&) = delete;
+
+    // Readable once one of them has arrived; -1 when none could be made, and then they are not
+    // blocked either.
+    int Fd() const { return fd_; }
+    // Takes the signal that arrived and ends the process as that signal ends it by default.
+    [[noreturn]] void EndAsSignalled();
+
+  private:
+    int fd_ = -1;
+    sigset_t blocked_;
+    sigset_t previous_;
 };
 
 }  // namespace os

@@ -52,9 +52,9 @@ ProgramRun RunMain(const QStringList& arguments) {
     return RunProgram(arguments, &RefusingIoperm);
 }
 
-// One line of /proc/self/status, e.g. "CapEff:\t0000000000000000".
-QByteArray StatusLine(const QByteArray& name) {
-    QFile status(QStringLiteral("/proc/self/status"));
+// One line of /proc/self/status (or another such file), e.g. "CapEff:\t0000000000000000".
+QByteArray StatusLine(const QByteArray& name, const QString& file = "/proc/self/status") {
+    QFile status(file);
     if (!status.open(QIODevice::ReadOnly))
         return {};
     for (const QByteArray& line : status.readAll().split('\n')) {
@@ -533,6 +533,28 @@ class Startup : public QObject {
         qputenv("QT_QPA_PLATFORM", saved);
         qunsetenv("DISPLAY");
         QCOMPARE(shown, visible);
+    }
+
+    // In the panel only the main thread takes a stop signal, between two events: none ends the
+    // process while a register sequence has the divisor latch open. SIGTERM still ends it.
+    void panelTakesStopSignalsInItsMainThreadOnly() {
+        QProcess panel;
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert("QT_QPA_PLATFORM", "offscreen");
+        panel.setProcessEnvironment(variables);
+        panel.start(QStringLiteral(QUORLIX_BINARY), {"--simulate"});
+        QVERIFY(panel.waitForStarted());
+        const QDir tasks("/proc/" + QString::number(panel.processId()) + "/task");
+        QTRY_VERIFY_WITH_TIMEOUT(tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() > 1,
+                                 10000);  // Qt's threads have started
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QByteArray blocked = StatusLine("SigBlk", tasks.filePath(task + "/status"));
+            QVERIFY2(blocked.toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)),
+                     qPrintable(task + ": " + blocked));
+        }
+        kill(static_cast<pid_t>(panel.processId()), SIGTERM);
+        QVERIFY(panel.waitForFinished(5000));
+        QCOMPARE(panel.exitStatus(), QProcess::CrashExit);
     }
 
     void panelProgramsThePortItAnnounces() {
