@@ -179,9 +179,20 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         std::fputs(port.leaveFailure.c_str(), err);
         return 1;
     }
-    if (!plan.ignored.empty()) {
+    // The loader's variables had done their work before the program could remove them: they are
+    // gone only for what is started later.
+    std::vector<std::string> ignored, removed;
+    for (const std::string& name : plan.ignored)
+        (name.starts_with("LD_") ? removed : ignored).push_back(name);
+    if (!ignored.empty()) {
         std::fprintf(err, "quorlix: started with privilege, so these were ignored: %s\n",
-                     os::Listed(plan.ignored).c_str());
+                     os::Listed(ignored).c_str());
+    }
+    if (!removed.empty()) {
+        std::fprintf(err,
+                     "quorlix: started with privilege, so these were removed for what it starts "
+                     "later: %s; quorlix itself was loaded before it could remove them\n",
+                     os::Listed(removed).c_str());
     }
     if (!plan.usageError.empty()) {
         std::fprintf(err, "quorlix: %s\nTry 'quorlix --help'.\n", plan.usageError.c_str());

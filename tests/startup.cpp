@@ -185,10 +185,12 @@ class Startup : public QObject {
     void privilegedStartIgnoresCodeLoadingPaths_data() {
         QTest::addColumn<bool>("privileged");
         QTest::addColumn<QString>("said");
-        QTest::newRow("privileged: plugin paths go")
+        QTest::newRow("privileged: plugin paths go, the loader's only for what comes later")
             << true
             << "quorlix: started with privilege, so these were ignored: -platformpluginpath, "
-               "QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH\n";
+               "QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH\n"
+               "quorlix: started with privilege, so these were removed for what it starts later: "
+               "LD_PRELOAD; quorlix itself was loaded before it could remove them\n";
         QTest::newRow("unprivileged: the user's own choice") << false << "";
     }
     void privilegedStartIgnoresCodeLoadingPaths() {
@@ -196,6 +198,7 @@ class Startup : public QObject {
         QFETCH(QString, said);
         qputenv("QT_PLUGIN_PATH", "/tmp/plugins");
         qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/tmp/plugins/platforms");
+        qputenv("LD_PRELOAD", "");  // set, and harmless to what this test starts
         PrivilegeStandIn::startedPrivileged = privileged;
         const ProgramRun run =
             RunMain({"--simulate", "-platformpluginpath", "/tmp/plugins", "--apply", "50"});
@@ -211,6 +214,7 @@ class Startup : public QObject {
         QCOMPARE(options.toolkit, (std::vector<std::string>{"-style", "fusion"}));
         qunsetenv("QT_PLUGIN_PATH");
         qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+        qunsetenv("LD_PRELOAD");
     }
 
     void failuresNobodyCanSeeEndAtOnce_data() {
