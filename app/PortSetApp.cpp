@@ -3,6 +3,9 @@
 
 #include <unistd.h>
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -95,6 +98,18 @@ std::unique_ptr<QApplication> StartToolkit(ToolkitArguments& arguments, bool qui
     return application;
 }
 
+// Saves `picture` to `path` in the format its suffix names. Returns why it could not, or empty.
+QString SavePicture(const QPixmap& picture, const QString& path) {
+    const QByteArray format = QFileInfo(path).suffix().toLower().toLatin1();
+    if (!QImageWriter::supportedImageFormats().contains(format))
+        return QStringLiteral("its suffix names no picture format this program writes (.png)");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QImageWriter writer(&file, format);
+    return writer.write(picture.toImage()) ? QString() : writer.errorString();
+}
+
 }  // namespace
 
 bool HasPlatform(const std::vector<std::string>& toolkit) {
@@ -128,7 +143,7 @@ void CPortSetApp::InitInstance() {
     if (!screenshotPath_.isEmpty()) {
         // Once the panel is up, keep a picture of it and close it.
         QTimer::singleShot(500, &dialog, [this, &dialog] {
-            dialog.grab().save(screenshotPath_);
+            screenshotFailure_ = SavePicture(dialog.grab(), screenshotPath_);
             dialog.accept();
         });
     }
@@ -136,7 +151,8 @@ void CPortSetApp::InitInstance() {
 }
 
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot, bool hold, const uart::LineOutcome& opened) {
+             const std::string& screenshot, bool hold, const uart::LineOutcome& opened,
+             std::FILE* err) {
     // Blocked before Qt starts a thread, so that every thread it starts has them blocked too:
     // only the main thread takes them, between two events, never while it is in the middle of
     // a register sequence with the divisor latch open.
@@ -154,6 +170,11 @@ int RunPanel(const std::string& program, const std::vector<std::string>& toolkit
         res::kVersionDotted.data(), static_cast<int>(res::kVersionDotted.size())));
     CPortSetApp app(QString::fromStdString(screenshot), hold, opened);
     app.InitInstance();
+    if (!app.ScreenshotFailure().isEmpty()) {
+        std::fprintf(err, "quorlix: cannot save the picture of the panel to %s: %s\n",
+                     screenshot.c_str(), qPrintable(app.ScreenshotFailure()));
+        return 1;
+    }
     return 0;
 }
 

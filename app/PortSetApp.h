@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,20 +22,24 @@ class CPortSetApp {
 
     // Builds the panel and runs it until it closes; the program then ends.
     void InitInstance();
+    // Why the picture could not be saved; empty when it was, or none was asked for.
+    const QString& ScreenshotFailure() const { return screenshotFailure_; }
 
   private:
     QString screenshotPath_;
     bool hold_;
     uart::LineOutcome opened_;
+    QString screenshotFailure_;
 };
 
 // Starts Qt with the program name and the toolkit's options, runs the panel (with its Hold box
-// ticked for `hold`, and saying what opening the port came to), and returns the exit status, 0.
-// Where the platform cannot start (an X server that does not answer), it says so and ends the
-// process with status 1 instead of Qt's abort.
+// ticked for `hold`, and saying what opening the port came to), and returns the exit status: 0,
+// or 1 when the picture `screenshot` asks for could not be saved (said on `err`). Where the
+// platform cannot start (an X server that does not answer), it says so and ends the process with
+// status 1 instead of Qt's abort.
 int RunPanel(const std::string& program, const std::vector<std::string>& toolkit,
-             const std::string& screenshot, bool hold = false,
-             const uart::LineOutcome& opened = {});
+             const std::string& screenshot, bool hold = false, const uart::LineOutcome& opened = {},
+             std::FILE* err = stderr);
 
 // Shows `message` in a window of its own, for a program started from a desktop menu, where
 // nobody reads standard error. When the platform cannot start, the process exits with status 1

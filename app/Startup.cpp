@@ -245,7 +245,8 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         status =
             line::RunScripted(plan.request, port.backend->Io(), plan.base, out, err, port.opened);
     } else {
-        status = RunPanel(program, options.toolkit, options.screenshot, options.hold, port.opened);
+        status =
+            RunPanel(program, options.toolkit, options.screenshot, options.hold, port.opened, err);
     }
     ReportSimulated(*port.backend, out);
     return status;

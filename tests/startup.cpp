@@ -238,6 +238,10 @@ class Startup : public QObject {
         QTest::newRow("a display that cannot be opened: the panel says so")
             << QStringList{"--simulate"} << badDisplay << "the panel cannot open on this display"
             << 1;
+        QTest::newRow("a picture that cannot be saved: said, not taken")
+            << QStringList{"--simulate", "--screenshot", "/nonexistent/x.png"}
+            << QStringList{"QT_QPA_PLATFORM=offscreen"}
+            << "cannot save the picture of the panel to /nonexistent/x.png: No such file" << 1;
         QTest::newRow("--hold alone and no display: nothing to keep")
             << QStringList{"--simulate", "--hold"} << none << nothingHeld << 2;
         // Said before the device is opened, which would raise its lines for nothing.
