@@ -565,6 +565,49 @@ class Startup : public QObject {
         QCOMPARE(panel.exitStatus(), QProcess::CrashExit);
     }
 
+    // tools/grant-port-access changes only a binary that says it is quorlix, reads its options
+    // wherever they stand, and says why it stops. setcap and getcap are stood in for.
+    void grantScriptChangesOnlyQuorlix_data() {
+        QTest::addColumn<QStringList>("arguments");  // {dir}: the test's folder
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        const QString quorlix = QFileInfo(QUORLIX_BINARY).canonicalFilePath();
+        QTest::newRow("--revoke after the path revokes")
+            << QStringList{quorlix, "--revoke"} << 0 << "setcap asked: -r " + quorlix;
+        QTest::newRow("a copy of true gets nothing")
+            << QStringList{"{dir}/true"} << 1 << "does not identify itself as quorlix";
+        QTest::newRow("--help is read, not handed on")
+            << QStringList{"--help"} << 0 << "Usage: grant-port-access [--revoke] [PATH]";
+        QTest::newRow("a missing path is said")
+            << QStringList{"{dir}/none"} << 1 << "{dir}/none: no such file";
+    }
+    void grantScriptChangesOnlyQuorlix() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        const QTemporaryDir dir;
+        QVERIFY(QFile::copy("/bin/true", dir.filePath("true")));
+        for (const auto& [name, body] : {std::pair{"setcap", R"(echo "setcap asked: $*")"},
+                                         {"getcap", R"(echo "$1 cap_sys_rawio=ep")"},
+                                         {"sudo", R"(exec "$@")"}}) {
+            QFile stub(dir.filePath(name));
+            QVERIFY(stub.open(QIODevice::WriteOnly));
+            stub.write(QByteArray("#!/bin/sh\n") + body + "\n");
+            stub.setPermissions(stub.permissions() | QFile::ExeOwner);
+        }
+        QProcess grant;
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        variables.insert("PATH", dir.path() + ":" + variables.value("PATH"));
+        grant.setProcessEnvironment(variables);
+        grant.start("bash", QStringList{QUORLIX_SOURCE_DIR "/tools/grant-port-access"} +
+                                arguments.replaceInStrings("{dir}", dir.path()));
+        QVERIFY(grant.waitForFinished(15000));
+        QCOMPARE(grant.exitCode(), status);
+        const QString output = grant.readAllStandardOutput() + grant.readAllStandardError();
+        QVERIFY2(output.contains(said.replace("{dir}", dir.path())), qPrintable(output));
+        QCOMPARE(output.count("setcap asked"), said.count("setcap asked"));
+    }
+
     void panelProgramsThePortItAnnounces() {
         // The panel must reach the UART the command line chose: a preset clicked under
         // --simulate 8 changes the simulator at 0x260.
