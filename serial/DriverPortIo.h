@@ -40,6 +40,8 @@ class DriverPortIo final : public uart::PortIo {
     // family), else the device's number: a hold over the I/O ports and one through the driver
     // meet at the same address.
     std::string HoldKey(std::int32_t base) override;
+    // The driver opened the device: there is a port, whether or not it has modem lines.
+    bool MayFindNoUart() const override { return false; }
 
   private:
     // What was said, with the rate the line runs at in place of the last divisor's own, when the

@@ -113,14 +113,22 @@ LineLook LookAtLine(PortIo& io, std::int32_t base) {
     return look;
 }
 
+namespace {
+
+bool NoUartAnswersAt(PortIo& io, std::int32_t base) {
+    return io.MayFindNoUart() && io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
+}
+
+}  // namespace
+
 LineOutcome LookForUart(PortIo& io, std::int32_t base) {
-    io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
+    NoUartAnswersAt(io, base);
     return io.TakeOutcome();
 }
 
 LineControlLook LookAtLineControl(PortIo& io, std::int32_t base) {
     LineControlLook look;
-    if (!io.NoUartAnswers(base, io.In(Register(base, kModemControl))))
+    if (!NoUartAnswersAt(io, base))
         look.lineControl = io.In(Register(base, kLineControl));
     look.outcome = io.TakeOutcome();
     return look;

@@ -75,7 +75,8 @@ struct LineLook {
 LineLook LookAtLine(PortIo& io, std::int32_t base);
 
 // Whether a UART answers at `base` through `io`, by its modem control register (IsEmptyBus), and
-// what came of the look: failed, with why, where none does.
+// what came of the look: failed, with why, where none does. A backend that cannot find an empty
+// address (the driver's) is not asked.
 LineOutcome LookForUart(PortIo& io, std::int32_t base);
 
 // The line control register of the UART at `base` through `io`, where one answers (LookForUart),

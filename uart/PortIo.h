@@ -56,6 +56,10 @@ class PortIo {
     // ("0x2F8"), else the device's number ("188:0"); empty where no other process reaches it.
     virtual std::string HoldKey(std::int32_t base);
 
+    // Whether an address may have no UART behind it, so that a look must first ask whether one
+    // answers: true of the I/O ports; a device the driver opened is there.
+    virtual bool MayFindNoUart() const { return true; }
+
     // Whether `modemControl`, read from the UART at `base`, shows an empty bus (IsEmptyBus);
     // then says that no UART answers there, as a failure.
     bool NoUartAnswers(std::int32_t base, std::uint8_t modemControl);

@@ -33,6 +33,7 @@ class TracingPortIo final : public PortIo {
     bool LookShowsRate() const override { return inner_.LookShowsRate(); }
     std::string ModemLinesAtExit() override { return inner_.ModemLinesAtExit(); }
     std::string HoldKey(std::int32_t base) override { return inner_.HoldKey(base); }
+    bool MayFindNoUart() const override { return inner_.MayFindNoUart(); }
     void ChangeDone() override;
 
   private:
