@@ -50,11 +50,13 @@ class CommandLine : public QObject {
             {"wide", "device = /dev/null\n\ncolumns = 500  # no carriage is that wide\n"},
             {"ftdi", "device = /dev/null\nline = 300,8N1\ncode = ustty\n"},
             {"qt", "platformpluginpath = /tmp\n"},
+            {"switch", "usos = maybe\n"},
         };
         for (const auto& [name, text] : profiles) {
             QFile file(config_.filePath(QStringLiteral("quorlix/%1.conf").arg(name)));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
         }
+        QVERIFY(QDir(config_.path()).mkdir("quorlix/folder.conf"));
         qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
     }
 
@@ -130,6 +132,16 @@ class CommandLine : public QObject {
             << QStringList{"--machine", "ftdi", "--apply"} << 1 << "It is not a serial port";
         QTest::newRow("the bridge takes the machine's line (its default would be refused)")
             << QStringList{"--machine", "ftdi", "--bridge"} << 1 << "It is not a serial port";
+        QTest::newRow("--hold without a line keeps the machine's")
+            << QStringList{"--machine", "ftdi", "--hold"} << 1 << "It is not a serial port";
+        QTest::newRow("a switch takes yes or no")
+            << QStringList{"--machine", "switch", "--apply"} << 2
+            << "switch.conf:1: usos takes yes or no, not maybe\n";
+        QTest::newRow("a profile that cannot be read names the file")
+            << QStringList{"--machine", "folder", "--apply"} << 2 << "folder.conf: Is a directory";
+        QTest::newRow("no profile: both places are named")
+            << QStringList{"--machine", "nowhere", "--apply"} << 2
+            << "quorlix/nowhere.conf nor /etc/quorlix/nowhere.conf exists";
         QTest::newRow("a profile names none of Qt's options (privilege would remove some)")
             << QStringList{"--machine", "qt", "--apply"} << 2
             << "qt.conf:1: platformpluginpath is not a machine's setting";
