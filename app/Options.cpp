@@ -108,7 +108,7 @@ bool ParseSwitch(const std::string& text, std::optional<bool>& value) {
     return true;
 }
 
-Options ParseOptions(const std::vector<std::string>& arguments) {
+Options ReadOptionWords(const std::vector<std::string>& arguments) {
     Options options;
     bool valueAttached = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -123,8 +123,11 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.version = true;
         } else if (argument == "--hold") {
             options.hold = true;
-        } else if (argument == "--screenshot" || argument == "--device" || argument == "--apply" ||
-                   argument == "--dtr" || argument == "--rts") {
+        } else if (argument == "--apply") {
+            // Without its line, the machine's (--machine): weighed in CheckCombination.
+            options.apply = HasValue(arguments, i) ? arguments[++i] : std::string();
+        } else if (argument == "--screenshot" || argument == "--device" || argument == "--dtr" ||
+                   argument == "--rts" || argument == "--machine") {
             if (!HasValue(arguments, i)) {
                 options.error = argument + " needs a value";
                 break;
@@ -134,8 +137,8 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
                 options.screenshot = value;
             if (argument == "--device")
                 options.device = value;
-            if (argument == "--apply")
-                options.apply = value;
+            if (argument == "--machine")
+                options.machine = value;
             if ((argument == "--dtr" && !ParseSwitch(value, options.dtr)) ||
                 (argument == "--rts" && !ParseSwitch(value, options.rts))) {
                 options.error = argument + " takes on or off, not " + value;
@@ -172,19 +175,27 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             options.arguments.push_back(argument);
         }
     }
-    if (!options.error.empty())
-        return options;
+    return options;
+}
+
+void CheckCombination(Options& options) {
     for (const std::string& argument : options.arguments) {
         if (const std::optional<std::string> device = MeantDevice(argument)) {
             options.error = argument + " names a device, not a port digit: did you mean --device " +
                             *device + "?";
-            return options;
+            return;
         }
     }
-    if (options.device && options.device->empty()) {
+    if (options.apply && options.apply->empty() && !options.machine) {
+        options.error = "--apply needs a value";
+    } else if (options.device && options.device->empty()) {
         options.error = "--device needs the path of a serial device, not an empty word";
     } else if (options.simulate && options.device) {
         options.error = "--simulate and --device exclude each other";
+    }
+    if (options.error.empty() && options.machine && !options.bridge && !options.hold &&
+        !IsScripted(options)) {
+        options.error = "--machine NAME goes with --bridge, --apply, --dtr, --rts or --hold";
     }
     if (options.error.empty() && options.bridge && options.hold) {
         options.error =
@@ -199,6 +210,12 @@ Options ParseOptions(const std::vector<std::string>& arguments) {
             "--code, --link, --cr-fill, --no-usos, --test, --columns, --newline and --motor... go "
             "with --bridge";
     }
+}
+
+Options ParseOptions(const std::vector<std::string>& arguments) {
+    Options options = ReadOptionWords(arguments);
+    if (options.error.empty())
+        CheckCombination(options);
     return options;
 }
 
@@ -261,6 +278,7 @@ std::string UsageText() {
            "               [--columns N] [--newline crlf|raw]\n"
            "               [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
            "               [--dtr on|off] [--rts on|off]\n"
+           "       quorlix --machine NAME --bridge|--apply|--hold [options]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
            "serial port by writing its registers, while your terminal program uses it.\n"
@@ -300,6 +318,11 @@ std::string UsageText() {
            "  --motor dtr|rts   the modem line that switches the machine's motor: up before\n"
            "                    sending, down after --motor-idle S quiet seconds (30) and at\n"
            "                    the end; sending waits --motor-start S seconds (1.0)\n"
+           "  --machine NAME    what the command line leaves out, from the machine's profile\n"
+           "                    ~/.config/quorlix/NAME.conf, else /etc/quorlix/NAME.conf: one\n"
+           "                    option = value a line (device = /dev/ttyS0, line = 45.45,5N1.5,\n"
+           "                    code = ustty, columns = 72, usos = no ...); --apply and --hold\n"
+           "                    without a line take its line\n"
            "  --screenshot FILE save a picture of the panel to FILE and close it\n"
            "  --help            show this text\n"
            "  --version         show the version\n"

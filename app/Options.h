@@ -31,6 +31,7 @@ struct Options {
     std::optional<std::string> motorStart;  // the bridge's --motor-start S
     std::optional<std::string> motorIdle;   // the bridge's --motor-idle S
     bool noUsos = false;                    // the bridge's --no-usos
+    std::optional<std::string> machine;     // --machine NAME: the rest from NAME's profile
     std::vector<std::string> arguments;     // what is left, in order: the port digit and the rest
     std::vector<std::string> toolkit;       // the toolkit's own options, handed on to it
     std::string error;                      // set when the command line makes no sense
@@ -41,6 +42,12 @@ bool ParseSwitch(const std::string& text, std::optional<bool>& value);
 
 // Reads the arguments that follow the program name.
 Options ParseOptions(const std::vector<std::string>& arguments);
+
+// ParseOptions in two steps: each argument read on its own, then the options weighed against
+// each other (the second sets `options.error` where they exclude or need each other). A
+// profile's settings are read with the first, and left out where the second refuses them.
+Options ReadOptionWords(const std::vector<std::string>& arguments);
+void CheckCombination(Options& options);
 
 // The line the port digit is scanned from: a fixed program name, so that a path with blanks
 // cannot hide the digit, followed by the arguments that are left.

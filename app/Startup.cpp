@@ -13,6 +13,7 @@
 #include "app/BridgeOptions.h"
 #include "app/Options.h"
 #include "app/PortSetApp.h"
+#include "app/Profile.h"
 #include "bridge/BridgeMode.h"
 #include "line/Advice.h"
 #include "line/LineRequest.h"
@@ -76,26 +77,56 @@ struct Plan {
     bool portNeedsPrivilege = false;
 };
 
+// The values of the options, read as the run reads them. Returns the error, where one makes no
+// sense.
+std::string ReadValues(const Options& options, line::ApplyRequest& request,
+                       bridge::Settings& bridge) {
+    std::string error;
+    if (options.apply)
+        line::ParseApply(*options.apply, request, error);
+    if (error.empty() && options.bridge)
+        ReadBridgeSettings(options, bridge, error);
+    return error;
+}
+
+// The command line's options, with what it leaves out taken from the machine's profile.
+Options ReadMachine(const std::vector<std::string>& words, const Options& given, bool privileged,
+                    const Environment& environment) {
+    Profile profile;
+    std::string error;
+    if (!ReadProfile(*given.machine, privileged, environment.systemProfiles, profile, error)) {
+        Options failed = given;
+        failed.error = error;
+        return failed;
+    }
+    return WithProfile(words, profile, [](const Options& merged) {
+        line::ApplyRequest request;
+        bridge::Settings settings;
+        return ReadValues(merged, request, settings);
+    });
+}
+
 Plan ReadPlan(int argc, char** argv, const Environment& environment) {
     Plan plan;
     // Whether the process holds more than its user's rights must be known before anything the
     // user controls is looked at: then nothing that could make Qt load code reaches it.
     const bool privileged = environment.startedPrivileged();
     Options& options = plan.options;
-    options = ParseOptions({argv + (argc > 0 ? 1 : 0), argv + argc});
+    const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    options = ParseOptions(words);
+    if (options.error.empty() && options.machine && !options.help && !options.version)
+        options = ReadMachine(words, options, privileged, environment);
     if (privileged) {
         plan.ignored = RemoveCodeLoadingOptions(options);
         for (std::string& variable : RemoveCodeLoadingVariables())
             plan.ignored.push_back(std::move(variable));
     }
     plan.usageError = options.error;
-    if (plan.usageError.empty() && !options.help && options.apply)
-        line::ParseApply(*options.apply, plan.request, plan.usageError);
+    if (plan.usageError.empty() && !options.help)
+        plan.usageError = ReadValues(options, plan.request, plan.bridge);
     plan.request.dtr = options.dtr;
     plan.request.rts = options.rts;
     plan.request.hold = options.hold;
-    if (plan.usageError.empty() && !options.help && options.bridge)
-        ReadBridgeSettings(options, plan.bridge, plan.usageError);
 
     const std::string commandLine = FormCommandLine(options);
     uart::SetProcessCommandLine(commandLine);

@@ -21,6 +21,8 @@ struct Environment {
     std::string (*leavePrivilege)() = &LeavePrivilege;
     // Where the kernel's sysfs is, which tells a USB adapter's chip.
     std::string sysfs = "/sys";
+    // Where the machines' profiles for every user are (--machine).
+    std::string systemProfiles = "/etc/quorlix";
 };
 
 // Options, port, privilege, then the panel, the scripted mode or the bridge. Returns the exit

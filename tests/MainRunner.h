@@ -34,7 +34,8 @@ struct PrivilegeStandIn {
 };
 
 inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm = nullptr,
-                             const std::string& sysfs = "/sys") {
+                             const std::string& sysfs = "/sys",
+                             const std::string& systemProfiles = "/etc/quorlix") {
     arguments.prepend(QStringLiteral("/usr/bin/quorlix"));
     std::vector<QByteArray> storage;
     for (const QString& argument : arguments)
@@ -48,7 +49,7 @@ inline ProgramRun RunProgram(QStringList arguments, uart::IopermFunction ioperm 
         run.err = Capture([&](std::FILE* err) {
             run.status = app::Main(static_cast<int>(arguments.size()), argv.data(),
                                    {ioperm, out, err, false, &PrivilegeStandIn::Started,
-                                    &PrivilegeStandIn::Leave, sysfs});
+                                    &PrivilegeStandIn::Leave, sysfs, systemProfiles});
         });
     });
     return run;

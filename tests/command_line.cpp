@@ -42,6 +42,24 @@ class CommandLine : public QObject {
     Q_OBJECT
 
   private slots:
+    // The user's profiles ($XDG_CONFIG_HOME/quorlix) that the rows name.
+    void initTestCase() {
+        QVERIFY(QDir(config_.path()).mkdir("quorlix"));
+        const std::pair<const char*, const char*> profiles[] = {
+            {"typo", "# a misspelt key\ndevice = /dev/null\ncolums = 72\n"},
+            {"wide", "device = /dev/null\n\ncolumns = 500  # no carriage is that wide\n"},
+            {"ftdi", "device = /dev/null\nline = 300,8N1\ncode = ustty\n"},
+            {"qt", "platformpluginpath = /tmp\n"},
+            {"switch", "usos = maybe\n"},
+        };
+        for (const auto& [name, text] : profiles) {
+            QFile file(config_.filePath(QStringLiteral("quorlix/%1.conf").arg(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
+        }
+        QVERIFY(QDir(config_.path()).mkdir("quorlix/folder.conf"));
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+    }
+
     void reportSaysWhatTheHardwareDoes() {
         QString out;
         QCOMPARE(RunMain({"--simulate", "--apply", "45.45,5N1.5", "--dtr", "on", "1"}, &out), 0);
@@ -96,6 +114,39 @@ class CommandLine : public QObject {
             << QStringList{"--bridge", "--device", "/dev/ttyS1", "--hold"} << 2
             << "--hold goes with --apply, --dtr, --rts or the panel";
         QTest::newRow("works") << QStringList{"--simulate", "--rts", "on"} << 0 << "";
+        // A machine's profile: option = value lines that the command line's options override.
+        QTest::newRow("a profile's unknown key names its file and line")
+            << QStringList{"--machine", "typo", "--apply", "50"} << 2
+            << "/quorlix/typo.conf:3: unknown option colums\n";
+        QTest::newRow("a profile's bad value names its file and line")
+            << QStringList{"--machine", "wide", "--bridge"} << 2
+            << "/quorlix/wide.conf:3: --columns takes a carriage width";
+        QTest::newRow("the command line wins over the profile, whose bad value goes unused")
+            << QStringList{"--machine", "wide",     "--bridge",          "--columns",
+                           "72",        "--device", "/nonexistent/ttyS1"}
+            << 1 << "cannot use /nonexistent/ttyS1";
+        QTest::newRow("a bad value on the command line is not the profile's line")
+            << QStringList{"--machine", "ftdi", "--bridge", "--code", "ita1"} << 2
+            << "quorlix: --code takes ita2 or ustty, not ita1\n";
+        QTest::newRow("--apply without its line takes the machine's, and leaves its code set")
+            << QStringList{"--machine", "ftdi", "--apply"} << 1 << "It is not a serial port";
+        QTest::newRow("the bridge takes the machine's line (its default would be refused)")
+            << QStringList{"--machine", "ftdi", "--bridge"} << 1 << "It is not a serial port";
+        QTest::newRow("--hold without a line keeps the machine's")
+            << QStringList{"--machine", "ftdi", "--hold"} << 1 << "It is not a serial port";
+        QTest::newRow("a switch takes yes or no")
+            << QStringList{"--machine", "switch", "--apply"} << 2
+            << "switch.conf:1: usos takes yes or no, not maybe\n";
+        QTest::newRow("a profile that cannot be read names the file")
+            << QStringList{"--machine", "folder", "--apply"} << 2 << "folder.conf: Is a directory";
+        QTest::newRow("no profile: both places are named")
+            << QStringList{"--machine", "nowhere", "--apply"} << 2
+            << "quorlix/nowhere.conf nor /etc/quorlix/nowhere.conf exists";
+        QTest::newRow("a profile names none of Qt's options (privilege would remove some)")
+            << QStringList{"--machine", "qt", "--apply"} << 2
+            << "qt.conf:1: platformpluginpath is not a machine's setting";
+        QTest::newRow("a machine's name is no path")
+            << QStringList{"--machine", "../ftdi", "--apply"} << 2 << "not ../ftdi";
     }
     void exitStatuses() {
         QFETCH(QStringList, arguments);
@@ -190,6 +241,9 @@ class CommandLine : public QObject {
         QCOMPARE(settings.columns, columns);
         QCOMPARE(settings.newline == bridge::Newline::Raw, raw);
     }
+
+  private:
+    QTemporaryDir config_;
 };
 
 QTEST_GUILESS_MAIN(CommandLine)

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -302,20 +303,30 @@ class Startup : public QObject {
         QCOMPARE(read(port.teleprinter, sent, sizeof sent), ssize_t{-1});
     }
 
+    // Through sudo, the device and the machine's profile are the invoking user's to open: a
+    // child under that user's ids reads the profile, from the home the password database gives.
     void sudoOpensOnlyWhatTheUserMayOpen_data() {
-        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("profile");  // the device named by a profile, not by --device
+        QTest::addColumn<int>("mode");      // the device's, or the profile's
         QTest::addColumn<bool>("adapter");  // a device node, an FTDI adapter's by its sysfs
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said");
         QTest::newRow("root's own file is refused")
-            << 0600 << false << "opens only the devices that you may open";
+            << false << 0600 << false << 1 << "opens only the devices that you may open";
         QTest::newRow("a file the user may open passes, and is then no character device")
-            << 0666 << false << "it is not a character device";
+            << false << 0666 << false << 1 << "it is not a character device";
         QTest::newRow("root's own adapter: refused before its chip is looked at")
-            << 0600 << true << "opens only the devices that you may open";
+            << false << 0600 << true << 1 << "opens only the devices that you may open";
+        QTest::newRow("a profile only root may read is refused, not read as root")
+            << true << 0600 << false << 2 << "m.conf: Permission denied";
+        QTest::newRow("a profile the user may read names the device ($XDG_CONFIG_HOME is not his)")
+            << true << 0644 << false << 1 << "it is not a character device";
     }
     void sudoOpensOnlyWhatTheUserMayOpen() {
+        QFETCH(bool, profile);
         QFETCH(int, mode);
         QFETCH(bool, adapter);
+        QFETCH(int, status);
         QFETCH(QString, said);
         if (geteuid() != 0)
             QSKIP("needs root, as sudo would start it");
@@ -327,18 +338,36 @@ class Startup : public QObject {
         sysfs.AddUsbPort(number, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
         if (adapter && mknod(device.toLocal8Bit(), S_IFCHR | 0600, number) != 0)
             QSKIP("no device nodes can be made here");
+        const QString named = profile ? dir.filePath("m.conf") : device;
         QFile file(device);
         QVERIFY(adapter || file.open(QIODevice::WriteOnly));
         file.close();
-        QVERIFY(chmod(device.toLocal8Bit(), static_cast<mode_t>(mode)) == 0);
+        QFile machine(named);
+        QVERIFY(!profile || (machine.open(QIODevice::WriteOnly) &&
+                             machine.write("device = " + device.toLocal8Bit() + "\n") > 0));
+        machine.close();
+        QVERIFY(chmod(device.toLocal8Bit(), profile ? 0666 : static_cast<mode_t>(mode)) == 0);
+        QVERIFY(chmod(named.toLocal8Bit(), static_cast<mode_t>(mode)) == 0);
+        // The environment that sudo kept names a profile of its own: not the invoking user's.
+        const QTemporaryDir config;
+        QVERIFY(QDir(config.path()).mkpath("quorlix"));
+        QFile elsewhere(config.filePath("quorlix/m.conf"));
+        QVERIFY(elsewhere.open(QIODevice::WriteOnly) && elsewhere.write("device = /dev/null\n"));
+        elsewhere.close();
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         qputenv("SUDO_UID", "65534");
         qputenv("SUDO_GID", "65534");
+        PrivilegeStandIn::startedPrivileged = profile;
         const ProgramRun run =
-            RunProgram({"--device", device, "--apply", "45.45"}, &RefusingIoperm, sysfs.Root());
+            RunProgram(profile ? QStringList{"--machine", "m", "--apply", "45.45"}
+                               : QStringList{"--device", device, "--apply", "45.45"},
+                       &RefusingIoperm, sysfs.Root(), dir.path().toStdString());
+        PrivilegeStandIn::startedPrivileged = false;
         qunsetenv("SUDO_UID");
         qunsetenv("SUDO_GID");
+        qunsetenv("XDG_CONFIG_HOME");
         QCOMPARE(geteuid(), 0u);  // the look with the user's eyes was undone
-        QCOMPARE(run.status, 1);
+        QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
     }
 
