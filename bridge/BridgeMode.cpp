@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "bridge/Pump.h"
 #include "os/CLocale.h"
+#include "os/StatusOutput.h"
 #include "os/StopSignals.h"
 #include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
@@ -203,6 +205,9 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
     std::fflush(out);
 
+    // Notices and the time left never hold the loop up: a stopped terminal (Ctrl+S) would
+    // stop the text both ways and the motor's timers with it.
+    os::StatusOutput notices(err);
     PumpSetup setup;
     setup.port = fd;
     setup.terminal = pty->Fd();
@@ -210,7 +215,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.codeSet = settings.codeSet;
     setup.crFill = settings.crFill;
     setup.unshiftOnSpace = settings.unshiftOnSpace;
-    setup.notices = err;
+    setup.notices = &notices;
     setup.columns = settings.columns;
     setup.newline = settings.newline;
     setup.motor = settings.motor;
@@ -218,7 +223,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.motorIdle = settings.motorIdle;
     setup.driver = &driver;
     setup.breaksMarked = true;
-    setup.progress = isatty(fileno(err)) ? err : nullptr;
+    setup.progress = isatty(fileno(err)) != 0;
     if (rate > 0) {
         setup.codeSeconds =
             CodeSeconds(rate, framing.DataBits(),
@@ -228,16 +233,19 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         setup.pattern = settings.pattern->line;
     Counts counts;
     const Ending ending = RunPump(setup, counts);
+    std::vector<std::string> why;
     if (ending == Ending::PortGone)
-        std::fprintf(err, "quorlix: %s went away (unplugged?): the bridge ends\n", device);
+        why.push_back(os::FormatC("quorlix: %s went away (unplugged?): the bridge ends", device));
     if (ending == Ending::TerminalGone)
-        std::fprintf(err, "quorlix: the pseudo-terminal %s failed: the bridge ends\n",
-                     pty->Path().c_str());
-    std::fprintf(out,
-                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away, "
-                 "%zu control characters dropped\n",
-                 counts.sent, counts.received, counts.unprintable, counts.thrownAway,
-                 counts.dropped);
+        why.push_back(os::FormatC("quorlix: the pseudo-terminal %s failed: the bridge ends",
+                                  pty->Path().c_str()));
+    notices.Finish(why, os::kEndWait);
+    os::StatusOutput(out).Finish(
+        {os::FormatC("bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown "
+                     "away, %zu control characters dropped",
+                     counts.sent, counts.received, counts.unprintable, counts.thrownAway,
+                     counts.dropped)},
+        os::kEndWait);
     return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
 }
 

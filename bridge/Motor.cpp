@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "os/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -73,10 +74,9 @@ void Motor::Switch(bool on) {
     const uart::LineOutcome outcome = uart::ApplyModemLine(line_, on);
     if (!outcome.failed || failureSaid_ || notices_ == nullptr)
         return;
-    std::fprintf(notices_, "quorlix: the motor's %s could not be %s: %s\n",
-                 line_ == uart::kMcrDtr ? "DTR" : "RTS", on ? "raised" : "dropped",
-                 outcome.notice.c_str());
-    std::fflush(notices_);
+    notices_->Line(os::FormatC("quorlix: the motor's %s could not be %s: %s",
+                               line_ == uart::kMcrDtr ? "DTR" : "RTS", on ? "raised" : "dropped",
+                               outcome.notice.c_str()));
     failureSaid_ = true;
 }
 

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 
@@ -49,7 +48,7 @@ class Motor {
     std::uint8_t line_;
     Clock::duration start_, idle_;
     serial::SerialDriver* driver_;
-    std::FILE* notices_;
+    os::StatusOutput* notices_;
     Now now_;
     bool running_ = true;
     bool failureSaid_ = false;

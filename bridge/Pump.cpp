@@ -25,6 +25,7 @@
 
 #include "bridge/Baudot.h"
 #include "bridge/Motor.h"
+#include "os/CLocale.h"
 
 namespace bridge {
 
@@ -197,6 +198,10 @@ class Pump {
     // The time left, while more than kShownAfter of text waits; rewritten at most once a second.
     void ShowProgress();
     void EraseProgress();
+    // Says what the loop had to do, where notices are said.
+    void Say(const std::string& line);
+    // Sends what waits of the notices as far as their reader takes it now.
+    void FlushNotices();
     // Waits until the driver has sent what it holds, for as long as that takes at the line's
     // rate and a little more.
     void Drain();
@@ -237,10 +242,11 @@ Ending Pump::Run() {
                 continue;
             return Finish(Ending::PortGone, Queued());
         }
-        if (polled == 0) {  // the motor or the time left is due
+        if (polled == 0) {  // the motor, the time left or a waiting notice is due
             if (!waiting)
                 motor_.StopIfIdle();
             ShowProgress();
+            FlushNotices();
             continue;
         }
         if (ends[kStop].revents != 0)
@@ -263,7 +269,13 @@ Ending Pump::Run() {
         if (toTerminal_.WriteTo(setup_.terminal) != 0)
             toTerminal_.Clear();  // the terminal side cannot fail while this side holds it open
         ShowProgress();
+        FlushNotices();
     }
+}
+
+void Pump::FlushNotices() {
+    if (setup_.notices != nullptr && setup_.notices->Waiting())
+        setup_.notices->Flush();
 }
 
 int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
@@ -281,8 +293,10 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
         timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::ceil<std::chrono::milliseconds>(*look - Clock::now()).count()));
     }
-    // While the time left is shown, or text may still wait in the driver: a look a second.
-    if (FollowsProgress() && (timeout < 0 || timeout > 1000))
+    // While the time left is shown, or text may still wait in the driver, or a notice for a
+    // terminal that takes nothing now: a look a second.
+    const bool noticesWait = setup_.notices != nullptr && setup_.notices->Waiting();
+    if ((FollowsProgress() || noticesWait) && (timeout < 0 || timeout > 1000))
         timeout = 1000;
     return poll(ends, kEnds, timeout);
 }
@@ -355,11 +369,7 @@ void Pump::Break() {
     encoder_.DropHeld();
     recent_ = RecentCharacters();
     thrownBefore_ += thrown;
-    if (setup_.notices != nullptr) {
-        std::fprintf(setup_.notices, "quorlix: break from the line: %zu characters thrown away\n",
-                     thrown);
-        std::fflush(setup_.notices);
-    }
+    Say(os::FormatC("quorlix: break from the line: %zu characters thrown away", thrown));
 }
 
 void Pump::KeepEchoOff() {
@@ -368,14 +378,10 @@ void Pump::KeepEchoOff() {
         return;
     termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
     ioctl(setup_.terminal, TCSETS2, &termios);
-    if (!echoSaid_ && setup_.notices != nullptr) {
-        std::fputs(
-            "quorlix: the terminal program turned echo on in the pseudo-terminal, which "
-            "would send all it receives back to the line: turned off again\n",
-            setup_.notices);
-        std::fflush(setup_.notices);
+    if (!std::exchange(echoSaid_, true)) {
+        Say("quorlix: the terminal program turned echo on in the pseudo-terminal, which would "
+            "send all it receives back to the line: turned off again");
     }
-    echoSaid_ = true;
 }
 
 bool Pump::ReadTerminal() {
@@ -416,7 +422,7 @@ std::size_t Pump::FlushPort() {
 }
 
 bool Pump::FollowsProgress() const {
-    return setup_.progress != nullptr && !pattern_ && (shown_ || burst_ > 0);
+    return setup_.progress && setup_.notices != nullptr && !pattern_ && (shown_ || burst_ > 0);
 }
 
 void Pump::ShowProgress() {
@@ -432,19 +438,21 @@ void Pump::ShowProgress() {
     if (seconds <= kShownAfter) {
         EraseProgress();
     } else if (!shown_ || now - shownAt_ >= std::chrono::seconds(1)) {
-        std::fprintf(setup_.progress, "%s%s", kEraseLine,
-                     TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds).c_str());
+        setup_.notices->Text(kEraseLine +
+                             TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds));
         shown_ = true;
         shownAt_ = now;
     }
-    std::fflush(setup_.progress);
 }
 
 void Pump::EraseProgress() {
-    if (!std::exchange(shown_, false))
-        return;
-    std::fputs(kEraseLine, setup_.progress);
-    std::fflush(setup_.progress);
+    if (std::exchange(shown_, false))
+        setup_.notices->Text(kEraseLine);
+}
+
+void Pump::Say(const std::string& line) {
+    if (setup_.notices != nullptr)
+        setup_.notices->Line(line);
 }
 
 void Pump::Drain() {

@@ -304,13 +304,14 @@ class BaudotBridge : public QObject {
         }
         char said[256] = {};
         std::FILE* notices = fmemopen(said, sizeof said - 1, "w");
+        auto status = std::make_unique<os::StatusOutput>(notices);
         int stopPipe[2];
         QVERIFY(pipe(stopPipe) == 0);
         bridge::PumpSetup setup;
         setup.port = port.port;
         setup.terminal = pty->Fd();
         setup.stop = stopPipe[0];
-        setup.notices = notices;
+        setup.notices = status.get();
         setup.breaksMarked = true;
         setup.driver = modemLines.driver;
         if (motorWaits) {
@@ -354,6 +355,7 @@ class BaudotBridge : public QObject {
         QCOMPARE(counts.sent, std::size_t(typed.size() - thrown) - counts.dropped);
         QCOMPARE(counts.thrownAway, std::size_t(thrown));
         QCOMPARE(counts.received, std::size_t(printed.size()));
+        status.reset();
         std::fclose(notices);
         QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
         QCOMPARE(QByteArray(said).count("break from the line: " + QByteArray::number(thrown) +
@@ -442,13 +444,14 @@ class BaudotBridge : public QObject {
         FakeSerialDriver& driver = *modemLines.driver;
         driver.lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
         driver.dropError = refused ? EPERM : 0;
-        const QString said = Capture([&](std::FILE* notices) {
+        const QString said = Capture([&](std::FILE* stream) {
+            os::StatusOutput notices(stream);
             bridge::PumpSetup setup;
             setup.motor = uart::kMcrRts;
             setup.motorStart = 0.3;
             setup.motorIdle = 0.4;
             setup.driver = &driver;
-            setup.notices = notices;
+            setup.notices = &notices;
             bridge::Clock::time_point now{1h};
             bridge::Motor m(setup, [&] { return now; });
             m.Stop();  // nothing to send at the start
