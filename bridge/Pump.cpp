@@ -19,7 +19,6 @@
 #include <deque>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -203,8 +202,8 @@ class Pump {
     // Sends what waits of the notices as far as their reader takes it now.
     void FlushNotices();
     // Waits until the driver has sent what it holds, for as long as that takes at the line's
-    // rate and a little more.
-    void Drain();
+    // rate and a little more; false when a stop signal came meanwhile.
+    bool Drain();
     // Ends the loop: `unsent` codes (those the driver still holds when they are flushed, or when
     // the port went away) and the ones still here never leave, nor do the characters they
     // belong to.
@@ -308,15 +307,15 @@ bool Pump::StartMotor() {
 
 Ending Pump::Stop() {
     unsigned char signal = 0;
-    if (::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) {
-        // Minutes of text may wait in the driver at six characters a second.
+    // The motor runs until the driver has sent what it holds, unless Ctrl+C, or a second stop
+    // signal while it sends, throws that away: minutes of text may wait in the driver at six
+    // characters a second.
+    if ((::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) || !Drain()) {
         const std::size_t queued = FlushPort();
         motor_.Stop();
         EraseProgress();
         return Finish(Ending::Interrupted, queued);
     }
-    // The motor runs until the driver has sent what it holds.
-    Drain();
     motor_.Stop();
     EraseProgress();
     return Finish(Ending::Terminated);
@@ -455,12 +454,17 @@ void Pump::Say(const std::string& line) {
         setup_.notices->Line(line);
 }
 
-void Pump::Drain() {
+bool Pump::Drain() {
     const std::chrono::duration<double> longest(setup_.codeSeconds * static_cast<double>(Queued()) +
                                                 2);
     const Clock::time_point limit = Clock::now() + std::chrono::ceil<Clock::duration>(longest);
-    while (Queued() > 0 && Clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (Queued() > 0 && Clock::now() < limit) {
+        pollfd stop{setup_.stop, POLLIN, 0};
+        unsigned char signal = 0;
+        if (poll(&stop, 1, 20) > 0 && ::read(setup_.stop, &signal, 1) == 1)
+            return false;
+    }
+    return true;
 }
 
 Ending Pump::Finish(Ending ending, std::size_t unsent) {

@@ -94,7 +94,8 @@ double CodeSeconds(double rate, int dataBits, bool parity, double stopBits);
 std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds);
 
 enum class Ending {
-    Interrupted,   // SIGINT: what the port had not sent yet was thrown away
+    Interrupted,   // SIGINT, or a second stop signal while the port drained: what the port had
+                   // not sent yet was thrown away
     Terminated,    // SIGTERM or SIGHUP
     PortGone,      // the port hung up or failed
     TerminalGone,  // the pseudo-terminal hung up or failed: no terminal program can reach it
@@ -105,7 +106,8 @@ enum class Ending {
 // motor line, the motor is dropped at the start unless there is text to send, raised before
 // codes go out (which wait `motorStart` seconds for it), kept up while text goes out or comes in,
 // and dropped after `motorIdle` quiet seconds, and at the end: at once after Ctrl+C's flush,
-// once the driver has sent what it holds after SIGTERM or SIGHUP. Echo on the pseudo-terminal
+// once the driver has sent what it holds after SIGTERM or SIGHUP (a second stop signal meanwhile
+// flushes it as Ctrl+C does, and ends at once). Echo on the pseudo-terminal
 // would send everything received back to the port (for ever, on a line that loops back): a
 // terminal program that turns it on finds it off again, and that is said once. A character
 // counts as sent once all of its codes have left the driver (or, after SIGTERM, are left to it);

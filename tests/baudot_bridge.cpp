@@ -543,20 +543,25 @@ class BaudotBridge : public QObject {
 
     // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
     // left counts as sent and what it still held as thrown away; Ctrl+C also flushes the port,
-    // which the stand-in in packet mode reports.
+    // which the stand-in in packet mode reports, and so does a second signal while SIGTERM waits
+    // for a driver that holds codes.
     void endingCountsOnlyWhatLeft_data() {
-        QTest::addColumn<int>("stop");  // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("stop");    // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("second");  // a second signal at once, to a driver holding codes
         QTest::addColumn<int>("ending");
         QTest::addColumn<bool>("flushed");
         QTest::newRow("Ctrl+C flushes the port")
-            << SIGINT << int(bridge::Ending::Interrupted) << true;
+            << SIGINT << 0 << int(bridge::Ending::Interrupted) << true;
         QTest::newRow("SIGTERM leaves the port what it has")
-            << SIGTERM << int(bridge::Ending::Terminated) << false;
+            << SIGTERM << 0 << int(bridge::Ending::Terminated) << false;
+        QTest::newRow("Ctrl+C while SIGTERM waits for the driver flushes it and ends at once")
+            << SIGTERM << SIGINT << int(bridge::Ending::Interrupted) << true;
         QTest::newRow("a terminal side that hangs up ends the bridge")
-            << 0 << int(bridge::Ending::TerminalGone) << false;
+            << 0 << 0 << int(bridge::Ending::TerminalGone) << false;
     }
     void endingCountsOnlyWhatLeft() {
         QFETCH(int, stop);
+        QFETCH(int, second);
         QFETCH(int, ending);
         QFETCH(bool, flushed);
         PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
@@ -569,6 +574,10 @@ class BaudotBridge : public QObject {
         setup.port = port.port;
         setup.terminal = terminal.teleprinter;
         setup.stop = stopPipe[0];
+        FakeSerialDriver holding;  // 100 codes for ever: 22 s of waiting, were it not cut short
+        holding.queued = 100;
+        if (second != 0)
+            setup.driver = &holding;
         bridge::Counts counts;
         bridge::Ending ended{};
         const TimeLimit limit(20);
@@ -580,9 +589,10 @@ class BaudotBridge : public QObject {
         for (pollfd room{terminal.port, POLLOUT, 0}; typed < 1 << 24 && poll(&room, 1, 300) > 0;)
             typed +=
                 std::size_t(std::max(write(terminal.port, text.data(), text.size()), ssize_t(0)));
-        const auto signal = static_cast<unsigned char>(stop);
+        const unsigned char stops[] = {static_cast<unsigned char>(stop),
+                                       static_cast<unsigned char>(second)};
         if (stop != 0)
-            QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
+            QCOMPARE(write(stopPipe[1], stops, second != 0 ? 2 : 1), ssize_t(second != 0 ? 2 : 1));
         else
             close(std::exchange(terminal.port, -1));
         loop.join();
