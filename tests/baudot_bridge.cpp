@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -26,6 +27,8 @@
 #include "bridge/BridgeMode.h"
 #include "bridge/Motor.h"
 #include "bridge/Pump.h"
+#include "line/HoldLock.h"
+#include "uart/RecordingPortIo.h"
 #include "uart/Registers.h"
 #include "usb/Adapter.h"
 
@@ -539,6 +542,57 @@ class BaudotBridge : public QObject {
         QCOMPARE(said.join('|'), note);
         std::fclose(err);
         close(output[0]);
+    }
+
+    // A bridge that does not start leaves the port's settings as it found them: the lock is
+    // taken before the first change, and what a refused line changed is put back.
+    void bridgeThatDoesNotStartLeavesThePort_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("held");  // a hold of the same UART runs
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a hold runs: refused before any change")
+            << bridge::kDefaultLine << true << "is already held by process";
+        QTest::newRow("a line the driver will not take: put back")
+            << "45.45,5M1.5" << false << "the driver ignored mark/space parity";
+    }
+    void bridgeThatDoesNotStartLeavesThePort() {
+        QFETCH(QString, line);
+        QFETCH(bool, held);
+        QFETCH(QString, says);
+        PortStandIn port;
+        auto driver = std::make_unique<FakeSerialDriver>();
+        FakeSerialDriver closed;
+        driver->closedInto = &closed;
+        driver->descriptor = port.port;
+        driver->serial.port = 0x2F8;  // the UART's address: the lock's name
+        driver->dropsMarkSpace = true;
+        const termios2 found = driver->termios;
+        const QTemporaryDir locks;
+        bridge::Settings settings;
+        settings.device = "/dev/ttyS1";
+        std::string error;
+        QVERIFY(line::ParseApply(line.toStdString(), settings.line, error));
+        settings.line.portStaysOpen = true;
+        settings.line.lockFolder = locks.path().toStdString();
+        uart::RecordingPortIo other;
+        std::string refusal, notice;
+        const auto hold =
+            held ? line::HoldLock::Take(other, 0x2F8, refusal, notice, settings.line.lockFolder)
+                 : nullptr;
+        auto terminal = bridge::TerminalSide::Open(settings, error);
+        QVERIFY2(terminal, error.c_str());
+        const TimeLimit limit(10);  // a bridge that starts runs until then
+        int status = 0;
+        const QString err = Capture([&](std::FILE* errors) {
+            Capture([&](std::FILE* output) {
+                status = bridge::Run(settings, std::move(terminal), std::move(driver), {}, output,
+                                     errors);
+            });
+        });
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QVERIFY(std::memcmp(&closed.termios, &found, sizeof found) == 0);
+        QCOMPARE(closed.calls.contains("TCSETS2"), !held);
     }
 
     // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
