@@ -24,7 +24,8 @@ class Motor {
     using Now = std::function<Clock::time_point()>;
 
     // The motor `setup` describes (none where its line is 0), on the clock `now`. The open
-    // raised its line: it counts as running, and up to speed.
+    // raised its line only just now: it counts as stopped, so that the first code of anything
+    // (a test pattern too) waits for its start.
     explicit Motor(const PumpSetup& setup, Now now = Clock::now);
 
     // Text waits to go out: starts the motor if it is stopped, and begins its quiet time again.
@@ -50,7 +51,7 @@ class Motor {
     serial::SerialDriver* driver_;
     os::StatusOutput* notices_;
     Now now_;
-    bool running_ = true;
+    bool running_ = false;
     bool failureSaid_ = false;
     Clock::time_point upToSpeedAt_{}, quietSince_{};
 };

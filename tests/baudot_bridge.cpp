@@ -431,17 +431,23 @@ class BaudotBridge : public QObject {
         QTest::addColumn<QString>("looks");  // ms after the code went out, "+N": N codes held
         QTest::addColumn<QString>("motor");  // its line after each look
         QTest::addColumn<bool>("refused");   // the driver refuses to drop the line
-        QTest::newRow("stopped once its idle time is over, not before") << "399 400"
-                                                                        << "on off" << false;
+        QTest::addColumn<bool>("pattern");   // a test pattern: not stopped before the first code
+        QTest::newRow("stopped once its idle time is over, not before")
+            << "399 400"
+            << "on off" << false << false;
         QTest::newRow("kept running while the driver holds codes") << "400+3 799 800"
-                                                                   << "on on off" << false;
+                                                                   << "on on off" << false << false;
         QTest::newRow("a drop the driver refuses is said once") << "400"
-                                                                << "on" << true;
+                                                                << "on" << true << false;
+        QTest::newRow("a test pattern's first code waits for the start too")
+            << "400"
+            << "off" << false << true;
     }
     void motorFollowsItsClock() {
         QFETCH(QString, looks);
         QFETCH(QString, motor);
         QFETCH(bool, refused);
+        QFETCH(bool, pattern);
         using namespace std::chrono_literals;
         FakeDriverPort modemLines;
         FakeSerialDriver& driver = *modemLines.driver;
@@ -457,7 +463,8 @@ class BaudotBridge : public QObject {
             setup.notices = &notices;
             bridge::Clock::time_point now{1h};
             bridge::Motor m(setup, [&] { return now; });
-            m.Stop();  // nothing to send at the start
+            if (!pattern)
+                m.Stop();  // nothing to send at the start
             const auto typed = now;
             m.Start();
             QVERIFY(m.NextLook(true) == typed + 300ms);
