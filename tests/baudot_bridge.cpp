@@ -428,7 +428,8 @@ class BaudotBridge : public QObject {
     // The motor on a clock of the test's own: the start that codes wait for, then the quiet time
     // after which it stops, unless the driver still holds codes; a switch refused is said once.
     void motorFollowsItsClock_data() {
-        QTest::addColumn<QString>("looks");  // ms after the code went out, "+N": N codes held
+        // ms after the code went out; "+N": N codes held; "^": another open raised the line
+        QTest::addColumn<QString>("looks");
         QTest::addColumn<QString>("motor");  // its line after each look
         QTest::addColumn<bool>("refused");   // the driver refuses to drop the line
         QTest::addColumn<bool>("pattern");   // a test pattern: not stopped before the first code
@@ -442,6 +443,9 @@ class BaudotBridge : public QObject {
         QTest::newRow("a test pattern's first code waits for the start too")
             << "400"
             << "off" << false << true;
+        QTest::newRow("stopped: raised by another open, dropped at the next look a second on")
+            << "400 900^ 1399 1400"
+            << "off on on off" << false << false;
     }
     void motorFollowsItsClock() {
         QFETCH(QString, looks);
@@ -477,8 +481,10 @@ class BaudotBridge : public QObject {
             QVERIFY(m.NextLook(false) == sent + 400ms);
             QStringList states;
             for (const QString& look : looks.split(' ')) {
-                now = sent + std::chrono::milliseconds(look.section('+', 0, 0).toInt());
+                now = sent + std::chrono::milliseconds(look.section('+', 0, 0).remove('^').toInt());
                 driver.queued = look.section('+', 1).toInt();
+                if (look.endsWith('^'))
+                    driver.lines |= TIOCM_RTS;
                 m.StopIfIdle();
                 states << ((driver.lines & TIOCM_RTS) != 0 ? "on" : "off");
             }
