@@ -215,6 +215,20 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     const double rate =
         state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;
 
+    // The motor's line is switched once before the start says how the motor is run: down, as
+    // the open raised it, unless a test pattern goes out at once. A driver that cannot switch
+    // it runs no motor, and says so instead.
+    std::uint8_t motor = settings.motor;
+    std::string noMotor;
+    if (motor != 0) {
+        if (const uart::LineOutcome outcome =
+                uart::ApplyModemLine(motor, settings.pattern != nullptr);
+            outcome.failed) {
+            noMotor = outcome.notice;
+            motor = 0;
+        }
+    }
+
     const PseudoTerminal* pty = &terminal->Pty();
     const os::StopSignals signals;
     if (signals.Fd() < 0) {
@@ -230,9 +244,9 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      static_cast<int>(settings.pattern->name.size()),
                      settings.pattern->name.data());
     }
-    if (settings.motor != 0) {
+    if (motor != 0) {
         std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
-                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS",
+                     motor == uart::kMcrDtr ? "DTR" : "RTS",
                      os::FormatC("%g", settings.motorStart).c_str(),
                      os::FormatC("%g", settings.motorIdle).c_str());
     }
@@ -242,6 +256,11 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      "note: the %s's driver reports no break from the line: the BREAK key will "
                      "not stop the bridge\n",
                      chip->name.c_str());
+    }
+    if (!noMotor.empty()) {
+        std::fprintf(out,
+                     "note: the motor's %s cannot be switched: %s; the bridge runs without it\n",
+                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS", noMotor.c_str());
     }
     std::fflush(out);
 
@@ -258,7 +277,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.notices = &notices;
     setup.columns = settings.columns;
     setup.newline = settings.newline;
-    setup.motor = settings.motor;
+    setup.motor = motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
     setup.driver = &driver;

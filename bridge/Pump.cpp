@@ -190,7 +190,7 @@ class Pump {
     bool WritePort();
     // Codes written to the port that its driver still holds.
     std::size_t Queued() const;
-    // Throws away what the port's driver holds; how much that was.
+    // Throws away what the port's driver holds; how much that was (none where it would not).
     std::size_t FlushPort();
     // Whether the time left is followed: it is shown, or text was typed since nothing waited.
     bool FollowsProgress() const;
@@ -220,7 +220,7 @@ class Pump {
     std::size_t thrownBefore_ = 0;  // by a break from the line, while the bridge went on
     std::vector<Code> codes_;
     std::string text_;
-    bool echoSaid_ = false;
+    bool echoSaid_ = false, echoFailureSaid_ = false, flushFailureSaid_ = false;
     std::size_t burst_ = 0;  // characters taken since nothing waited
     bool shown_ = false;     // the time left is on the terminal's line
     Clock::time_point shownAt_{};
@@ -376,10 +376,15 @@ void Pump::KeepEchoOff() {
     if (ioctl(setup_.terminal, TCGETS2, &termios) != 0 || (termios.c_lflag & ECHO) == 0)
         return;
     termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
-    ioctl(setup_.terminal, TCSETS2, &termios);
-    if (!std::exchange(echoSaid_, true)) {
+    const bool off = ioctl(setup_.terminal, TCSETS2, &termios) == 0;
+    const int error = errno;
+    if (off && !std::exchange(echoSaid_, true)) {
         Say("quorlix: the terminal program turned echo on in the pseudo-terminal, which would "
             "send all it receives back to the line: turned off again");
+    } else if (!off && !std::exchange(echoFailureSaid_, true)) {
+        Say("quorlix: the terminal program turned echo on in the pseudo-terminal, and it could "
+            "not be turned off (" +
+            std::string(std::strerror(error)) + "): all it receives goes back to the line");
     }
 }
 
@@ -416,8 +421,15 @@ std::size_t Pump::Queued() const {
 std::size_t Pump::FlushPort() {
     // What the driver held is asked first: that much is what the flush throws away.
     const std::size_t queued = Queued();
-    ioctl(setup_.port, TCFLSH, TCOFLUSH);
-    return queued;
+    if (ioctl(setup_.port, TCFLSH, TCOFLUSH) == 0)
+        return queued;
+    const int error = errno;
+    // Nothing was thrown away: it all still goes out, and counts as sent.
+    if (!std::exchange(flushFailureSaid_, true)) {
+        Say(std::string("quorlix: the port's driver would not throw away what it holds (") +
+            std::strerror(error) + "): it still goes out");
+    }
+    return 0;
 }
 
 bool Pump::FollowsProgress() const {

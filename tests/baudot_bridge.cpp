@@ -494,25 +494,34 @@ class BaudotBridge : public QObject {
                  refused ? 1 : 0);
     }
 
-    // A USB adapter whose driver reports no break from the line: the bridge's start says that
-    // the BREAK key will not stop it.
-    void chipWithoutBreaksIsSaid_data() {
-        QTest::addColumn<QString>("adapter");  // driver, vendor, product, release, product string
+    // What the port cannot do is said at the bridge's start, and not claimed: a USB adapter
+    // whose driver reports no break from the line (the BREAK key will not stop the bridge), a
+    // driver that cannot switch the modem lines (the motor is not run).
+    void startSaysWhatCannotBeDone_data() {
+        QTest::addColumn<QString>("adapter");    // driver, vendor, product, release, product string
+        QTest::addColumn<bool>("noModemLines");  // it cannot switch them; a motor on RTS
         QTest::addColumn<QByteArray>("note");
-        QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial"
+        QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial" << false
                                << QByteArray(
                                       "note: the CH340's driver reports no break from the "
                                       "line: the BREAK key will not stop the bridge");
         QTest::newRow("PL2303, which reports breaks")
-            << "pl2303 067b 2303 0300 USB-Serial Controller" << QByteArray();
+            << "pl2303 067b 2303 0300 USB-Serial Controller" << false << QByteArray();
+        QTest::newRow("a driver that cannot switch the modem lines: no motor on RTS")
+            << "pl2303 067b 2303 0300 USB-Serial Controller" << true
+            << QByteArray(
+                   "note: the motor's RTS cannot be switched: the driver refused the "
+                   "modem lines (Inappropriate ioctl for device); the bridge runs without it");
     }
-    void chipWithoutBreaksIsSaid() {
+    void startSaysWhatCannotBeDone() {
         QFETCH(QString, adapter);
+        QFETCH(bool, noModemLines);
         QFETCH(QByteArray, note);
         PortStandIn port;
         auto driver = std::make_unique<FakeSerialDriver>();
         driver->descriptor = port.port;
         driver->lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
+        driver->dropError = noModemLines ? ENOTTY : 0;
         const QStringList words = adapter.split(' ');
         FakeSysfs sysfs;
         sysfs.AddUsbPort(makedev(188, 0), words[0], words[1], words[2], words[3],
@@ -527,6 +536,7 @@ class BaudotBridge : public QObject {
         QVERIFY(line::ParseApply(bridge::kDefaultLine, settings.line, error));
         settings.line.portStaysOpen = true;
         settings.line.lockFolder = locks.path().toStdString();
+        settings.motor = noModemLines ? uart::kMcrRts : 0;
         auto terminal = bridge::TerminalSide::Open(settings, error);
         QVERIFY2(terminal, error.c_str());
         int output[2];
@@ -549,7 +559,7 @@ class BaudotBridge : public QObject {
         QVERIFY(text.contains("ends it\n"));
         QByteArrayList said;
         for (const QByteArray& line : text.split('\n')) {
-            if (line.contains("BREAK"))
+            if (line.contains("BREAK") || line.contains("motor"))
                 said << line;
         }
         QCOMPARE(said.join('|'), note);
