@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "bridge/Pump.h"
 #include "os/CLocale.h"
+#include "os/StatusOutput.h"
 #include "os/StopSignals.h"
 #include "serial/DriverPortIo.h"
 #include "uart/LineSettings.h"
@@ -115,6 +117,40 @@ class Link {
     std::string path_, target_;
 };
 
+// The port's settings as the bridge found them. A bridge that does not run puts them back: the
+// terminal program beside it lives on that port.
+class FoundSettings {
+  public:
+    explicit FoundSettings(serial::SerialDriver& driver) : driver_(driver) {
+        termiosRead_ = driver.GetTermios(termios_) == 0;
+        serialRead_ = driver.GetSerial(serial_) == 0;
+    }
+
+    // Puts them back. What could not be, for the user; nothing when all went back.
+    std::string PutBack() {
+        int failure = 0;
+        // The custom divisor first: the termios rate that follows takes it up again, or not.
+        serial_struct now{};
+        if (serialRead_ && driver_.GetSerial(now) == 0 &&
+            (now.flags != serial_.flags || now.custom_divisor != serial_.custom_divisor))
+            failure = driver_.SetSerial(serial_);
+        if (termiosRead_) {
+            if (const int error = driver_.SetTermios(termios_); error != 0)
+                failure = error;
+        }
+        if (failure == 0)
+            return {};
+        return std::string("the settings it had could not be put back (") + std::strerror(failure) +
+               ")";
+    }
+
+  private:
+    serial::SerialDriver& driver_;
+    termios2 termios_{};
+    serial_struct serial_{};
+    bool termiosRead_ = false, serialRead_ = false;
+};
+
 TerminalSide::~TerminalSide() = default;
 
 std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::string& error) {
@@ -135,19 +171,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     std::string error;
     const int fd = port->Descriptor();
     serial::SerialDriver& driver = *port;  // the backend below owns it from here on
-    termios2 termios{};
-    int refused = driver.GetTermios(termios);
-    if (refused == 0) {
-        MakeRaw(termios);
-        termios.c_iflag |= PARMRK;  // a break from the line reads as \377 \0 \0, not as NUL
-        refused = driver.SetTermios(termios);
-    }
-    if (refused != 0) {
-        std::fprintf(err, "quorlix: %s refused raw data (%s)\n", device, std::strerror(refused));
-        return 1;
-    }
-
-    // Rate, framing and modem lines exactly as the scripted mode sets them.
+    FoundSettings found(driver);
     serial::DriverPortIo io(kBase, settings.device, std::move(port), chip);
     std::unique_ptr<uart::TracingPortIo> trace;
     if (settings.trace)
@@ -164,8 +188,26 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     }
     if (!notice.empty())
         std::fprintf(err, "quorlix: note: %s\n", notice.c_str());
-    if (line::RunScripted(settings.line, used, kBase, out, err, opened) != 0)
+    // From here the port is changed: a bridge that does not run leaves it as it was found.
+    const auto notStarted = [&] {
+        if (const std::string failed = found.PutBack(); !failed.empty())
+            std::fprintf(err, "quorlix: %s: %s\n", device, failed.c_str());
         return 1;
+    };
+    termios2 termios{};
+    int refused = driver.GetTermios(termios);
+    if (refused == 0) {
+        MakeRaw(termios);
+        termios.c_iflag |= PARMRK;  // a break from the line reads as \377 \0 \0, not as NUL
+        refused = driver.SetTermios(termios);
+    }
+    if (refused != 0) {
+        std::fprintf(err, "quorlix: %s refused raw data (%s)\n", device, std::strerror(refused));
+        return notStarted();
+    }
+    // Rate, framing and modem lines exactly as the scripted mode sets them.
+    if (line::RunScripted(settings.line, used, kBase, out, err, opened) != 0)
+        return notStarted();
 
     // One code's time on the line, at the rate it really runs: start, data, parity, stop bits.
     const std::optional<uart::LineState> state = uart::LookAtLine(io, kBase).state;
@@ -173,11 +215,25 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     const double rate =
         state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;
 
+    // The motor's line is switched once before the start says how the motor is run: down, as
+    // the open raised it, unless a test pattern goes out at once. A driver that cannot switch
+    // it runs no motor, and says so instead.
+    std::uint8_t motor = settings.motor;
+    std::string noMotor;
+    if (motor != 0) {
+        if (const uart::LineOutcome outcome =
+                uart::ApplyModemLine(motor, settings.pattern != nullptr);
+            outcome.failed) {
+            noMotor = outcome.notice;
+            motor = 0;
+        }
+    }
+
     const PseudoTerminal* pty = &terminal->Pty();
     const os::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
-        return 1;
+        return notStarted();
     }
     std::fprintf(out, "bridge: %.*s on %s", static_cast<int>(settings.codeSet->title.size()),
                  settings.codeSet->title.data(), pty->Path().c_str());
@@ -188,9 +244,9 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      static_cast<int>(settings.pattern->name.size()),
                      settings.pattern->name.data());
     }
-    if (settings.motor != 0) {
+    if (motor != 0) {
         std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
-                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS",
+                     motor == uart::kMcrDtr ? "DTR" : "RTS",
                      os::FormatC("%g", settings.motorStart).c_str(),
                      os::FormatC("%g", settings.motorIdle).c_str());
     }
@@ -201,8 +257,16 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      "not stop the bridge\n",
                      chip->name.c_str());
     }
+    if (!noMotor.empty()) {
+        std::fprintf(out,
+                     "note: the motor's %s cannot be switched: %s; the bridge runs without it\n",
+                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS", noMotor.c_str());
+    }
     std::fflush(out);
 
+    // Notices and the time left never hold the loop up: a stopped terminal (Ctrl+S) would
+    // stop the text both ways and the motor's timers with it.
+    os::StatusOutput notices(err);
     PumpSetup setup;
     setup.port = fd;
     setup.terminal = pty->Fd();
@@ -210,15 +274,15 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.codeSet = settings.codeSet;
     setup.crFill = settings.crFill;
     setup.unshiftOnSpace = settings.unshiftOnSpace;
-    setup.notices = err;
+    setup.notices = &notices;
     setup.columns = settings.columns;
     setup.newline = settings.newline;
-    setup.motor = settings.motor;
+    setup.motor = motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
     setup.driver = &driver;
     setup.breaksMarked = true;
-    setup.progress = isatty(fileno(err)) ? err : nullptr;
+    setup.progress = isatty(fileno(err)) != 0;
     if (rate > 0) {
         setup.codeSeconds =
             CodeSeconds(rate, framing.DataBits(),
@@ -228,16 +292,23 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         setup.pattern = settings.pattern->line;
     Counts counts;
     const Ending ending = RunPump(setup, counts);
+    std::vector<std::string> why;
     if (ending == Ending::PortGone)
-        std::fprintf(err, "quorlix: %s went away (unplugged?): the bridge ends\n", device);
+        why.push_back(os::FormatC("quorlix: %s went away (unplugged?): the bridge ends", device));
     if (ending == Ending::TerminalGone)
-        std::fprintf(err, "quorlix: the pseudo-terminal %s failed: the bridge ends\n",
-                     pty->Path().c_str());
-    std::fprintf(out,
-                 "bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown away, "
-                 "%zu control characters dropped\n",
-                 counts.sent, counts.received, counts.unprintable, counts.thrownAway,
-                 counts.dropped);
+        why.push_back(os::FormatC("quorlix: the pseudo-terminal %s failed: the bridge ends",
+                                  pty->Path().c_str()));
+    // A port that went away has nothing left to put back.
+    if (const std::string failed = ending == Ending::TerminalGone ? found.PutBack() : "";
+        !failed.empty())
+        why.push_back(os::FormatC("quorlix: %s: %s", device, failed.c_str()));
+    notices.Finish(why, os::kEndWait);
+    os::StatusOutput(out).Finish(
+        {os::FormatC("bridge: %zu characters sent, %zu received, %zu not printable, %zu thrown "
+                     "away, %zu control characters dropped",
+                     counts.sent, counts.received, counts.unprintable, counts.thrownAway,
+                     counts.dropped)},
+        os::kEndWait);
     return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
 }
 

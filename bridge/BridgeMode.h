@@ -71,8 +71,10 @@ class TerminalSide {
 
 // Sets the line and runs the bridge between the port and `terminal` until a signal or the port
 // ends it. Returns the exit status: 0 after a signal, 1 when something failed or the port went
-// away. `port` is the port's driver, whose descriptor carries the data; `opened` is what opening
-// the port came to, said with the line; `chip` is the port's USB adapter chip, where it is one.
+// away. Before it changes anything it takes the line's lock; a bridge that does not start, or
+// ends with 1 on a port still there, puts the port's settings back as it found them. `port` is
+// the port's driver, whose descriptor carries the data; `opened` is what opening the port came
+// to, said with the line; `chip` is the port's USB adapter chip, where it is one.
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened, std::FILE* out,
         std::FILE* err, const std::optional<usb::Chip>& chip = std::nullopt);

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridge/Motor.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "os/CLocale.h"
 #include "uart/LineSettings.h"
 #include "uart/Registers.h"
 
@@ -14,6 +17,9 @@ namespace {
 Clock::duration Milliseconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
+
+// How often the line of a stopped motor is looked at.
+constexpr Clock::duration kStoppedLook = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -45,14 +51,27 @@ void Motor::KeepRunning() {
 }
 
 std::optional<Clock::time_point> Motor::NextLook(bool waiting) const {
-    if (line_ == 0 || !running_ || (waiting && UpToSpeed()))
+    if (line_ == 0 || (waiting && (!running_ || UpToSpeed())))
         return std::nullopt;
+    if (!running_)
+        return driver_ != nullptr ? std::optional(lookedAt_ + kStoppedLook) : std::nullopt;
     return waiting ? upToSpeedAt_ : quietSince_ + idle_;
 }
 
 void Motor::StopIfIdle() {
     const Clock::time_point now = now_();
-    if (line_ == 0 || !running_ || now < quietSince_ + idle_)
+    if (line_ == 0)
+        return;
+    if (!running_) {
+        // A refused second bridge, or stty -F, raised it, and the motor would run for nothing.
+        if (driver_ != nullptr && now >= lookedAt_ + kStoppedLook) {
+            lookedAt_ = now;
+            if (LineUp())
+                Switch(false);
+        }
+        return;
+    }
+    if (now < quietSince_ + idle_)
         return;
     int queued = 0;
     if (driver_ != nullptr && driver_->GetOutputQueue(queued) == 0 && queued > 0) {
@@ -67,16 +86,22 @@ void Motor::Stop() {
         Switch(false);
 }
 
+bool Motor::LineUp() const {
+    int lines = 0;
+    return driver_->GetModemLines(lines) == 0 &&
+           (lines & (line_ == uart::kMcrDtr ? TIOCM_DTR : TIOCM_RTS)) != 0;
+}
+
 void Motor::Switch(bool on) {
     // Marked as switched even when the driver refused: the loop must not try again at once.
     running_ = on;
+    lookedAt_ = now_();
     const uart::LineOutcome outcome = uart::ApplyModemLine(line_, on);
     if (!outcome.failed || failureSaid_ || notices_ == nullptr)
         return;
-    std::fprintf(notices_, "quorlix: the motor's %s could not be %s: %s\n",
-                 line_ == uart::kMcrDtr ? "DTR" : "RTS", on ? "raised" : "dropped",
-                 outcome.notice.c_str());
-    std::fflush(notices_);
+    notices_->Line(os::FormatC("quorlix: the motor's %s could not be %s: %s",
+                               line_ == uart::kMcrDtr ? "DTR" : "RTS", on ? "raised" : "dropped",
+                               outcome.notice.c_str()));
     failureSaid_ = true;
 }
 

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 
@@ -19,13 +18,15 @@ using Clock = std::chrono::steady_clock;
 // Started when text waits, which goes out once the motor has run its start time; kept running
 // while text goes out or comes in; stopped after its idle time of quiet, but not while the
 // driver still holds codes to send. Its line is switched through the installed backend (as the
-// scripted mode's --rts is), so that a trace shows it; a switch that fails is said once.
+// scripted mode's --rts is), so that a trace shows it; a switch that fails is said once. While
+// it is stopped, its line is looked at once a second: any other open of the port raises it.
 class Motor {
   public:
     using Now = std::function<Clock::time_point()>;
 
     // The motor `setup` describes (none where its line is 0), on the clock `now`. The open
-    // raised its line: it counts as running, and up to speed.
+    // raised its line only just now: it counts as stopped, so that the first code of anything
+    // (a test pattern too) waits for its start.
     explicit Motor(const PumpSetup& setup, Now now = Clock::now);
 
     // Text waits to go out: starts the motor if it is stopped, and begins its quiet time again.
@@ -35,25 +36,30 @@ class Motor {
     // Something went out or came in: the quiet time begins again.
     void KeepRunning();
     // When the loop has to look again for the motor's sake, if ever: when it comes up to speed
-    // while text `waiting` for it, else when its quiet time is over.
+    // while text `waiting` for it, else when its quiet time is over, or, while it is stopped,
+    // when its line is to be looked at again.
     std::optional<Clock::time_point> NextLook(bool waiting) const;
     // Stops the motor once its quiet time is over, unless the driver still holds codes to send:
-    // then it looks again a second later.
+    // then it looks again a second later. While it is stopped, drops its line again where
+    // something else raised it.
     void StopIfIdle();
     // Stops the motor now (at the start with nothing to send, and at the end).
     void Stop();
 
   private:
     void Switch(bool on);
+    // Whether the driver reports the motor's line up.
+    bool LineUp() const;
 
     std::uint8_t line_;
     Clock::duration start_, idle_;
     serial::SerialDriver* driver_;
-    std::FILE* notices_;
+    os::StatusOutput* notices_;
     Now now_;
-    bool running_ = true;
+    bool running_ = false;
     bool failureSaid_ = false;
     Clock::time_point upToSpeedAt_{}, quietSince_{};
+    Clock::time_point lookedAt_{};  // the stopped motor's line, last
 };
 
 }  // namespace bridge

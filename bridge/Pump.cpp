@@ -19,12 +19,12 @@
 #include <deque>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "bridge/Baudot.h"
 #include "bridge/Motor.h"
+#include "os/CLocale.h"
 
 namespace bridge {
 
@@ -190,16 +190,20 @@ class Pump {
     bool WritePort();
     // Codes written to the port that its driver still holds.
     std::size_t Queued() const;
-    // Throws away what the port's driver holds; how much that was.
+    // Throws away what the port's driver holds; how much that was (none where it would not).
     std::size_t FlushPort();
     // Whether the time left is followed: it is shown, or text was typed since nothing waited.
     bool FollowsProgress() const;
     // The time left, while more than kShownAfter of text waits; rewritten at most once a second.
     void ShowProgress();
     void EraseProgress();
+    // Says what the loop had to do, where notices are said.
+    void Say(const std::string& line);
+    // Sends what waits of the notices as far as their reader takes it now.
+    void FlushNotices();
     // Waits until the driver has sent what it holds, for as long as that takes at the line's
-    // rate and a little more.
-    void Drain();
+    // rate and a little more; false when a stop signal came meanwhile.
+    bool Drain();
     // Ends the loop: `unsent` codes (those the driver still holds when they are flushed, or when
     // the port went away) and the ones still here never leave, nor do the characters they
     // belong to.
@@ -216,7 +220,7 @@ class Pump {
     std::size_t thrownBefore_ = 0;  // by a break from the line, while the bridge went on
     std::vector<Code> codes_;
     std::string text_;
-    bool echoSaid_ = false;
+    bool echoSaid_ = false, echoFailureSaid_ = false, flushFailureSaid_ = false;
     std::size_t burst_ = 0;  // characters taken since nothing waited
     bool shown_ = false;     // the time left is on the terminal's line
     Clock::time_point shownAt_{};
@@ -237,10 +241,11 @@ Ending Pump::Run() {
                 continue;
             return Finish(Ending::PortGone, Queued());
         }
-        if (polled == 0) {  // the motor or the time left is due
+        if (polled == 0) {  // the motor, the time left or a waiting notice is due
             if (!waiting)
                 motor_.StopIfIdle();
             ShowProgress();
+            FlushNotices();
             continue;
         }
         if (ends[kStop].revents != 0)
@@ -263,7 +268,13 @@ Ending Pump::Run() {
         if (toTerminal_.WriteTo(setup_.terminal) != 0)
             toTerminal_.Clear();  // the terminal side cannot fail while this side holds it open
         ShowProgress();
+        FlushNotices();
     }
+}
+
+void Pump::FlushNotices() {
+    if (setup_.notices != nullptr && setup_.notices->Waiting())
+        setup_.notices->Flush();
 }
 
 int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
@@ -281,8 +292,10 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
         timeout = static_cast<int>(std::max<long long>(
             0, std::chrono::ceil<std::chrono::milliseconds>(*look - Clock::now()).count()));
     }
-    // While the time left is shown, or text may still wait in the driver: a look a second.
-    if (FollowsProgress() && (timeout < 0 || timeout > 1000))
+    // While the time left is shown, or text may still wait in the driver, or a notice for a
+    // terminal that takes nothing now: a look a second.
+    const bool noticesWait = setup_.notices != nullptr && setup_.notices->Waiting();
+    if ((FollowsProgress() || noticesWait) && (timeout < 0 || timeout > 1000))
         timeout = 1000;
     return poll(ends, kEnds, timeout);
 }
@@ -294,15 +307,15 @@ bool Pump::StartMotor() {
 
 Ending Pump::Stop() {
     unsigned char signal = 0;
-    if (::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) {
-        // Minutes of text may wait in the driver at six characters a second.
+    // The motor runs until the driver has sent what it holds, unless Ctrl+C, or a second stop
+    // signal while it sends, throws that away: minutes of text may wait in the driver at six
+    // characters a second.
+    if ((::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) || !Drain()) {
         const std::size_t queued = FlushPort();
         motor_.Stop();
         EraseProgress();
         return Finish(Ending::Interrupted, queued);
     }
-    // The motor runs until the driver has sent what it holds.
-    Drain();
     motor_.Stop();
     EraseProgress();
     return Finish(Ending::Terminated);
@@ -355,11 +368,7 @@ void Pump::Break() {
     encoder_.DropHeld();
     recent_ = RecentCharacters();
     thrownBefore_ += thrown;
-    if (setup_.notices != nullptr) {
-        std::fprintf(setup_.notices, "quorlix: break from the line: %zu characters thrown away\n",
-                     thrown);
-        std::fflush(setup_.notices);
-    }
+    Say(os::FormatC("quorlix: break from the line: %zu characters thrown away", thrown));
 }
 
 void Pump::KeepEchoOff() {
@@ -367,15 +376,16 @@ void Pump::KeepEchoOff() {
     if (ioctl(setup_.terminal, TCGETS2, &termios) != 0 || (termios.c_lflag & ECHO) == 0)
         return;
     termios.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
-    ioctl(setup_.terminal, TCSETS2, &termios);
-    if (!echoSaid_ && setup_.notices != nullptr) {
-        std::fputs(
-            "quorlix: the terminal program turned echo on in the pseudo-terminal, which "
-            "would send all it receives back to the line: turned off again\n",
-            setup_.notices);
-        std::fflush(setup_.notices);
+    const bool off = ioctl(setup_.terminal, TCSETS2, &termios) == 0;
+    const int error = errno;
+    if (off && !std::exchange(echoSaid_, true)) {
+        Say("quorlix: the terminal program turned echo on in the pseudo-terminal, which would "
+            "send all it receives back to the line: turned off again");
+    } else if (!off && !std::exchange(echoFailureSaid_, true)) {
+        Say("quorlix: the terminal program turned echo on in the pseudo-terminal, and it could "
+            "not be turned off (" +
+            std::string(std::strerror(error)) + "): all it receives goes back to the line");
     }
-    echoSaid_ = true;
 }
 
 bool Pump::ReadTerminal() {
@@ -411,12 +421,19 @@ std::size_t Pump::Queued() const {
 std::size_t Pump::FlushPort() {
     // What the driver held is asked first: that much is what the flush throws away.
     const std::size_t queued = Queued();
-    ioctl(setup_.port, TCFLSH, TCOFLUSH);
-    return queued;
+    if (ioctl(setup_.port, TCFLSH, TCOFLUSH) == 0)
+        return queued;
+    const int error = errno;
+    // Nothing was thrown away: it all still goes out, and counts as sent.
+    if (!std::exchange(flushFailureSaid_, true)) {
+        Say(std::string("quorlix: the port's driver would not throw away what it holds (") +
+            std::strerror(error) + "): it still goes out");
+    }
+    return 0;
 }
 
 bool Pump::FollowsProgress() const {
-    return setup_.progress != nullptr && !pattern_ && (shown_ || burst_ > 0);
+    return setup_.progress && setup_.notices != nullptr && !pattern_ && (shown_ || burst_ > 0);
 }
 
 void Pump::ShowProgress() {
@@ -432,27 +449,34 @@ void Pump::ShowProgress() {
     if (seconds <= kShownAfter) {
         EraseProgress();
     } else if (!shown_ || now - shownAt_ >= std::chrono::seconds(1)) {
-        std::fprintf(setup_.progress, "%s%s", kEraseLine,
-                     TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds).c_str());
+        setup_.notices->Text(kEraseLine +
+                             TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds));
         shown_ = true;
         shownAt_ = now;
     }
-    std::fflush(setup_.progress);
 }
 
 void Pump::EraseProgress() {
-    if (!std::exchange(shown_, false))
-        return;
-    std::fputs(kEraseLine, setup_.progress);
-    std::fflush(setup_.progress);
+    if (std::exchange(shown_, false))
+        setup_.notices->Text(kEraseLine);
 }
 
-void Pump::Drain() {
+void Pump::Say(const std::string& line) {
+    if (setup_.notices != nullptr)
+        setup_.notices->Line(line);
+}
+
+bool Pump::Drain() {
     const std::chrono::duration<double> longest(setup_.codeSeconds * static_cast<double>(Queued()) +
                                                 2);
     const Clock::time_point limit = Clock::now() + std::chrono::ceil<Clock::duration>(longest);
-    while (Queued() > 0 && Clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (Queued() > 0 && Clock::now() < limit) {
+        pollfd stop{setup_.stop, POLLIN, 0};
+        unsigned char signal = 0;
+        if (poll(&stop, 1, 20) > 0 && ::read(setup_.stop, &signal, 1) == 1)
+            return false;
+    }
+    return true;
 }
 
 Ending Pump::Finish(Ending ending, std::size_t unsent) {

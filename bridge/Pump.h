@@ -9,13 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "bridge/Baudot.h"
 #include "bridge/CodeSets.h"
+#include "os/StatusOutput.h"
 #include "serial/SerialDriver.h"
 
 namespace bridge {
@@ -62,9 +62,10 @@ struct PumpSetup {
     const CodeSet* codeSet = &kIta2;
     int crFill = 2;
     bool unshiftOnSpace = true;
-    std::string_view pattern;      // sent over and over instead of the terminal's text; empty: none
-    std::FILE* notices = nullptr;  // where what the loop had to do is said; none: not said
-    int columns = 0;               // the carriage's width; 0: not followed
+    std::string_view pattern;  // sent over and over instead of the terminal's text; empty: none
+    // Where what the loop had to do is said, without ever waiting for its reader; none: not said.
+    os::StatusOutput* notices = nullptr;
+    int columns = 0;  // the carriage's width; 0: not followed
     Newline newline = Newline::CrLf;
     // The motor's modem line (kMcrDtr or kMcrRts), switched through the installed backend; 0:
     // none.
@@ -74,9 +75,9 @@ struct PumpSetup {
     // The port's driver, asked how many codes it still holds; none: none are known to be held.
     serial::SerialDriver* driver = nullptr;
     double codeSeconds = 0.2;  // one code's time on the line: start, data and stop bits
-    // Where the time left is shown while more than kShownAfter of text waits (a terminal's
-    // standard error); none: not shown.
-    std::FILE* progress = nullptr;
+    // The time left is shown among the notices while more than kShownAfter of text waits (they
+    // go to a terminal).
+    bool progress = false;
     // The port's input marks a break as \377 \0 \0 (PARMRK): a break from the line throws
     // away what waits to be sent, as Ctrl+C does, and the bridge goes on.
     bool breaksMarked = false;
@@ -93,7 +94,8 @@ double CodeSeconds(double rate, int dataBits, bool parity, double stopBits);
 std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds);
 
 enum class Ending {
-    Interrupted,   // SIGINT: what the port had not sent yet was thrown away
+    Interrupted,   // SIGINT, or a second stop signal while the port drained: what the port had
+                   // not sent yet was thrown away
     Terminated,    // SIGTERM or SIGHUP
     PortGone,      // the port hung up or failed
     TerminalGone,  // the pseudo-terminal hung up or failed: no terminal program can reach it
@@ -104,7 +106,8 @@ enum class Ending {
 // motor line, the motor is dropped at the start unless there is text to send, raised before
 // codes go out (which wait `motorStart` seconds for it), kept up while text goes out or comes in,
 // and dropped after `motorIdle` quiet seconds, and at the end: at once after Ctrl+C's flush,
-// once the driver has sent what it holds after SIGTERM or SIGHUP. Echo on the pseudo-terminal
+// once the driver has sent what it holds after SIGTERM or SIGHUP (a second stop signal meanwhile
+// flushes it as Ctrl+C does, and ends at once). Echo on the pseudo-terminal
 // would send everything received back to the port (for ever, on a line that loops back): a
 // terminal program that turns it on finds it off again, and that is said once. A character
 // counts as sent once all of its codes have left the driver (or, after SIGTERM, are left to it);

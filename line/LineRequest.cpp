@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "line/Advice.h"
 #include "line/Hold.h"
@@ -151,8 +153,10 @@ std::string TimeStamp() {
 
 // Looks at the port every kHoldInterval, asleep in poll() in between, and re-applies what
 // `hold` keeps whenever something else changed it, until a stop signal (status 0) or until
-// the port can no longer be looked at or set (1).
-int KeepHeld(line::Hold& hold, std::FILE* out, std::FILE* err) {
+// the port can no longer be looked at or set (1). `exitNote` is what the port's close will do,
+// said at the end.
+int KeepHeld(line::Hold& hold, const std::function<std::string()>& exitNote, std::FILE* out,
+             std::FILE* err) {
     const os::StopSignals signals;
     if (signals.Fd() < 0) {
         std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
@@ -198,10 +202,12 @@ int KeepHeld(line::Hold& hold, std::FILE* out, std::FILE* err) {
             break;
         }
     }
-    // The port is as it should be: from here the summary may wait for its reader.
-    if (said.Dropped() > 0)
-        std::fprintf(out, "(%zu lines dropped while the output was blocked)\n", said.Dropped());
-    std::fprintf(out, "hold ended: %s\n", hold.Summary().c_str());
+    // The port is as it should be: from here the summary may wait for its reader, a while.
+    std::vector<std::string> last{"hold ended: " + hold.Summary()};
+    if (const std::string note = exitNote(); !note.empty())
+        last.push_back("note: " + note);
+    complained.Finish({}, os::kEndWait);
+    said.Finish(last, os::kEndWait);
     return status;
 }
 
@@ -272,16 +278,17 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     if (request.rts)
         failed |=
             SetLine("RTS", uart::kMcrRts, *request.rts, hold, std::exchange(unsaid, {}), out, err);
-    int status = failed ? 1 : 0;
-    if (!failed && request.hold)
-        status = KeepHeld(hold, out, err);
     // Only a line asked to be up has anything for the last close to undo, whichever open raised
     // it.
     const bool raised = request.dtr.value_or(false) || request.rts.value_or(false);
-    if (const std::string note = raised && !request.portStaysOpen ? io.ModemLinesAtExit() : "";
-        !note.empty())
+    const auto exitNote = [&] {
+        return raised && !request.portStaysOpen ? io.ModemLinesAtExit() : std::string();
+    };
+    if (!failed && request.hold)
+        return KeepHeld(hold, exitNote, out, err);
+    if (const std::string note = exitNote(); !note.empty())
         std::fprintf(out, "note: %s%s\n", note.c_str(), request.hold ? "" : "; --hold keeps them");
-    return status;
+    return failed ? 1 : 0;
 }
 
 }  // namespace line

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -26,6 +27,8 @@
 #include "bridge/BridgeMode.h"
 #include "bridge/Motor.h"
 #include "bridge/Pump.h"
+#include "line/HoldLock.h"
+#include "uart/RecordingPortIo.h"
 #include "uart/Registers.h"
 #include "usb/Adapter.h"
 
@@ -304,13 +307,14 @@ class BaudotBridge : public QObject {
         }
         char said[256] = {};
         std::FILE* notices = fmemopen(said, sizeof said - 1, "w");
+        auto status = std::make_unique<os::StatusOutput>(notices);
         int stopPipe[2];
         QVERIFY(pipe(stopPipe) == 0);
         bridge::PumpSetup setup;
         setup.port = port.port;
         setup.terminal = pty->Fd();
         setup.stop = stopPipe[0];
-        setup.notices = notices;
+        setup.notices = status.get();
         setup.breaksMarked = true;
         setup.driver = modemLines.driver;
         if (motorWaits) {
@@ -354,6 +358,7 @@ class BaudotBridge : public QObject {
         QCOMPARE(counts.sent, std::size_t(typed.size() - thrown) - counts.dropped);
         QCOMPARE(counts.thrownAway, std::size_t(thrown));
         QCOMPARE(counts.received, std::size_t(printed.size()));
+        status.reset();
         std::fclose(notices);
         QCOMPARE(QByteArray(said).count("turned echo on"), echo ? 1 : 0);
         QCOMPARE(QByteArray(said).count("break from the line: " + QByteArray::number(thrown) +
@@ -423,35 +428,47 @@ class BaudotBridge : public QObject {
     // The motor on a clock of the test's own: the start that codes wait for, then the quiet time
     // after which it stops, unless the driver still holds codes; a switch refused is said once.
     void motorFollowsItsClock_data() {
-        QTest::addColumn<QString>("looks");  // ms after the code went out, "+N": N codes held
+        // ms after the code went out; "+N": N codes held; "^": another open raised the line
+        QTest::addColumn<QString>("looks");
         QTest::addColumn<QString>("motor");  // its line after each look
         QTest::addColumn<bool>("refused");   // the driver refuses to drop the line
-        QTest::newRow("stopped once its idle time is over, not before") << "399 400"
-                                                                        << "on off" << false;
+        QTest::addColumn<bool>("pattern");   // a test pattern: not stopped before the first code
+        QTest::newRow("stopped once its idle time is over, not before")
+            << "399 400"
+            << "on off" << false << false;
         QTest::newRow("kept running while the driver holds codes") << "400+3 799 800"
-                                                                   << "on on off" << false;
+                                                                   << "on on off" << false << false;
         QTest::newRow("a drop the driver refuses is said once") << "400"
-                                                                << "on" << true;
+                                                                << "on" << true << false;
+        QTest::newRow("a test pattern's first code waits for the start too")
+            << "400"
+            << "off" << false << true;
+        QTest::newRow("stopped: raised by another open, dropped at the next look a second on")
+            << "400 900^ 1399 1400"
+            << "off on on off" << false << false;
     }
     void motorFollowsItsClock() {
         QFETCH(QString, looks);
         QFETCH(QString, motor);
         QFETCH(bool, refused);
+        QFETCH(bool, pattern);
         using namespace std::chrono_literals;
         FakeDriverPort modemLines;
         FakeSerialDriver& driver = *modemLines.driver;
         driver.lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
         driver.dropError = refused ? EPERM : 0;
-        const QString said = Capture([&](std::FILE* notices) {
+        const QString said = Capture([&](std::FILE* stream) {
+            os::StatusOutput notices(stream);
             bridge::PumpSetup setup;
             setup.motor = uart::kMcrRts;
             setup.motorStart = 0.3;
             setup.motorIdle = 0.4;
             setup.driver = &driver;
-            setup.notices = notices;
+            setup.notices = &notices;
             bridge::Clock::time_point now{1h};
             bridge::Motor m(setup, [&] { return now; });
-            m.Stop();  // nothing to send at the start
+            if (!pattern)
+                m.Stop();  // nothing to send at the start
             const auto typed = now;
             m.Start();
             QVERIFY(m.NextLook(true) == typed + 300ms);
@@ -464,8 +481,10 @@ class BaudotBridge : public QObject {
             QVERIFY(m.NextLook(false) == sent + 400ms);
             QStringList states;
             for (const QString& look : looks.split(' ')) {
-                now = sent + std::chrono::milliseconds(look.section('+', 0, 0).toInt());
+                now = sent + std::chrono::milliseconds(look.section('+', 0, 0).remove('^').toInt());
                 driver.queued = look.section('+', 1).toInt();
+                if (look.endsWith('^'))
+                    driver.lines |= TIOCM_RTS;
                 m.StopIfIdle();
                 states << ((driver.lines & TIOCM_RTS) != 0 ? "on" : "off");
             }
@@ -475,25 +494,34 @@ class BaudotBridge : public QObject {
                  refused ? 1 : 0);
     }
 
-    // A USB adapter whose driver reports no break from the line: the bridge's start says that
-    // the BREAK key will not stop it.
-    void chipWithoutBreaksIsSaid_data() {
-        QTest::addColumn<QString>("adapter");  // driver, vendor, product, release, product string
+    // What the port cannot do is said at the bridge's start, and not claimed: a USB adapter
+    // whose driver reports no break from the line (the BREAK key will not stop the bridge), a
+    // driver that cannot switch the modem lines (the motor is not run).
+    void startSaysWhatCannotBeDone_data() {
+        QTest::addColumn<QString>("adapter");    // driver, vendor, product, release, product string
+        QTest::addColumn<bool>("noModemLines");  // it cannot switch them; a motor on RTS
         QTest::addColumn<QByteArray>("note");
-        QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial"
+        QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial" << false
                                << QByteArray(
                                       "note: the CH340's driver reports no break from the "
                                       "line: the BREAK key will not stop the bridge");
         QTest::newRow("PL2303, which reports breaks")
-            << "pl2303 067b 2303 0300 USB-Serial Controller" << QByteArray();
+            << "pl2303 067b 2303 0300 USB-Serial Controller" << false << QByteArray();
+        QTest::newRow("a driver that cannot switch the modem lines: no motor on RTS")
+            << "pl2303 067b 2303 0300 USB-Serial Controller" << true
+            << QByteArray(
+                   "note: the motor's RTS cannot be switched: the driver refused the "
+                   "modem lines (Inappropriate ioctl for device); the bridge runs without it");
     }
-    void chipWithoutBreaksIsSaid() {
+    void startSaysWhatCannotBeDone() {
         QFETCH(QString, adapter);
+        QFETCH(bool, noModemLines);
         QFETCH(QByteArray, note);
         PortStandIn port;
         auto driver = std::make_unique<FakeSerialDriver>();
         driver->descriptor = port.port;
         driver->lines = TIOCM_DTR | TIOCM_RTS;  // as the open leaves them
+        driver->dropError = noModemLines ? ENOTTY : 0;
         const QStringList words = adapter.split(' ');
         FakeSysfs sysfs;
         sysfs.AddUsbPort(makedev(188, 0), words[0], words[1], words[2], words[3],
@@ -508,6 +536,7 @@ class BaudotBridge : public QObject {
         QVERIFY(line::ParseApply(bridge::kDefaultLine, settings.line, error));
         settings.line.portStaysOpen = true;
         settings.line.lockFolder = locks.path().toStdString();
+        settings.motor = noModemLines ? uart::kMcrRts : 0;
         auto terminal = bridge::TerminalSide::Open(settings, error);
         QVERIFY2(terminal, error.c_str());
         int output[2];
@@ -530,7 +559,7 @@ class BaudotBridge : public QObject {
         QVERIFY(text.contains("ends it\n"));
         QByteArrayList said;
         for (const QByteArray& line : text.split('\n')) {
-            if (line.contains("BREAK"))
+            if (line.contains("BREAK") || line.contains("motor"))
                 said << line;
         }
         QCOMPARE(said.join('|'), note);
@@ -538,22 +567,78 @@ class BaudotBridge : public QObject {
         close(output[0]);
     }
 
+    // A bridge that does not start leaves the port's settings as it found them: the lock is
+    // taken before the first change, and what a refused line changed is put back.
+    void bridgeThatDoesNotStartLeavesThePort_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("held");  // a hold of the same UART runs
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a hold runs: refused before any change")
+            << bridge::kDefaultLine << true << "is already held by process";
+        QTest::newRow("a line the driver will not take: put back")
+            << "45.45,5M1.5" << false << "the driver ignored mark/space parity";
+    }
+    void bridgeThatDoesNotStartLeavesThePort() {
+        QFETCH(QString, line);
+        QFETCH(bool, held);
+        QFETCH(QString, says);
+        PortStandIn port;
+        auto driver = std::make_unique<FakeSerialDriver>();
+        FakeSerialDriver closed;
+        driver->closedInto = &closed;
+        driver->descriptor = port.port;
+        driver->serial.port = 0x2F8;  // the UART's address: the lock's name
+        driver->dropsMarkSpace = true;
+        const termios2 found = driver->termios;
+        const QTemporaryDir locks;
+        bridge::Settings settings;
+        settings.device = "/dev/ttyS1";
+        std::string error;
+        QVERIFY(line::ParseApply(line.toStdString(), settings.line, error));
+        settings.line.portStaysOpen = true;
+        settings.line.lockFolder = locks.path().toStdString();
+        uart::RecordingPortIo other;
+        std::string refusal, notice;
+        const auto hold =
+            held ? line::HoldLock::Take(other, 0x2F8, refusal, notice, settings.line.lockFolder)
+                 : nullptr;
+        auto terminal = bridge::TerminalSide::Open(settings, error);
+        QVERIFY2(terminal, error.c_str());
+        const TimeLimit limit(10);  // a bridge that starts runs until then
+        int status = 0;
+        const QString err = Capture([&](std::FILE* errors) {
+            Capture([&](std::FILE* output) {
+                status = bridge::Run(settings, std::move(terminal), std::move(driver), {}, output,
+                                     errors);
+            });
+        });
+        QCOMPARE(status, 1);
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QVERIFY(std::memcmp(&closed.termios, &found, sizeof found) == 0);
+        QCOMPARE(closed.calls.contains("TCSETS2"), !held);
+    }
+
     // Text piled up behind a teleprinter that takes nothing: however the bridge ends, only what
     // left counts as sent and what it still held as thrown away; Ctrl+C also flushes the port,
-    // which the stand-in in packet mode reports.
+    // which the stand-in in packet mode reports, and so does a second signal while SIGTERM waits
+    // for a driver that holds codes.
     void endingCountsOnlyWhatLeft_data() {
-        QTest::addColumn<int>("stop");  // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("stop");    // a signal, or 0: the terminal side hangs up
+        QTest::addColumn<int>("second");  // a second signal at once, to a driver holding codes
         QTest::addColumn<int>("ending");
         QTest::addColumn<bool>("flushed");
         QTest::newRow("Ctrl+C flushes the port")
-            << SIGINT << int(bridge::Ending::Interrupted) << true;
+            << SIGINT << 0 << int(bridge::Ending::Interrupted) << true;
         QTest::newRow("SIGTERM leaves the port what it has")
-            << SIGTERM << int(bridge::Ending::Terminated) << false;
+            << SIGTERM << 0 << int(bridge::Ending::Terminated) << false;
+        QTest::newRow("Ctrl+C while SIGTERM waits for the driver flushes it and ends at once")
+            << SIGTERM << SIGINT << int(bridge::Ending::Interrupted) << true;
         QTest::newRow("a terminal side that hangs up ends the bridge")
-            << 0 << int(bridge::Ending::TerminalGone) << false;
+            << 0 << 0 << int(bridge::Ending::TerminalGone) << false;
     }
     void endingCountsOnlyWhatLeft() {
         QFETCH(int, stop);
+        QFETCH(int, second);
         QFETCH(int, ending);
         QFETCH(bool, flushed);
         PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
@@ -566,6 +651,10 @@ class BaudotBridge : public QObject {
         setup.port = port.port;
         setup.terminal = terminal.teleprinter;
         setup.stop = stopPipe[0];
+        FakeSerialDriver holding;  // 100 codes for ever: 22 s of waiting, were it not cut short
+        holding.queued = 100;
+        if (second != 0)
+            setup.driver = &holding;
         bridge::Counts counts;
         bridge::Ending ended{};
         const TimeLimit limit(20);
@@ -577,9 +666,10 @@ class BaudotBridge : public QObject {
         for (pollfd room{terminal.port, POLLOUT, 0}; typed < 1 << 24 && poll(&room, 1, 300) > 0;)
             typed +=
                 std::size_t(std::max(write(terminal.port, text.data(), text.size()), ssize_t(0)));
-        const auto signal = static_cast<unsigned char>(stop);
+        const unsigned char stops[] = {static_cast<unsigned char>(stop),
+                                       static_cast<unsigned char>(second)};
         if (stop != 0)
-            QCOMPARE(write(stopPipe[1], &signal, 1), ssize_t(1));
+            QCOMPARE(write(stopPipe[1], stops, second != 0 ? 2 : 1), ssize_t(second != 0 ? 2 : 1));
         else
             close(std::exchange(terminal.port, -1));
         loop.join();

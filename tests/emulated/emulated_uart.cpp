@@ -269,9 +269,9 @@ class EmulatedUart : public QObject {
 
     void driverBackendThroughTheGuestKernel() {
         const int b = 0x2F8;
-        QVERIFY2(runs_[b].size() == 8,
+        QVERIFY2(runs_[b].size() == 9,
                  "scripted, no-permission, driver, capability, empty-address, closed-reader, "
-                 "second-hold and link runs at 0x2F8");
+                 "second-hold, link and held-bridge runs at 0x2F8");
         const QString said = Said("driver");
         QVERIFY2(said.contains("/dev/ttyS1 · driver") && said.contains("status: 0") &&
                      said.contains("note: opening /dev/ttyS1 may have raised DTR and RTS (the "
@@ -631,7 +631,8 @@ class EmulatedUart : public QObject {
 
     // Refused before the UART is touched: a second hold beside one that holds the UART already
     // (through the driver) writes nothing, ends at once and names the first; a bridge whose link
-    // cannot be made leaves the line as it was, and never writes its five-bit framing.
+    // cannot be made leaves the line as it was, and never writes its five-bit framing; nor does
+    // a bridge refused by a hold's lock, which changes nothing of the port's settings.
     void refusedRunsLeaveTheUartAlone_data() {
         QTest::addColumn<int>("run");       // at 0x2F8
         QTest::addColumn<bool>("noWrite");  // at all; otherwise no five-bit framing
@@ -646,6 +647,11 @@ class EmulatedUart : public QObject {
             << 7 << false << "link"
             << QStringList{"stty -a the same: speed 300 baud\n",
                            "stderr: quorlix: cannot make the link /nonexistent/dir/x",
+                           "status: 1\n"};
+        QTest::newRow("bridge beside a hold")
+            << 8 << false << "bridge beside a hold"
+            << QStringList{"stty -a the same: speed 38400 baud\n",  // 300 Bd's custom divisor
+                           "stderr: quorlix: the UART at 0x2F8 is already held by process %1",
                            "status: 1\n"};
     }
     void refusedRunsLeaveTheUartAlone() {

@@ -14,6 +14,13 @@ FakeSerialDriver::FakeSerialDriver() {
     serial.flags = ASYNC_SKIP_TEST;
 }
 
+FakeSerialDriver::~FakeSerialDriver() {
+    if (closedInto != nullptr) {
+        *closedInto = *this;
+        closedInto->closedInto = nullptr;
+    }
+}
+
 int FakeSerialDriver::GetTermios(termios2& out) {
     Called("TCGETS2");
     if (gone)

@@ -10,6 +10,9 @@
 class FakeSerialDriver final : public serial::SerialDriver {
   public:
     FakeSerialDriver();
+    ~FakeSerialDriver() override;
+    FakeSerialDriver(const FakeSerialDriver&) = default;
+    FakeSerialDriver& operator=(const FakeSerialDriver&) = default;
 
     int GetTermios(termios2& out) override;
     int SetTermios(const termios2& in) override;
@@ -35,6 +38,7 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int setTermiosError = 0;
     int dropError = 0;
     dev_t device = 0;
+    FakeSerialDriver* closedInto = nullptr;  // given the driver as it is when it is closed
     QStringList calls;
     QList<qint64> callTimes;  // when each call came, in milliseconds of the steady clock
 
