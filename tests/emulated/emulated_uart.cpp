@@ -3,10 +3,11 @@
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
 // drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
-// permission, the Baudot bridge's codes both ways, --hold beside a terminal program that sets
-// the port again, what QEMU's FTDI adapter was programmed to through the kernel's ftdi_sio, an
-// address with no UART, trace readers that go away or stop, and runs that must be refused. A guest
-// that dies before its cases begin is booted once more by boot-guest, which says so.
+// permission, the Baudot bridge's codes both ways and a text file's line ends, --hold beside a
+// terminal program that sets the port again, what QEMU's FTDI adapter was programmed to through the
+// kernel's ftdi_sio, an address with no UART, trace readers that go away or stop, and runs that
+// must be refused. A guest that dies before its cases begin is booted once more by boot-guest,
+// which says so.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -314,7 +315,7 @@ class EmulatedUart : public QObject {
 
     void bridgeSendsCodesAndReceivesLetters() {
         const int b = 0x2F8;
-        QVERIFY2(bridgeRuns_[b].size() == 2, "two bridge runs at 0x2F8");
+        QVERIFY2(bridgeRuns_[b].size() == 3, "three bridge runs at 0x2F8");
         const Run& run = bridgeRuns_[b].first();
         QCOMPARE(run.size(), 3);  // start-up, the shell's text, the code on the receive side
         // Replay what the 8250 driver wrote: the line it set up, the data with the latch closed.
@@ -356,7 +357,7 @@ class EmulatedUart : public QObject {
     // line ends at its last space within the last ten columns, with CR, the fill and LF.
     void bridgeRunsTheMotorAndEndsLines() {
         const int b = 0x2F8;
-        QVERIFY2(bridgeRuns_[b].size() == 2, "two bridge runs at 0x2F8");
+        QVERIFY2(bridgeRuns_[b].size() == 3, "three bridge runs at 0x2F8");
         const Run& run = bridgeRuns_[b][1];
         QCOMPARE(run.size(), 4);  // start-up, the line, the two seconds after, SIGTERM
         // Per case: the codes written with the latch closed, and RTS at each modem control write.
@@ -388,6 +389,33 @@ class EmulatedUart : public QObject {
         const QString said = Said("motor");
         QVERIFY2(said.contains("the motor on RTS: 0.2 s to start, off after 2 s quiet"),
                  qPrintable(said));
+    }
+
+    // The quick start's Model 15 bridge on a looped-back UART: a Unix text file of three lines
+    // leaves as CR, the fill and LF after each, and comes back out of the link as the same lines.
+    void bridgePrintsAUnixFileLineByLine() {
+        const int b = 0x2F8;
+        QVERIFY2(bridgeRuns_[b].size() == 3, "three bridge runs at 0x2F8");
+        const Run& run = bridgeRuns_[b][2];
+        QCOMPARE(run.size(), 2);  // start-up, the file
+        int lcr = 0;
+        QList<int> sent;
+        for (int i = 0; i < 2; ++i) {
+            for (const Access& a : run[i]) {
+                if (a.write && a.port == b + 3)
+                    lcr = a.value;
+                else if (a.write && a.port == b && !(lcr & 0x80) && i == 1)
+                    sent << a.value;
+            }
+        }
+        // ONE, CR LTRS LTRS LF, TWO, the same, THREE, the same.
+        const QList<int> expected{0x18, 0x0C, 0x01, 0x08, 0x1F, 0x1F, 0x02, 0x10,
+                                  0x13, 0x18, 0x08, 0x1F, 0x1F, 0x02, 0x10, 0x14,
+                                  0x0A, 0x01, 0x01, 0x08, 0x1F, 0x1F, 0x02};
+        QCOMPARE(sent, expected);
+        const QString said = Said("lines");
+        QVERIFY2(said.contains("lines read back: ONE|TWO|THREE|\n"), qPrintable(said));
+        QVERIFY2(said.contains("status: 0"), qPrintable(said));
     }
 
     // A terminal program beside quorlix --hold, over the I/O ports and through the driver: its
