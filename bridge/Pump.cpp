@@ -450,7 +450,7 @@ void Pump::ShowProgress() {
         EraseProgress();
     } else if (!shown_ || now - shownAt_ >= std::chrono::seconds(1)) {
         setup_.notices->Text(kEraseLine +
-                             TimeLeftText(burst_ - std::min(burst_, left), burst_, seconds));
+                             TimeLeftText(burst_ - std::min(burst_, left), left, seconds));
         shown_ = true;
         shownAt_ = now;
     }
@@ -496,7 +496,7 @@ double CodeSeconds(double rate, int dataBits, bool parity, double stopBits) {
     return (1 + dataBits + (parity ? 1 : 0) + stopBits) / rate;
 }
 
-std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds) {
+std::string TimeLeftText(std::size_t sent, std::size_t waiting, double seconds) {
     const long whole = std::lround(std::ceil(seconds));
     char left[32];
     if (whole >= 60)
@@ -504,7 +504,8 @@ std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds) {
     else
         std::snprintf(left, sizeof left, "%ld s", whole);
     char text[96];
-    std::snprintf(text, sizeof text, "sending: %zu of %zu characters, %s left", sent, total, left);
+    std::snprintf(text, sizeof text, "sending: %zu sent, %zu waiting, %s for those", sent, waiting,
+                  left);
     return text;
 }
 

@@ -90,8 +90,10 @@ inline constexpr double kShownAfter = 3.0;
 // there is one, and the stop bits.
 double CodeSeconds(double rate, int dataBits, bool parity, double stopBits);
 
-// "sending: 120 of 1375 characters, 3 min 27 s left".
-std::string TimeLeftText(std::size_t sent, std::size_t total, double seconds);
+// "sending: 120 sent, 1255 waiting, 3 min 27 s for those": only what is known. The terminal
+// program may hold more that the bridge has not taken yet, so no total is claimed; what waits
+// is the bridge's own and the driver's.
+std::string TimeLeftText(std::size_t sent, std::size_t waiting, double seconds);
 
 enum class Ending {
     Interrupted,   // SIGINT, or a second stop signal while the port drained: what the port had

@@ -212,8 +212,8 @@ class BaudotBridge : public QObject {
         const double seconds =
             bridge::CodeSeconds(rate, data, framing[1] != 'N', framing.mid(2).toDouble());
         QCOMPARE(std::round(seconds * 100000) / 100, milliseconds);
-        QCOMPARE(QString::fromStdString(bridge::TimeLeftText(120, 1375, 206.2)),
-                 QStringLiteral("sending: 120 of 1375 characters, 3 min 27 s left"));
+        QCOMPARE(QString::fromStdString(bridge::TimeLeftText(3769, 1541, 287.2)),
+                 QStringLiteral("sending: 3769 sent, 1541 waiting, 4 min 48 s for those"));
     }
 
     void receivingRules_data() {
