@@ -103,6 +103,13 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
         }
         settings.newline = *options.newline == "raw" ? bridge::Newline::Raw : bridge::Newline::CrLf;
     }
+    if (options.loop) {
+        if (*options.loop != "half" && *options.loop != "full") {
+            error = "--loop takes half or full, not " + *options.loop;
+            return false;
+        }
+        settings.halfDuplex = *options.loop == "half";
+    }
     if (options.motor) {
         const bool dtr = *options.motor == "dtr";
         if (!dtr && *options.motor != "rts") {

@@ -69,6 +69,7 @@ std::optional<std::string>* BridgeValue(Options& options, std::string_view argum
         {"--test", &options.test},
         {"--columns", &options.columns},
         {"--newline", &options.newline},
+        {"--loop", &options.loop},
         {"--motor", &options.motor},
         {"--motor-start", &options.motorStart},
         {"--motor-idle", &options.motorIdle},
@@ -204,11 +205,11 @@ void CheckCombination(Options& options) {
     }
     if (options.error.empty() && !options.bridge &&
         (options.code || options.link || options.crFill || options.test || options.noUsos ||
-         options.columns || options.newline || options.motor || options.motorStart ||
-         options.motorIdle)) {
+         options.columns || options.newline || options.loop || options.motor ||
+         options.motorStart || options.motorIdle)) {
         options.error =
-            "--code, --link, --cr-fill, --no-usos, --test, --columns, --newline and --motor... go "
-            "with --bridge";
+            "--code, --link, --cr-fill, --no-usos, --test, --columns, --newline, --loop and "
+            "--motor... go with --bridge";
     }
 }
 
@@ -275,7 +276,7 @@ std::string UsageText() {
            "               [--simulate | --device PATH] [--trace] [DIGIT]\n"
            "       quorlix --bridge [RATE[,FRAMING]] --device PATH [--code ita2|ustty]\n"
            "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
-           "               [--columns N] [--newline crlf|raw]\n"
+           "               [--columns N] [--newline crlf|raw] [--loop half|full]\n"
            "               [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
            "               [--dtr on|off] [--rts on|off]\n"
            "       quorlix --machine NAME --bridge|--apply|--hold [options]\n"
@@ -315,6 +316,10 @@ std::string UsageText() {
            "                    columns, else at N\n"
            "  --newline crlf|raw  crlf (if not given): LF, CR, CR LF and LF CR each\n"
            "                    print one line end, CR, fill, LF; raw: as typed\n"
+           "  --loop half|full  full (if not given): separate send and receive loops;\n"
+           "                    half: keyboard and printer in series on one loop, so what\n"
+           "                    the bridge sends comes back and is dropped: the terminal\n"
+           "                    program gets only what the keyboard typed\n"
            "  --motor dtr|rts   the modem line that switches the machine's motor: up before\n"
            "                    sending, down after --motor-idle S quiet seconds (30) and at\n"
            "                    the end; sending waits --motor-start S seconds (1.0)\n"

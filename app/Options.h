@@ -27,6 +27,7 @@ struct Options {
     std::optional<std::string> test;        // the bridge's --test ryry|fox
     std::optional<std::string> columns;     // the bridge's --columns N
     std::optional<std::string> newline;     // the bridge's --newline crlf|raw
+    std::optional<std::string> loop;        // the bridge's --loop half|full
     std::optional<std::string> motor;       // the bridge's --motor dtr|rts
     std::optional<std::string> motorStart;  // the bridge's --motor-start S
     std::optional<std::string> motorIdle;   // the bridge's --motor-idle S

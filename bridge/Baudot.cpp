@@ -302,6 +302,14 @@ void Decoder::Put(Code code, std::string& text) {
     text += c;
 }
 
+void Decoder::Follow(Code code) {
+    code &= kCodeMask;
+    if (code == kLetters || code == kFigures)
+        shift_ = code == kLetters ? Shift::Letters : Shift::Figures;
+    else if (code == kSpace && unshiftOnSpace_)
+        shift_ = Shift::Letters;
+}
+
 const TestPattern* FindTestPattern(std::string_view name) {
     for (const TestPattern& pattern : kTestPatterns) {
         if (pattern.name == name)

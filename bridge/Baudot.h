@@ -125,6 +125,9 @@ class Decoder {
 
     // Appends what one received code prints.
     void Put(Code code, std::string& text);
+    // Follows a code's shift without printing or counting it: the bridge's own code, come back
+    // on a half-duplex loop, moved the machine's shift too.
+    void Follow(Code code);
 
     std::size_t Characters() const { return characters_; }
     std::size_t Unprintable() const { return unprintable_; }

@@ -277,6 +277,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.notices = &notices;
     setup.columns = settings.columns;
     setup.newline = settings.newline;
+    setup.halfDuplex = settings.halfDuplex;
     setup.motor = motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;

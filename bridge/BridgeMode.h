@@ -42,6 +42,8 @@ struct Settings {
     bool trace = false;
     int columns = kDefaultColumns;  // the carriage's width; 0: not followed
     Newline newline = Newline::CrLf;
+    // Keyboard and printer in series on one loop: every code sent comes back from the line.
+    bool halfDuplex = false;
     // The modem line (uart::kMcrDtr or uart::kMcrRts) that switches the machine's motor; 0: none.
     std::uint8_t motor = 0;
     double motorStart = kDefaultMotorStart;

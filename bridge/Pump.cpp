@@ -93,8 +93,9 @@ class Pending {
         bytes_.clear();
         done_ = 0;
     }
-    // Writes what `fd` takes now. Returns 0, or the errno of a failure other than a full queue.
-    int WriteTo(int fd) {
+    // Writes what `fd` takes now, adding it to `taken` where given. Returns 0, or the errno of a
+    // failure other than a full queue.
+    int WriteTo(int fd, std::deque<Code>* taken = nullptr) {
         while (!Empty()) {
             const ssize_t written = ::write(fd, bytes_.data() + done_, bytes_.size() - done_);
             if (written < 0) {
@@ -102,6 +103,9 @@ class Pending {
                     continue;
                 return errno == EAGAIN ? 0 : errno;
             }
+            if (taken != nullptr)
+                taken->insert(taken->end(), bytes_.begin() + static_cast<std::ptrdiff_t>(done_),
+                              bytes_.begin() + static_cast<std::ptrdiff_t>(done_) + written);
             done_ += static_cast<std::size_t>(written);
         }
         Clear();
@@ -178,6 +182,9 @@ class Pump {
     bool ReadPort();
     // Decodes received codes into text_, the marks taken out; whether a break was among them.
     bool Decode(const Code* received, std::size_t size);
+    // On a half-duplex loop: whether `code` is the next of the bridge's own codes coming back,
+    // which is then followed and dropped. A code that is not ends the matching.
+    bool Echoed(Code code);
     // A break from the line: what waits to be sent is thrown away, once for each break.
     void Break();
     // Before received text goes to the terminal: what it would echo goes nowhere.
@@ -217,6 +224,7 @@ class Pump {
     Motor motor_;
     Pending toPort_, toTerminal_;
     RecentCharacters recent_;
+    std::deque<Code> echoes_;       // codes written on a half-duplex loop that have not come back
     std::size_t thrownBefore_ = 0;  // by a break from the line, while the bridge went on
     std::vector<Code> codes_;
     std::string text_;
@@ -353,9 +361,22 @@ bool Pump::Decode(const Code* received, std::size_t size) {
             continue;
         }
         inBreak_ = false;
-        decoder_.Put(code, text_);
+        if (!Echoed(code))
+            decoder_.Put(code, text_);
     }
     return broke;
+}
+
+bool Pump::Echoed(Code code) {
+    if (echoes_.empty())
+        return false;
+    if ((code & kCodeMask) != (echoes_.front() & kCodeMask)) {
+        echoes_.clear();  // the keyboard's: nothing of ours comes back in order after it
+        return false;
+    }
+    echoes_.pop_front();
+    decoder_.Follow(code);  // the printer saw it: its shift is the machine's
+    return true;
 }
 
 void Pump::Break() {
@@ -365,6 +386,7 @@ void Pump::Break() {
     // away, and the bridge goes on.
     const std::size_t thrown = recent_.In(FlushPort() + toPort_.Size()) + encoder_.Held();
     toPort_.Clear();
+    echoes_.clear();  // the loop opened: what was on it is gone
     encoder_.DropHeld();
     recent_ = RecentCharacters();
     thrownBefore_ += thrown;
@@ -408,7 +430,15 @@ void Pump::Encode(std::string_view text) {
 }
 
 bool Pump::WritePort() {
-    return toPort_.Empty() || !StartMotor() || toPort_.WriteTo(setup_.port) == 0;
+    if (toPort_.Empty() || !StartMotor())
+        return true;
+    if (toPort_.WriteTo(setup_.port, setup_.halfDuplex ? &echoes_ : nullptr) != 0)
+        return false;
+    // A line that does not loop back after all brings nothing back: remember no more than a
+    // driver could hold.
+    if (echoes_.size() > kRemembered)
+        echoes_.erase(echoes_.begin(), echoes_.end() - kRemembered);
+    return true;
 }
 
 std::size_t Pump::Queued() const {

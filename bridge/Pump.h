@@ -67,6 +67,10 @@ struct PumpSetup {
     os::StatusOutput* notices = nullptr;
     int columns = 0;  // the carriage's width; 0: not followed
     Newline newline = Newline::CrLf;
+    // Keyboard and printer in series on one loop: what comes back from the line while codes
+    // go out is matched against them, each once, and dropped; the first code that does not
+    // match, and what follows it, is the keyboard's.
+    bool halfDuplex = false;
     // The motor's modem line (kMcrDtr or kMcrRts), switched through the installed backend; 0:
     // none.
     std::uint8_t motor = 0;

@@ -263,25 +263,36 @@ class BaudotBridge : public QObject {
         QTest::addColumn<bool>("echo");        // the terminal program turns echo on
         QTest::addColumn<bool>("motorWaits");  // a motor a minute from speed: typed text waits
         QTest::addColumn<int>("thrown");       // characters a break from the line throws away
+        QTest::addColumn<bool>("half");        // --loop half: what is sent comes back
         QTest::newRow("typed text leaves as codes, an Esc dropped and counted; SIGINT ends")
             << QByteArray("RYRY 73\x1B\r\n") << QByteArray("0A150A15041B0701081F1F02")
             << QByteArray() << QByteArray() << SIGINT << int(bridge::Ending::Interrupted) << false
-            << false << 0;
+            << false << 0 << false;
         QTest::newRow("received codes arrive as text; SIGTERM ends")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A 04 0A") << QByteArray("F4 R")
-            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0;
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0 << false;
         QTest::newRow("the port going away ends the bridge")
             << QByteArray("E") << QByteArray("01") << QByteArray() << QByteArray() << 0
-            << int(bridge::Ending::PortGone) << false << false << 0;
+            << int(bridge::Ending::PortGone) << false << false << 0 << false;
         QTest::newRow("a break from the line (marked): nothing printed for it, said once")
             << QByteArray() << QByteArray() << QByteArray("0D FF0000 FF0000 03") << QByteArray("FA")
-            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0;
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0 << false;
         QTest::newRow("a break throws away the text that waits, which never goes out")
             << QByteArray("RYRY") << QByteArray() << QByteArray("FF0000 03") << QByteArray("A")
-            << SIGTERM << int(bridge::Ending::Terminated) << false << true << 4;
+            << SIGTERM << int(bridge::Ending::Terminated) << false << true << 4 << false;
         QTest::newRow("echo turned on: received text is not sent back")
             << QByteArray() << QByteArray() << QByteArray("0D 1B 0A") << QByteArray("F4") << SIGTERM
-            << int(bridge::Ending::Terminated) << true << false << 0;
+            << int(bridge::Ending::Terminated) << true << false << 0 << false;
+        // A stand-in loop: the codes sent come back, and then the keyboard's.
+        QTest::newRow("--loop half: what was sent comes back, dropped; its shift stays")
+            << QByteArray("1") << QByteArray("1B 17") << QByteArray("1B 17 17") << QByteArray("1")
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0 << true;
+        QTest::newRow("--loop half: a keyboard code in between ends the matching")
+            << QByteArray("RY") << QByteArray("0A 15") << QByteArray("0A 01 15") << QByteArray("EY")
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0 << true;
+        QTest::newRow("--loop full: all that comes back shows")
+            << QByteArray("RY") << QByteArray("0A 15") << QByteArray("0A 15") << QByteArray("RY")
+            << SIGTERM << int(bridge::Ending::Terminated) << false << false << 0 << false;
     }
     void loopCarriesBothWaysUntilStopped() {
         QFETCH(QByteArray, typed);
@@ -293,6 +304,7 @@ class BaudotBridge : public QObject {
         QFETCH(bool, echo);
         QFETCH(bool, motorWaits);
         QFETCH(int, thrown);
+        QFETCH(bool, half);
         PortStandIn port;
         FakeDriverPort modemLines;  // the motor's line goes through the installed backend
         std::string error;
@@ -316,6 +328,7 @@ class BaudotBridge : public QObject {
         setup.stop = stopPipe[0];
         setup.notices = status.get();
         setup.breaksMarked = true;
+        setup.halfDuplex = half;
         setup.driver = modemLines.driver;
         if (motorWaits) {
             setup.motor = uart::kMcrRts;

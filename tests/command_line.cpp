@@ -182,6 +182,9 @@ class CommandLine : public QObject {
         QTest::newRow("an unknown line end")
             << QStringList{"--bridge", "--newline", "lf", "--device", "/dev/ttyQ9"} << 2
             << "--newline takes crlf or raw, not lf";
+        QTest::newRow("an unknown loop")
+            << QStringList{"--bridge", "--loop", "simplex", "--device", "/dev/ttyQ9"} << 2
+            << "--loop takes half or full, not simplex";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
         // Only a link to a pseudo-terminal, or to nothing, may be replaced.
@@ -217,19 +220,22 @@ class CommandLine : public QObject {
     }
 
     // What a bridge's command line leaves unsaid: a carriage of 69 columns, which fits the
-    // 69- and the 72-column machines, and CR LF line ends.
+    // 69- and the 72-column machines, CR LF line ends, and separate send and receive loops.
     void bridgeDefaults_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("columns");
         QTest::addColumn<bool>("raw");
-        QTest::newRow("neither given") << QStringList{} << 69 << false;
-        QTest::newRow("--columns 0: none") << QStringList{"--columns", "0"} << 0 << false;
-        QTest::newRow("--newline raw") << QStringList{"--newline", "raw"} << 69 << true;
+        QTest::addColumn<bool>("half");
+        QTest::newRow("neither given") << QStringList{} << 69 << false << false;
+        QTest::newRow("--columns 0: none") << QStringList{"--columns", "0"} << 0 << false << false;
+        QTest::newRow("--newline raw") << QStringList{"--newline", "raw"} << 69 << true << false;
+        QTest::newRow("--loop half") << QStringList{"--loop", "half"} << 69 << false << true;
     }
     void bridgeDefaults() {
         QFETCH(QStringList, arguments);
         QFETCH(int, columns);
         QFETCH(bool, raw);
+        QFETCH(bool, half);
         std::vector<std::string> words{"--bridge", "--device", "/dev/ttyS1"};
         for (const QString& argument : arguments)
             words.push_back(argument.toStdString());
@@ -240,6 +246,7 @@ class CommandLine : public QObject {
         QVERIFY2(app::ReadBridgeSettings(options, settings, error), error.c_str());
         QCOMPARE(settings.columns, columns);
         QCOMPARE(settings.newline == bridge::Newline::Raw, raw);
+        QCOMPARE(settings.halfDuplex, half);
     }
 
   private:
