@@ -63,6 +63,18 @@ constexpr std::array kMiniCases{
 };
 // clang-format on
 
+// The program itself, with no device: an arm64 machine has no I/O ports to ask for.
+struct RunCase {
+    const char* name;
+    const char* arguments;  // for quorlix
+    int status;
+    const char* says;  // on standard error
+};
+constexpr std::array kRunCases{
+    RunCase{"I/O ports refused", "--apply 45.45,5N1.5 2", 1,
+            "no access to the I/O ports 0x2F8-0x2FF: Function not implemented"},
+};
+
 // One case as the guest ran it: what the program said, and what it left behind.
 struct GuestCase {
     QString heading;  // "pl011 --apply 300,8N1"
@@ -214,6 +226,8 @@ class EmulatedPi : public QObject {
             cases.write(QByteArray("pl011 ") + c.arguments + '\n');
         for (const MiniCase& c : kMiniCases)
             cases.write(QByteArray("mini ") + c.arguments + '\n');
+        for (const RunCase& c : kRunCases)
+            cases.write(QByteArray("run ") + c.arguments + '\n');
         cases.close();
         QProcess guest;
         guest.setProcessChannelMode(QProcess::MergedChannels);
@@ -314,6 +328,23 @@ class EmulatedPi : public QObject {
         QVERIFY2(
             c->status == 1 && c->sttyAfter == c->sttyBefore && c->err.join('\n').contains(says),
             qPrintable(c->text));
+    }
+
+    // Without I/O ports the direct backend compiles all the same, and refuses at run time.
+    void programRefusesWhatThisMachineLacks_data() {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        for (const RunCase& c : kRunCases)
+            QTest::newRow(c.name) << c.arguments << c.status << c.says;
+    }
+    void programRefusesWhatThisMachineLacks() {
+        QFETCH(QString, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        const GuestCase* c = Find("run " + arguments);
+        QVERIFY2(c != nullptr, "the guest did not run it");
+        QVERIFY2(c->status == status && c->err.join('\n').contains(says), qPrintable(c->text));
     }
 };
 
