@@ -21,7 +21,7 @@ namespace {
 const char* DeviceAdvice(int error) {
     switch (error) {
         case ENOENT:
-            return "; ls /dev/ttyS* /dev/ttyUSB* lists them.";
+            return "; ls /dev/ttyS* /dev/ttyUSB* /dev/ttyAMA* /dev/serial* lists them.";
         case EACCES:
         case EPERM:
             return " Join the group that owns it and log in again:\n"
@@ -36,7 +36,14 @@ const char* DeviceAdvice(int error) {
 // What to do about I/O ports that were refused with `error`.
 std::string PortAdvice(int error) {
     std::string text;
-    if (error != ENOSYS) {
+    if (error == ENOSYS) {
+        // No I/O ports at all (an ARM machine such as a Raspberry Pi, or a virtual machine
+        // that withholds them): the serial driver still reaches the UART.
+        text +=
+            "\nReach the UART through its serial driver instead:\n"
+            "  quorlix --device /dev/serial0   (a Raspberry Pi's header UART)\n"
+            "  quorlix --device /dev/ttyS0     (or /dev/ttyAMA0, /dev/ttyUSB0 ...)";
+    } else {
         text +=
             "\nTo reach the ports:\n"
             "  - give the program the capability once: sudo setcap cap_sys_rawio+ep "

@@ -49,7 +49,7 @@ bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std:
     if (!options.device) {
         error =
             "--bridge needs the teleprinter's serial port: --device PATH (/dev/ttyS0, "
-            "/dev/ttyUSB0 ...)";
+            "/dev/serial0, /dev/ttyUSB0 ...)";
         return false;
     }
     settings.device = *options.device;

@@ -29,8 +29,9 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
     switch (error) {
         case ENOENT:
             text +=
-                "\nThere is no such device. Serial ports are /dev/ttyS0, /dev/ttyS1 ..., USB "
-                "adapters /dev/ttyUSB0 or /dev/ttyACM0";
+                "\nThere is no such device. Serial ports are /dev/ttyS0, /dev/ttyS1 ..., on a "
+                "Raspberry Pi /dev/serial0 (/dev/ttyAMA0 or /dev/ttyS0), USB adapters "
+                "/dev/ttyUSB0 or /dev/ttyACM0";
             break;
         case EACCES:
         case EPERM:
@@ -52,7 +53,7 @@ std::string DeviceOpenMessage(const std::string& path, int error) {
                 text +=
                     "\n/dev/tty is the controlling terminal, and this process has none (started "
                     "by setsid, cron or a service). Name the serial device itself, e.g. "
-                    "/dev/ttyS0 or /dev/ttyUSB0.";
+                    "/dev/ttyS0, /dev/serial0 or /dev/ttyUSB0.";
                 break;
             }
             text += "\nNothing answers there: the adapter is unplugged or the port has no UART.";

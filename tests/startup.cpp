@@ -392,8 +392,11 @@ class Startup : public QObject {
         QTest::newRow("EPERM names the capability, root and lockdown")
             << "2" << EPERM << 0x2F8u << "0x2F8-0x2FF"
             << "setcap cap_sys_rawio+ep";
-        QTest::newRow("ENOSYS says no privilege helps") << "1" << ENOSYS << 0x3F8u << "0x3F8-0x3FF"
-                                                        << "Neither root nor a capability";
+        QTest::newRow("ENOSYS: no privilege helps, the serial driver does")
+            << "1" << ENOSYS << 0x3F8u << "0x3F8-0x3FF"
+            << "Neither root nor a capability changes that on this machine.\n"
+               "Reach the UART through its serial driver instead:\n"
+               "  quorlix --device /dev/serial0   (a Raspberry Pi's header UART)\n";
         QTest::newRow("EINVAL at 0x260") << "8" << EINVAL << 0x260u << "0x260-0x267"
                                          << "setcap";
     }

@@ -46,11 +46,8 @@ std::string PortPermissionMessage(std::uint16_t base, int error) {
     std::string text = std::string("quorlix: no access to the I/O ports ") + range + ": " +
                        std::strerror(error) + ".\n" + ReasonFor(error) + ".\n";
     text += "Nothing was written to the UART.";
-    if (error == ENOSYS) {
-        text +=
-            "\nNeither root nor a capability changes that on this machine; a PC whose kernel "
-            "offers ioperm can.";
-    }
+    if (error == ENOSYS)
+        text += "\nNeither root nor a capability changes that on this machine.";
     return text;
 }
 
