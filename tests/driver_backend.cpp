@@ -49,7 +49,8 @@ class DriverBackend : public QObject {
     Q_OBJECT
 
   private slots:
-    // What each adapter family's chip runs for a line, and which lines it cannot send.
+    // What each adapter family's chip runs for a line, and which lines it cannot send. A line
+    // whose rate starts with "=" asks the driver for that whole rate as it is.
     void chipModel_data() {
         // clang-format off
         QTest::addColumn<QString>("adapter");
@@ -108,6 +109,17 @@ class DriverBackend : public QObject {
             << told2;
         QTest::newRow("a driver not modelled")
             << "mos7840 0100 7840" << "45.45,5N1.5" << "USB adapter" << "" << "" << "";
+        QTest::newRow("FT232H: from 1200 Bd its divisor counts 12 MHz")
+            << "ftdi_sio 0900 6014" << "=115200,8N1" << "FTDI FT232H" << "115246.10" << "" << "";
+        QTest::newRow("CP2104: the driver cuts the rate it computes, the chip divides again")
+            << "cp210x 0100 ea60 CP2104 USB to UART Bridge Controller" << "=303,8N1" << "CP2104"
+            << "301.99" << "" << "";
+        QTest::newRow("CP2102N: up to 3 MBd")
+            << "cp210x 0100 ea60 CP2102N USB to UART Bridge Controller" << "=3000000,8N1"
+            << "CP2102N" << "3000000.00" << "" << "";
+        QTest::newRow("PL2303HXD: up to 12 MBd")
+            << "pl2303 0400 2303 usb1.1" << "=12000000,8N1" << "PL2303HXD" << "12000000.00" << ""
+            << "";
         // clang-format on
     }
     void chipModel() {
@@ -121,10 +133,13 @@ class DriverBackend : public QObject {
         QVERIFY(chip);
         QCOMPARE(QString::fromStdString(chip->name), name);
         std::string error;
-        const double rate = line.section(',', 0, 0).toDouble();
+        const bool whole = line.startsWith('=');
+        const double rate = line.section(',', 0, 0).remove('=').toDouble();
         const std::optional<Framing> framing =
             Framing::Parse(line.section(',', 1).toStdString(), error);
-        const std::optional<double> chipRuns = ChipRate(*chip, WholeRate(DivisorForRate(rate)));
+        const unsigned request =
+            whole ? static_cast<unsigned>(rate) : WholeRate(DivisorForRate(rate));
+        const std::optional<double> chipRuns = ChipRate(*chip, request);
         QCOMPARE(chipRuns ? QString::fromStdString(FormatC("%.2f", *chipRuns)) : QString(), runs);
         QCOMPARE(QString::fromStdString(line::AdvisedNotice(CannotSend(*chip, rate, framing))),
                  cannot);

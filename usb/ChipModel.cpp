@@ -43,16 +43,19 @@ struct FtdiType {
 constexpr FtdiType kFtdiTypes[] = {
     {0x0200, "FT232A", RateArithmetic::FtdiA},    {0x0400, "FT232B", RateArithmetic::FtdiB},
     {0x0500, "FT2232C/D", RateArithmetic::FtdiB}, {0x0600, "FT232R", RateArithmetic::FtdiB},
-    {0x0700, "FT2232H", RateArithmetic::FtdiB},   {0x0800, "FT4232H", RateArithmetic::FtdiB},
-    {0x0900, "FT232H", RateArithmetic::FtdiB},    {0x1000, "FT-X", RateArithmetic::FtdiB},
-    {0x2800, "FT2233HP", RateArithmetic::FtdiB},  {0x2900, "FT4233HP", RateArithmetic::FtdiB},
-    {0x3000, "FT2232HP", RateArithmetic::FtdiB},  {0x3100, "FT4232HP", RateArithmetic::FtdiB},
-    {0x3200, "FT233HP", RateArithmetic::FtdiB},   {0x3300, "FT232HP", RateArithmetic::FtdiB},
-    {0x3600, "FT4232HA", RateArithmetic::FtdiB},
+    {0x0700, "FT2232H", RateArithmetic::FtdiH},   {0x0800, "FT4232H", RateArithmetic::FtdiH},
+    {0x0900, "FT232H", RateArithmetic::FtdiH},    {0x1000, "FT-X", RateArithmetic::FtdiB},
+    {0x2800, "FT2233HP", RateArithmetic::FtdiH},  {0x2900, "FT4233HP", RateArithmetic::FtdiH},
+    {0x3000, "FT2232HP", RateArithmetic::FtdiH},  {0x3100, "FT4232HP", RateArithmetic::FtdiH},
+    {0x3200, "FT233HP", RateArithmetic::FtdiH},   {0x3300, "FT232HP", RateArithmetic::FtdiH},
+    {0x3600, "FT4232HA", RateArithmetic::FtdiH},
 };
 
 // The slowest an FTDI divisor goes: 3 MHz over 16383.875.
 constexpr double kFtdiLowestRate = 3e6 / 16383.875;
+// The hi-speed types' divisor counts a 12 MHz clock from 1200 Bd up, to 12 MBd.
+constexpr unsigned kFtdiHighSpeedFrom = 1200;
+constexpr double kFtdiHighSpeedTop = 12e6;
 constexpr unsigned kFtdiSioRates[] = {300,  600,   1200,  2400,  4800,
                                       9600, 19200, 38400, 57600, 115200};
 
@@ -79,7 +82,7 @@ Chip Ftdi(const Adapter& adapter) {
             chip.name = std::string("FTDI ") + type.name;
             chip.arithmetic = type.arithmetic;
             chip.lowestRate = kFtdiLowestRate;
-            chip.highestRate = 3e6;
+            chip.highestRate = type.arithmetic == RateArithmetic::FtdiH ? kFtdiHighSpeedTop : 3e6;
         }
     }
     // A B type without a serial number reports itself as an A; its latency timer gives it away.
@@ -110,6 +113,8 @@ Chip Cp210x(const Adapter& adapter) {
     } else if (name == "CP2104" || name == "CP2102N" ||
                (name == "CP2105" && adapter.interfaceNumber == 0)) {
         chip.arithmetic = RateArithmetic::Cp210xExact;
+        if (name == "CP2102N")
+            chip.highestRate = 3000000;
     } else if (name == "CP2105") {
         chip.lowestRate = 2400;
         chip.highestRate = 921600;
@@ -139,8 +144,10 @@ Chip Pl2303(const Adapter& adapter) {
         chip.name = "PL2303H";
         chip.highestRate = 1228800;
     } else if (adapter.usbVersion == 0x101 || adapter.usbVersion == 0x110) {
-        if (release == 0x400)
+        if (release == 0x400) {
             chip.name = "PL2303HXD";
+            chip.highestRate = 12000000;
+        }
     } else if (release == 0x300 || release == 0x500) {
         chip.name = release == 0x300 ? "PL2303TA or G" : "PL2303TB or G";
         chip.arithmetic = RateArithmetic::Unknown;
@@ -158,8 +165,9 @@ std::uint64_t RoundedDivision(std::uint64_t a, std::uint64_t b) {
     return (a + b / 2) / b;
 }
 
-double FtdiBRate(unsigned request) {
-    const auto eighths = static_cast<std::uint32_t>(RoundedDivision(48000000, 2ull * request));
+// An FTDI divisor of `eighths` eighths of the chip's `clock` (3 MHz, or 12 MHz for the hi-speed
+// types), as its driver encodes it and the chip reads it back.
+double FtdiEighthsRate(double clock, std::uint32_t eighths) {
     std::uint32_t divisor = (eighths >> 3) | (kFtdiFractionCodes[eighths & 7] << 14);
     if (divisor == 1)
         divisor = 0;
@@ -170,10 +178,37 @@ double FtdiBRate(unsigned request) {
     const std::uint32_t whole = divisor & 0x3FFF;
     const std::uint32_t code = ((divisor >> 14) & 3) | (((divisor >> 16) & 1) << 2);
     if (whole == 0)
-        return 3e6;
+        return clock;
     if (whole == 1 && code == 0)
-        return 2e6;
-    return 3e6 / (whole + kFtdiFractions[code]);
+        return clock / 1.5;
+    return clock / (whole + kFtdiFractions[code]);
+}
+
+double FtdiBRate(unsigned request) {
+    return FtdiEighthsRate(3e6,
+                           static_cast<std::uint32_t>(RoundedDivision(48000000, 2ull * request)));
+}
+
+// The hi-speed types sample ten times a bit from 120 MHz: eighths of 12 MHz.
+double FtdiHRate(unsigned request) {
+    if (request < kFtdiHighSpeedFrom)
+        return FtdiBRate(request);
+    return FtdiEighthsRate(
+        12e6, static_cast<std::uint32_t>(RoundedDivision(8ull * 120000000, 10ull * request)));
+}
+
+// The whole rate the CP210x driver makes of `rate` before it tells the chip: what the chip's
+// divisor would give, cut to a whole number.
+unsigned Cp210xActualRate(unsigned rate) {
+    const unsigned prescaler = rate <= 365 ? 4 : 1;
+    const std::uint64_t divisor = RoundedDivision(48000000, 2ull * prescaler * rate);
+    return static_cast<unsigned>(48000000 / (2 * prescaler * divisor));
+}
+
+double Cp210xExactRate(unsigned rate) {
+    const unsigned prescaler = rate <= 365 ? 4 : 1;
+    const std::uint64_t divisor = RoundedDivision(48000000, 2ull * prescaler * rate);
+    return 48e6 / static_cast<double>(2 * prescaler * divisor);
 }
 
 double FtdiARate(unsigned request) {
@@ -303,6 +338,8 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
             return request <= 3000000 ? FtdiARate(request) : 9600.0;
         case RateArithmetic::FtdiB:
             return request <= 3000000 ? FtdiBRate(request) : 9600.0;
+        case RateArithmetic::FtdiH:
+            return request <= kFtdiHighSpeedTop ? FtdiHRate(request) : 9600.0;
         case RateArithmetic::Cp210xTable: {
             static constexpr std::pair<unsigned, unsigned> kTable[] = {
                 {300, 300},       {600, 600},       {1200, 1200},     {1800, 1800},
@@ -325,9 +362,7 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
         case RateArithmetic::Cp210xExact: {
             const auto rate = static_cast<unsigned>(
                 std::clamp<double>(request, chip.lowestRate, chip.highestRate));
-            const unsigned prescaler = rate <= 365 ? 4 : 1;
-            const std::uint64_t divisor = RoundedDivision(48000000, 2ull * prescaler * rate);
-            return 48e6 / static_cast<double>(2 * prescaler * divisor);
+            return Cp210xExactRate(Cp210xActualRate(rate));
         }
         case RateArithmetic::Ch341:
             return Ch341Rate(request);

@@ -17,18 +17,19 @@ namespace usb {
 // The kernel driver families modelled, and every other driver of a USB adapter.
 enum class Family { Ftdi, Cp210x, Ch341, Pl2303, CdcAcm, Other };
 
-// How a family's chips turn a whole rate into the rate they run; see ChipRate. The H types
-// (FT2232H, FT4232H, FT232H) run FtdiB's arithmetic below 1200 Bd; above it their faster clock is
-// not modelled, and FtdiB stands in for it.
+// How a family's chips turn a whole rate into the rate they run; see ChipRate.
 enum class RateArithmetic {
     Unknown,      // the chip's or firmware's own, not known here
     FtdiSio,      // ten fixed rates, anything else 9600
     FtdiA,        // 3 MHz over a 14-bit divisor with quarter and eighth steps
-    FtdiB,        // 3 MHz over a 14-bit divisor in eighths (B, R, X, 2232C/D; H types, above)
+    FtdiB,        // 3 MHz over a 14-bit divisor in eighths (B, R, X, 2232C/D)
+    FtdiH,        // the hi-speed types: FtdiB below 1200 Bd, 12 MHz in eighths from there
     Cp210xTable,  // the rates of Silicon Labs' AN205 table
-    Cp210xExact,  // 48 MHz over a divisor, with a prescaler of 4 up to 365 Bd
-    Ch341,        // 48 MHz over a prescaler and an 8-bit divisor, from 46 Bd up
-    Pl2303,       // standard rates exactly, others 12 MHz x 32 over mantissa x 4^exponent
+    // 48 MHz over a divisor, with a prescaler of 4 up to 365 Bd, twice: the driver makes a whole
+    // rate of the rate it would give, and the chip divides again for that
+    Cp210xExact,
+    Ch341,   // 48 MHz over a prescaler and an 8-bit divisor, from 46 Bd up
+    Pl2303,  // standard rates exactly, others 12 MHz x 32 over mantissa x 4^exponent
 };
 
 struct Chip {
