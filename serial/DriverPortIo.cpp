@@ -377,8 +377,8 @@ void DriverPortIo::SetChipLine(const Chip& chip, const Framing& framing,
         Say("divisor 0 has no defined rate: the driver's rate is left as it was");
     } else if (divisor) {
         // The driver reports back what it likes (the request, or a rate of its own): what the
-        // chip runs is computed here.
-        const speed_t rate = WholeRate(*divisor);
+        // chip runs is computed here, for the whole rate whose outcome comes nearest.
+        const speed_t rate = usb::RequestFor(chip, RateOfDivisor(*divisor));
         AskWholeRate(wanted, rate);
         runningRate_ = ChipRunning(chip, rate);
     }

@@ -63,7 +63,7 @@ class DriverBackend : public QObject {
                                 "(--device /dev/ttyS…).";
         const QString told2 = "1.5 stop bits asked, this chip is told 2";
         QTest::newRow("FT232B: 45 Bd overflows its divisor")
-            << "ftdi_sio 0400 6001" << "45.45,8N1" << "FTDI FT232B" << "2653.40"
+            << "ftdi_sio 0400 6001" << "45.45,8N1" << "FTDI FT232B" << "186.73"
             << "the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set." + instead << "";
         QTest::newRow("FT232B: no five-bit words")
             << "ftdi_sio 0400 6001" << "300,5N1.5" << "FTDI FT232B" << "300.00"
@@ -120,6 +120,11 @@ class DriverBackend : public QObject {
         QTest::newRow("PL2303HXD: up to 12 MBd")
             << "pl2303 0400 2303 usb1.1" << "=12000000,8N1" << "PL2303HXD" << "12000000.00" << ""
             << "";
+        // The whole rate asked is the one whose outcome is nearest, not the rounded one.
+        QTest::newRow("PL2303HX: 175.08 asked as 174, which runs nearer than 175 (176.22)")
+            << "pl2303 0300 2303 usb1.1" << "175,8N1" << "PL2303HX" << "174.91" << "" << "";
+        QTest::newRow("CH340: 196.25 asked as 197, which runs nearer than 196 (195.31)")
+            << "ch341-uart 0254 7523" << "196,8N1" << "CH340" << "196.95" << "" << "";
         // clang-format on
     }
     void chipModel() {
@@ -137,8 +142,8 @@ class DriverBackend : public QObject {
         const double rate = line.section(',', 0, 0).remove('=').toDouble();
         const std::optional<Framing> framing =
             Framing::Parse(line.section(',', 1).toStdString(), error);
-        const unsigned request =
-            whole ? static_cast<unsigned>(rate) : WholeRate(DivisorForRate(rate));
+        const unsigned request = whole ? static_cast<unsigned>(rate)
+                                       : RequestFor(*chip, RateOfDivisor(DivisorForRate(rate)));
         const std::optional<double> chipRuns = ChipRate(*chip, request);
         QCOMPARE(chipRuns ? QString::fromStdString(FormatC("%.2f", *chipRuns)) : QString(), runs);
         QCOMPARE(QString::fromStdString(line::AdvisedNotice(CannotSend(*chip, rate, framing))),

@@ -325,6 +325,26 @@ unsigned WholeRate(std::uint16_t divisor) {
     return static_cast<unsigned>(std::lround(RateOfDivisor(divisor)));
 }
 
+unsigned RequestFor(const Chip& chip, double rate) {
+    const long rounded = std::max(1L, std::lround(rate));
+    if (chip.arithmetic == RateArithmetic::Unknown || !(rate > 0))
+        return static_cast<unsigned>(rounded);
+    // The rounded rate first, then outwards: of two that run equally near, the nearer request.
+    long best = rounded;
+    std::optional<double> bestOff;
+    for (const long step : {0L, -1L, 1L, -2L, 2L}) {
+        const long request = rounded + step;
+        if (request < 1)
+            continue;
+        const std::optional<double> runs = ChipRate(chip, static_cast<unsigned>(request));
+        if (runs && (!bestOff || std::fabs(*runs - rate) < *bestOff)) {
+            best = request;
+            bestOff = std::fabs(*runs - rate);
+        }
+    }
+    return static_cast<unsigned>(best);
+}
+
 std::optional<double> ChipRate(const Chip& chip, unsigned request) {
     if (request == 0)
         return std::nullopt;
@@ -377,7 +397,8 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
 LineOutcome CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
                        const std::optional<Framing>& framing) {
     const std::optional<double> runs =
-        divisor && *divisor != 0 ? ChipRate(chip, WholeRate(*divisor)) : std::nullopt;
+        divisor && *divisor != 0 ? ChipRate(chip, RequestFor(chip, RateOfDivisor(*divisor)))
+                                 : std::nullopt;
     if (runs && std::fabs(*runs - asked) > asked * kRateTolerancePercent / 100.0) {
         if (chip.lowestRate > 0 && asked < chip.lowestRate) {
             return Refused(FormatC("the %s's lowest rate is %.0f Bd: %.2f Bd cannot be set.",

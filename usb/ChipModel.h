@@ -59,6 +59,10 @@ std::optional<Chip> ChipOf(const Adapter& adapter);
 // rounded.
 unsigned WholeRate(std::uint16_t divisor);
 
+// The whole rate to ask of `chip`'s driver for `rate`: of the few around it, the one whose rate
+// the chip runs is nearest `rate`; the rounded rate where the chip's arithmetic is not known.
+unsigned RequestFor(const Chip& chip, double rate);
+
 // The rate `chip` runs when its driver is asked for the whole rate `request`; nothing when that
 // cannot be known.
 std::optional<double> ChipRate(const Chip& chip, unsigned request);
