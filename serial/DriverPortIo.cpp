@@ -33,6 +33,7 @@ using uart::RateOfDivisor;
 using uart::Reg;
 using uart::RunningRate;
 using usb::Chip;
+using usb::kRateTolerancePercent;
 using usb::WholeRate;
 
 namespace {
@@ -363,38 +364,44 @@ void DriverPortIo::SetDriverLine(bool divisorChanged) {
 
 void DriverPortIo::SetChipLine(const Chip& chip, const Framing& framing,
                                std::optional<std::uint16_t> divisor) {
+    const double asked = RateOfDivisor(divisor.value_or(0));
     // Nothing of a line the chip cannot send reaches the driver.
-    if (LineOutcome refusal =
-            usb::CannotSend(chip, divisor, RateOfDivisor(divisor.value_or(0)), framing);
-        refusal.failed) {
+    if (LineOutcome refusal = usb::CannotSend(chip, divisor, asked, framing); refusal.failed) {
         Say(std::move(refusal));
         return;
     }
-    termios2 wanted{};
-    if (!TermiosWith(framing, wanted))
+    termios2 found{}, wanted{};
+    if (!TermiosWith(framing, found, wanted))
         return;
     if (divisor == 0) {
         Say("divisor 0 has no defined rate: the driver's rate is left as it was");
     } else if (divisor) {
         // The driver reports back what it likes (the request, or a rate of its own): what the
         // chip runs is computed here, for the whole rate whose outcome comes nearest.
-        const speed_t rate = usb::RequestFor(chip, RateOfDivisor(*divisor));
+        const speed_t rate = usb::RequestFor(chip, asked);
         AskWholeRate(wanted, rate);
         runningRate_ = ChipRunning(chip, rate);
     }
     termios2 kept{};
-    if (!SendTermios(wanted, {}, kept))
+    if (!SendTermios(wanted, found, {}, kept))
+        return;
+    // Where the chip's arithmetic is not known, what the driver reports is all there is: a rate
+    // other than the one asked is the one it set.
+    if (divisor && *divisor != 0 && runningRate_ && !runningRate_->known &&
+        kept.c_ospeed != wanted.c_ospeed &&
+        !TakeOtherRate(kept.c_ospeed, wanted.c_ospeed, asked, found, {}, "", "the driver reports"))
         return;
     if (const std::string told = StopBitsTold(chip, framing); !told.empty())
         Say(told);
 }
 
 void DriverPortIo::Set8250Line(const Framing& framing, std::optional<std::uint16_t> divisor) {
-    termios2 wanted{};
-    if (!TermiosWith(framing, wanted))
+    const double asked = RateOfDivisor(divisor.value_or(0));
+    termios2 found{}, wanted{};
+    if (!TermiosWith(framing, found, wanted))
         return;
     SerialChange serialChange;
-    bool wholeRate = false;
+    std::optional<speed_t> wholeRate;
     std::string why;
     if (divisor == 0) {
         Say("divisor 0 has no defined rate: the driver's rate is left as it was");
@@ -403,32 +410,62 @@ void DriverPortIo::Set8250Line(const Framing& framing, std::optional<std::uint16
         wanted.c_cflag = (wanted.c_cflag & ~(CBAUD | CIBAUD)) | B38400;
     } else if (divisor) {
         ClearCustomDivisor(serialChange);
-        const speed_t rate = WholeRate(*divisor);
-        AskWholeRate(wanted, rate);
-        wholeRate = true;
-        runningRate_ = RunningRate{static_cast<double>(rate), "the driver set"};
-        Say("no exact divisor (" + why + "): nearest whole rate " + std::to_string(rate) +
-            " Bd set instead");
+        wholeRate = WholeRate(*divisor);
+        AskWholeRate(wanted, *wholeRate);
     }
     termios2 kept{};
-    if (!SendTermios(wanted, serialChange, kept))
+    if (!SendTermios(wanted, found, serialChange, kept) || !wholeRate)
         return;
-    if (wholeRate && kept.c_ospeed != wanted.c_ospeed) {
-        runningRate_ = RunningRate{static_cast<double>(kept.c_ospeed), "the driver set"};
-        Say("the driver set " + std::to_string(kept.c_ospeed) + " Bd instead");
+    // Said once the driver has taken it, as what it took.
+    const std::string noDivisor = "no exact divisor (" + why + ")";
+    if (kept.c_ospeed != *wholeRate) {
+        TakeOtherRate(kept.c_ospeed, *wholeRate, asked, found, serialChange, noDivisor,
+                      "the driver set");
+        return;
     }
+    runningRate_ = RunningRate{static_cast<double>(*wholeRate), "the driver set"};
+    Say(noDivisor + ": nearest whole rate " + std::to_string(*wholeRate) + " Bd set instead");
 }
 
-bool DriverPortIo::TermiosWith(const Framing& framing, termios2& wanted) {
-    if (const int error = driver_->GetTermios(wanted); error != 0) {
+bool DriverPortIo::TakeOtherRate(speed_t set, speed_t requested, double asked,
+                                 const termios2& found, const SerialChange& change,
+                                 const std::string& why, const char* source) {
+    const std::string prefix = why.empty() ? "" : why + ": ";
+    if (std::fabs(set - asked) > asked * kRateTolerancePercent / 100.0) {
+        runningRate_.reset();
+        Say(FormatC("%sthe driver set %u Bd for the %u Bd asked, more than %.0f %% off %.2f Bd: "
+                    "the line was put back as it was",
+                    prefix.c_str(), set, requested, kRateTolerancePercent, asked),
+            true);
+        PutBack(found, change);
+        return false;
+    }
+    runningRate_ =
+        RunningRate{static_cast<double>(set), source, runningRate_ ? runningRate_->known : true};
+    Say(FormatC("%sthe driver set %u Bd for the %u Bd asked", prefix.c_str(), set, requested));
+    return true;
+}
+
+bool DriverPortIo::TermiosWith(const Framing& framing, termios2& found, termios2& wanted) {
+    if (const int error = driver_->GetTermios(found); error != 0) {
         SayFailed(error, "could not read the line settings", ": nothing was set");
         return false;
     }
+    wanted = found;
     wanted.c_cflag = (wanted.c_cflag & ~Framing::TermiosMask()) | framing.TermiosFlags();
     return true;
 }
 
-bool DriverPortIo::SendTermios(const termios2& wanted, const SerialChange& change, termios2& kept) {
+void DriverPortIo::PutBack(const termios2& found, const SerialChange& change) {
+    if (gone_)
+        return;
+    if (const int error = driver_->SetTermios(found); error != 0)
+        SayFailed(error, "the line settings could not be put back");
+    PutBackSerial(change);
+}
+
+bool DriverPortIo::SendTermios(const termios2& wanted, const termios2& found,
+                               const SerialChange& change, termios2& kept) {
     if (const int error = driver_->SetTermios(wanted); error != 0) {
         SayFailed(error, "the driver refused the line settings");
         // Nothing of this change is to stay: not the custom divisor it set nor one it cleared.
@@ -441,16 +478,23 @@ bool DriverPortIo::SendTermios(const termios2& wanted, const SerialChange& chang
             Say(device_ + " is gone (unplugged?) after the change", true);
         return false;
     }
-    if ((kept.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE))
-        Say("the driver ignored the word length", true);
-    if ((kept.c_cflag & CSTOPB) != (wanted.c_cflag & CSTOPB))
-        Say("the driver ignored the stop bits", true);
-    if ((kept.c_cflag & (PARENB | PARODD)) != (wanted.c_cflag & (PARENB | PARODD))) {
-        Say("the driver ignored the parity", true);
-    } else if ((kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR)) {
-        Say("the driver ignored mark/space parity", true);
+    bool ignored = false;
+    const auto ignoredIf = [&](bool differs, const char* what) {
+        if (differs)
+            Say(std::string("the driver ignored ") + what, true);
+        ignored |= differs;
+    };
+    ignoredIf((kept.c_cflag & CSIZE) != (wanted.c_cflag & CSIZE), "the word length");
+    ignoredIf((kept.c_cflag & CSTOPB) != (wanted.c_cflag & CSTOPB), "the stop bits");
+    const bool parity = (kept.c_cflag & (PARENB | PARODD)) != (wanted.c_cflag & (PARENB | PARODD));
+    ignoredIf(parity, "the parity");
+    ignoredIf(!parity && (kept.c_cflag & CMSPAR) != (wanted.c_cflag & CMSPAR), "mark/space parity");
+    // A line half set is no line: the terminal program gets back what it had.
+    if (ignored) {
+        runningRate_.reset();
+        PutBack(found, change);
     }
-    return true;
+    return !ignored;
 }
 
 }  // namespace serial

@@ -4,7 +4,8 @@
 // divisor latch into a custom divisor (or the nearest whole rate), the line control byte into
 // termios, the modem control register into the modem-line calls. Behind a USB adapter whose chip
 // is known, a line the chip cannot send is refused before the driver is asked, and the rate
-// said is the one the chip runs, not the driver's echo of the request.
+// said is the one the chip runs, not the driver's echo of the request. A change that fails leaves
+// the line as it found it.
 #pragma once
 
 #include <cstdint>
@@ -64,12 +65,21 @@ class DriverPortIo final : public uart::PortIo {
         std::optional<serial_struct> found;
         bool written = false;
     };
-    // The driver's termios with `framing` in place; false, said, when they cannot be read.
-    bool TermiosWith(const uart::Framing& framing, termios2& wanted);
+    // The driver's termios as `found`, and as `wanted` with `framing` in place; false, said,
+    // when they cannot be read.
+    bool TermiosWith(const uart::Framing& framing, termios2& found, termios2& wanted);
     // Sets `wanted`, reads it back into `kept` and says what the driver ignored. False, said,
-    // when the driver refused it (the serial settings of `change` are then put back) or cannot
-    // be read again.
-    bool SendTermios(const termios2& wanted, const SerialChange& change, termios2& kept);
+    // when the driver refused it or ignored part of it (the termios `found` and the serial
+    // settings of `change` are then put back) or it cannot be read again.
+    bool SendTermios(const termios2& wanted, const termios2& found, const SerialChange& change,
+                     termios2& kept);
+    // The driver set `set` for the whole rate `requested` asked in place of `asked` (`why`):
+    // said, with `source` as who sets it. More than the tolerance off `asked`, a failure whose
+    // change is put back: false.
+    bool TakeOtherRate(speed_t set, speed_t requested, double asked, const termios2& found,
+                       const SerialChange& change, const std::string& why, const char* source);
+    // Puts back the termios and serial settings a failed change found.
+    void PutBack(const termios2& found, const SerialChange& change);
     bool ApplyCustomDivisor(std::uint16_t divisor, SerialChange& change, std::string& why);
     void ClearCustomDivisor(SerialChange& change);
     void PutBackSerial(const SerialChange& change);

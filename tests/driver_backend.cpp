@@ -221,6 +221,49 @@ class DriverBackend : public QObject {
         QVERIFY(!unknown.ReadLineState(0x2F8)->rate);
     }
 
+    // Whatever the driver, a change it took otherwise than asked is no change: a framing it
+    // altered, or a whole rate it replaced with one more than 5 % off, is said as a failure and
+    // the terminal's termios are put back as they were found.
+    void aChangeTheDriverAltersIsPutBack_data() {
+        QTest::addColumn<QString>("chip");  // its driver, where not the 8250 family's
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("the word length and stop bits changed, as the mini UART's core does")
+            << ""
+            << "0,5N1.5"
+            << "the driver ignored the word length; the driver ignored the stop bits";
+        QTest::newRow("an 8250 whose floor is above the rate keeps 9600: not +21022 %")
+            << ""
+            << "45.45,8N1"
+            << "no exact divisor (it has no serial settings: Inappropriate ioctl for device): the "
+               "driver set 9600 Bd for the 45 Bd asked, more than 5 % off 45.46 Bd: the line was "
+               "put back as it was";
+    }
+    void aChangeTheDriverAltersIsPutBack() {
+        QFETCH(QString, chip);
+        QFETCH(QString, line);
+        QFETCH(QString, notice);
+        DriverFixture f;
+        auto* driver = new FakeSerialDriver;
+        driver->noSerial = true;
+        driver->miniUartFraming = true;
+        driver->lowestRate = 476;
+        FakeSysfs sysfs;
+        sysfs.AddPort(makedev(4, 64), chip.isEmpty() ? "serial8250" : chip);
+        DriverPortIo io(0x2F8, "/dev/ttyS0", std::unique_ptr<SerialDriver>(driver),
+                        ChipOf(*IdentifyAdapter(makedev(4, 64), sysfs.Root())));
+        const ScopedPortIo installed(io);
+        std::string error;
+        LineSettings.SetFraming(*Framing::Parse(line.section(',', 1).toStdString(), error));
+        const termios2 before = driver->termios;
+        const LineOutcome outcome = ApplyLine(0x2F8, line.section(',', 0, 0).toDouble());
+        QVERIFY(outcome.failed && !outcome.running);
+        QCOMPARE(QString::fromStdString(outcome.notice), notice);
+        QCOMPARE(driver->termios.c_cflag, before.c_cflag);
+        QCOMPARE(driver->termios.c_ospeed, before.c_ospeed);
+        QCOMPARE(driver->calls.count("TCSETS2"), 2);  // the change, and the termios put back
+    }
+
     void rateReachesTheDriver_data() {
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("baudBase");

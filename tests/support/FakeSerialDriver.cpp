@@ -34,11 +34,22 @@ int FakeSerialDriver::SetTermios(const termios2& in) {
         return EIO;
     if (setTermiosError)
         return setTermiosError;
+    const termios2 before = termios;
     termios = in;
     if (dropsMarkSpace)
         termios.c_cflag &= ~CMSPAR;
+    if (miniUartFraming) {
+        termios.c_cflag &= ~(CSTOPB | PARENB | PARODD | CMSPAR);
+        if ((termios.c_cflag & CSIZE) == CS5 || (termios.c_cflag & CSIZE) == CS6)
+            termios.c_cflag = (termios.c_cflag & ~CSIZE) | CS7;
+    }
     if ((in.c_cflag & CBAUD) == BOTHER)
         termios.c_ospeed = termios.c_ispeed = in.c_ospeed;
+    if ((in.c_cflag & CBAUD) == BOTHER && in.c_ospeed < lowestRate) {
+        termios.c_cflag = (termios.c_cflag & ~CBAUD) | (before.c_cflag & CBAUD);
+        termios.c_ospeed = before.c_ospeed;
+        termios.c_ispeed = before.c_ispeed;
+    }
     gone = goneAfterSet;
     return 0;
 }

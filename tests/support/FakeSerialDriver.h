@@ -33,6 +33,11 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int descriptor = -1;  // where a bridge's data goes (a pty standing in for the device)
     bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
     bool dropsMarkSpace = false;
+    // As the 8250 core does for the mini UART: five- and six-bit words become seven, and parity
+    // and the longer stop are cleared, in the termios it keeps.
+    bool miniUartFraming = false;
+    // A whole rate below it is not taken: the rate before stays, and is what it reports.
+    unsigned lowestRate = 0;
     bool goneAfterSet = false;   // unplugged right after it took the line settings
     bool heldElsewhere = false;  // another program has the device open
     int setTermiosError = 0;
