@@ -11,6 +11,10 @@ std::string AdvisedNotice(const uart::LineOutcome& outcome) {
             return outcome.notice +
                    " For a teleprinter use a PL2303 or CH340 adapter, or a 16550 card "
                    "(--device /dev/ttyS\u2026).";
+        case uart::Instead::Pl011:
+            return outcome.notice +
+                   " dtoverlay=disable-bt (or miniuart-bt) in config.txt puts the PL011 on GPIO 14 "
+                   "and 15 in its place (then --device /dev/serial0, or /dev/ttyAMA0).";
         case uart::Instead::Nothing:
             break;
     }

@@ -95,15 +95,17 @@ std::uint8_t ModemControlFrom(int lines) {
 
 DriverPortIo::DriverPortIo(std::uint16_t base, std::string device,
                            std::unique_ptr<SerialDriver> driver, std::optional<Chip> chip)
-    : image_(base),
-      device_(std::move(device)),
-      driver_(std::move(driver)),
-      chip_(std::move(chip)) {}
+    : image_(base), device_(std::move(device)), driver_(std::move(driver)), chip_(std::move(chip)) {
+    // The Raspberry Pi's UARTs divide a clock that only their driver tells: once, here.
+    serial_struct serial{};
+    if (chip_ && chip_->clockFromDriver && driver_->GetSerial(serial) == 0 && serial.baud_base > 0)
+        usb::KnowClock(*chip_, serial.baud_base * 16.0);
+}
 
 std::string DriverPortIo::Label(std::int32_t) const {
     std::string label = device_ + " \u00B7 driver";
     if (chip_)
-        label += " \u00B7 " + chip_->name + " (" + chip_->driver + ")";
+        label += " \u00B7 " + usb::ChipLabel(*chip_);
     return label;
 }
 
@@ -247,7 +249,7 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
     state.lineControl = Framing::FromTermios(termios.c_cflag).LineControl();
     state.modemControl = ModemControlFrom(lines);
     image_.Store(Reg::ModemControl, state.modemControl);
-    if (chip_) {
+    if (chip_ && !chip_->customDivisor) {
         // The driver reports what it was asked; the chip runs what its arithmetic makes of that.
         const auto asked = custom ? static_cast<unsigned>(serial.baud_base / serial.custom_divisor)
                                   : termios.c_ospeed;
@@ -355,7 +357,7 @@ void DriverPortIo::SetDriverLine(bool divisorChanged) {
     const Framing framing = Framing::FromLineControl(image_.LineControl());
     const std::optional<std::uint16_t> divisor =
         divisorChanged ? std::optional(image_.Divisor()) : std::nullopt;
-    if (chip_) {
+    if (chip_ && !chip_->customDivisor) {
         SetChipLine(*chip_, framing, divisor);
     } else {
         Set8250Line(framing, divisor);
@@ -393,10 +395,21 @@ void DriverPortIo::SetChipLine(const Chip& chip, const Framing& framing,
         return;
     if (const std::string told = StopBitsTold(chip, framing); !told.empty())
         Say(told);
+    if (const std::string lower = divisor ? usb::LowerClock(chip, asked) : ""; !lower.empty())
+        Say(lower);
 }
 
 void DriverPortIo::Set8250Line(const Framing& framing, std::optional<std::uint16_t> divisor) {
     const double asked = RateOfDivisor(divisor.value_or(0));
+    // Behind a chip whose driver would turn what it cannot send into what it can (the mini
+    // UART), nothing of that line reaches the driver.
+    if (chip_) {
+        if (LineOutcome refusal = usb::CannotSend(*chip_, divisor, asked, framing);
+            refusal.failed) {
+            Say(std::move(refusal));
+            return;
+        }
+    }
     termios2 found{}, wanted{};
     if (!TermiosWith(framing, found, wanted))
         return;

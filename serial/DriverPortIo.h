@@ -2,10 +2,10 @@
 // A UART reached through the Linux serial driver instead of its I/O ports. It keeps the image of
 // a 16550's registers and turns each completed change into the driver's own terms: a closed
 // divisor latch into a custom divisor (or the nearest whole rate), the line control byte into
-// termios, the modem control register into the modem-line calls. Behind a USB adapter whose chip
-// is known, a line the chip cannot send is refused before the driver is asked, and the rate
-// said is the one the chip runs, not the driver's echo of the request. A change that fails leaves
-// the line as it found it.
+// termios, the modem control register into the modem-line calls. Behind a chip whose arithmetic
+// or limits are known (a USB adapter's, the Raspberry Pi's PL011 and mini UART), a line the chip
+// cannot send is refused before the driver is asked, and the rate said is the one the chip runs,
+// not the driver's echo of the request. A change that fails leaves the line as it found it.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,8 @@ namespace serial {
 class DriverPortIo final : public uart::PortIo {
   public:
     // `base` is the address the program's writes name; `device` names the port in messages;
-    // `chip` is the USB adapter's chip, where the port is one.
+    // `chip` is the port's chip, where ChipOf knows one; the Raspberry Pi's UARTs are asked for
+    // their clock here, once.
     DriverPortIo(std::uint16_t base, std::string device, std::unique_ptr<SerialDriver> driver,
                  std::optional<usb::Chip> chip = std::nullopt);
 
@@ -54,10 +55,12 @@ class DriverPortIo final : public uart::PortIo {
     // The image's line, once the latch closes, in the driver's terms: with its divisor where
     // one was written since the last change (`divisorChanged`).
     void SetDriverLine(bool divisorChanged);
-    // Behind a USB adapter: the chip divides its own clock, and is asked for the whole rate.
+    // Behind a chip that divides its own clock (a USB adapter's, the PL011) or one not known:
+    // the driver is asked for the whole rate.
     void SetChipLine(const usb::Chip& chip, const uart::Framing& framing,
                      std::optional<std::uint16_t> divisor);
-    // Behind the 8250 driver: the divisor as a custom divisor, else the nearest whole rate.
+    // Behind the 8250 driver (the mini UART's too, once its limits allow the line): the divisor
+    // as a custom divisor, else the nearest whole rate.
     void Set8250Line(const uart::Framing& framing, std::optional<std::uint16_t> divisor);
     // The serial settings (where the custom divisor lives) as one change found them, and whether
     // it wrote them: a change the driver then refuses puts them back, and leaves no trace.

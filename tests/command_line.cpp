@@ -15,20 +15,24 @@
 
 namespace {
 
-// /dev/null as an FTDI FT232B, for the refusals decided before a device is opened.
-const FakeSysfs& FtdiSysfs() {
+// /dev/null as an FTDI FT232B and /dev/zero as a Raspberry Pi's mini UART, for the refusals
+// decided before a device is opened.
+const FakeSysfs& AdapterSysfs() {
     static FakeSysfs sysfs = [] {
         FakeSysfs made;
-        struct stat null {};
+        struct stat null {
+        }, zero{};
         stat("/dev/null", &null);
+        stat("/dev/zero", &zero);
         made.AddUsbPort(null.st_rdev, "ftdi_sio", "0403", "6001", "0400", "FT232R USB UART");
+        made.AddPort(zero.st_rdev, "bcm2835-aux-uart");
         return made;
     }();
     return sysfs;
 }
 
 int RunMain(const QStringList& arguments, QString* out = nullptr, QString* err = nullptr) {
-    const ProgramRun run = RunProgram(arguments, nullptr, FtdiSysfs().Root());
+    const ProgramRun run = RunProgram(arguments, nullptr, AdapterSysfs().Root());
     if (out)
         *out = run.out;
     if (err)
@@ -107,6 +111,11 @@ class CommandLine : public QObject {
             << "quorlix: the FTDI FT232B's lowest rate is 183 Bd: 45.45 Bd cannot be set. For a "
                "teleprinter use a PL2303 or CH340 adapter, or a 16550 card (--device "
                "/dev/ttyS…).\n";
+        QTest::newRow("five-bit words on the mini UART: refused before the open, the PL011 named")
+            << QStringList{"--device", "/dev/zero", "--apply", "45.45,5N1.5", "--dtr", "on"} << 1
+            << "quorlix: the mini UART cannot send 5N1.5 (7 or 8 data bits, no parity and 1 stop "
+               "bit only). dtoverlay=disable-bt (or miniuart-bt) in config.txt puts the PL011 on "
+               "GPIO 14 and 15 in its place (then --device /dev/serial0, or /dev/ttyAMA0).\n";
         QTest::newRow("five-bit words on an FTDI chip: the bridge refuses before the open")
             << QStringList{"--bridge", "300", "--device", "/dev/null"} << 1
             << "quorlix: the FTDI FT232B cannot send 5-bit words";

@@ -43,6 +43,31 @@ Adapter UsbAdapter(const QString& description) {
     return adapter.value_or(Adapter{});
 }
 
+// The chip of a port read from a fake sysfs: a USB adapter as UsbAdapter reads it, or "uart
+// DRIVER [MHz]", a port of the machine's own with the clock its driver reports once it is open.
+std::optional<Chip> ChipFromSysfs(const QString& description) {
+    const QStringList words = description.split(' ');
+    if (words[0] != "uart")
+        return ChipOf(UsbAdapter(description));
+    FakeSysfs sysfs;
+    sysfs.AddPort(makedev(204, 64), words[1]);
+    std::optional<Chip> chip = ChipOf(IdentifyAdapter(makedev(204, 64), sysfs.Root()).value());
+    if (chip && words.size() > 2)
+        KnowClock(*chip, words[2].toDouble() * 1e6);
+    return chip;
+}
+
+// The Raspberry Pi's PL011 through the fake driver, its clock `megahertz`.
+std::unique_ptr<DriverPortIo> Pl011Port(FakeSerialDriver*& driver, double megahertz) {
+    driver = new FakeSerialDriver;
+    driver->serial.baud_base = static_cast<int>(megahertz * 1e6 / 16);
+    Adapter pl011;
+    pl011.driver = "uart-pl011";
+    pl011.machine = "Raspberry Pi 3 Model B Rev 1.2";
+    return std::make_unique<DriverPortIo>(0x2F8, "/dev/ttyAMA0",
+                                          std::unique_ptr<SerialDriver>(driver), ChipOf(pl011));
+}
+
 }  // namespace
 
 class DriverBackend : public QObject {
@@ -125,6 +150,44 @@ class DriverBackend : public QObject {
             << "pl2303 0300 2303 usb1.1" << "175,8N1" << "PL2303HX" << "174.91" << "" << "";
         QTest::newRow("CH340: 196.25 asked as 197, which runs nearer than 196 (195.31)")
             << "ch341-uart 0254 7523" << "196,8N1" << "CH340" << "196.95" << "" << "";
+        // The Raspberry Pi's UARTs, their clock as their driver reports it once open.
+        const QString miniInstead = " dtoverlay=disable-bt (or miniuart-bt) in config.txt puts "
+                                    "the PL011 on GPIO 14 and 15 in its place (then --device "
+                                    "/dev/serial0, or /dev/ttyAMA0).";
+        const QString sent = " (7 or 8 data bits, no parity and 1 stop bit only).";
+        QTest::newRow("PL011 at 48 MHz: 45.45 as 46, 45 would overflow IBRD; told 2")
+            << "uart uart-pl011 48" << "45.45,5N1.5" << "PL011" << "46.00" << "" << told2;
+        QTest::newRow("PL011 at 48 MHz: 50 exactly")
+            << "uart uart-pl011 48" << "50,5N1.5" << "PL011" << "50.00" << "" << told2;
+        QTest::newRow("PL011 at 48 MHz: 110 with a fraction, stick parity")
+            << "uart uart-pl011 48" << "110,8M1" << "PL011" << "110.00" << "" << "";
+        QTest::newRow("PL011 at 48 MHz: 40 Bd overflows IBRD: refused, a lower clock named")
+            << "uart uart-pl011 48" << "40,5N1.5" << "PL011" << "316.99"
+            << "the PL011's lowest rate is 46 Bd at 48 MHz: 40.00 Bd cannot be set. "
+               "init_uart_clock=3000000 in config.txt runs 40.00 Bd." << told2;
+        QTest::newRow("PL011 at 3 MHz: 45.45 as 45")
+            << "uart uart-pl011 3" << "45.45,5N1.5" << "PL011" << "45.00" << "" << told2;
+        QTest::newRow("PL011 at 3 MHz: 50 exactly")
+            << "uart uart-pl011 3" << "50,5N1.5" << "PL011" << "50.00" << "" << told2;
+        QTest::newRow("PL011 at 3 MHz: 110")
+            << "uart uart-pl011 3" << "110,6E1" << "PL011" << "110.00" << "" << "";
+        QTest::newRow("mini UART: no five-bit words")
+            << "uart bcm2835-aux-uart 500" << "1200,5N1.5" << "mini UART" << ""
+            << "the mini UART cannot send 5N1.5" + sent + miniInstead << "";
+        QTest::newRow("mini UART: no parity")
+            << "uart bcm2835-aux-uart 500" << "1200,7E1" << "mini UART" << ""
+            << "the mini UART cannot send 7E1" + sent + miniInstead << "";
+        QTest::newRow("mini UART: no second stop bit")
+            << "uart bcm2835-aux-uart 500" << "1200,8N2" << "mini UART" << ""
+            << "the mini UART cannot send 8N2" + sent + miniInstead << "";
+        QTest::newRow("mini UART: below its floor, core clock / 8 / 65535")
+            << "uart bcm2835-aux-uart 500" << "300,8N1" << "mini UART" << ""
+            << "the mini UART's lowest rate is 477 Bd (core clock 250 MHz): 300.00 Bd cannot be "
+               "set." + miniInstead << "";
+        QTest::newRow("mini UART: 8N1 from its floor up")
+            << "uart bcm2835-aux-uart 500" << "1200,8N1" << "mini UART" << "" << "" << "";
+        QTest::newRow("another driver of a port not on USB: its rate unknown")
+            << "uart msm_serial" << "45.45,5N1.5" << "unknown UART" << "" << "" << "";
         // clang-format on
     }
     void chipModel() {
@@ -134,7 +197,7 @@ class DriverBackend : public QObject {
         QFETCH(QString, runs);
         QFETCH(QString, cannot);
         QFETCH(QString, told);
-        const std::optional<Chip> chip = ChipOf(UsbAdapter(adapter));
+        const std::optional<Chip> chip = ChipFromSysfs(adapter);
         QVERIFY(chip);
         QCOMPARE(QString::fromStdString(chip->name), name);
         std::string error;
@@ -156,6 +219,9 @@ class DriverBackend : public QObject {
         FakeSysfs sysfs;
         sysfs.AddUsbPort(makedev(188, 0), "ftdi_sio", "0403", "6001", "0400", "QEMU USB SERIAL");
         sysfs.AddPort(makedev(4, 65), "serial8250");
+        sysfs.AddPort(makedev(4, 66), "dw-apb-uart");
+        sysfs.AddPort(makedev(204, 64), "uart-pl011");
+        sysfs.SetMachine("Raspberry Pi 3 Model B Rev 1.2");
         sysfs.AddVirtual(makedev(5, 2));
         const std::optional<Adapter> ftdi = IdentifyAdapter(makedev(188, 0), sysfs.Root());
         QVERIFY(ftdi);
@@ -166,6 +232,14 @@ class DriverBackend : public QObject {
         QCOMPARE(QString::fromStdString(ChipOf(*ftdi)->name), QStringLiteral("FTDI FT232B"));
         const std::optional<Adapter> uart = IdentifyAdapter(makedev(4, 65), sysfs.Root());
         QVERIFY(uart && uart->driver == "serial8250" && !uart->usb && !ChipOf(*uart));
+        // The 8250 family takes the divisor itself; another driver's chip is named, and the
+        // machine tells whether it is on a Raspberry Pi's header.
+        QVERIFY(!ChipOf(*IdentifyAdapter(makedev(4, 66), sysfs.Root())));
+        const std::optional<Adapter> pl011 = IdentifyAdapter(makedev(204, 64), sysfs.Root());
+        QVERIFY(pl011);
+        QCOMPARE(QString::fromStdString(pl011->machine),
+                 QStringLiteral("Raspberry Pi 3 Model B Rev 1.2"));
+        QVERIFY(ChipOf(*pl011)->piHeader);
         QVERIFY(!IdentifyAdapter(makedev(5, 2), sysfs.Root()));
         QVERIFY(!IdentifyAdapter(makedev(188, 1), sysfs.Root()));
     }
@@ -221,6 +295,67 @@ class DriverBackend : public QObject {
         QVERIFY(!unknown.ReadLineState(0x2F8)->rate);
     }
 
+    // The PL011: its clock asked of the driver once, at the open; the whole rate whose outcome
+    // is nearest asked for, never a custom divisor, which its driver keeps and ignores; what it
+    // runs said, with the lower clock that would serve better.
+    void pl011ThroughTheDriver() {
+        DriverFixture f;
+        FakeSerialDriver* driver = nullptr;
+        const std::unique_ptr<DriverPortIo> io = Pl011Port(driver, 48);
+        const ScopedPortIo installed(*io);
+        QCOMPARE(QString::fromStdString(io->Label(0x2F8)),
+                 QStringLiteral("/dev/ttyAMA0 · driver · PL011 at 48 MHz"));
+        const LineOutcome set = ApplyLine(0x2F8, 45.45);
+        QVERIFY(!set.failed);
+        QCOMPARE(driver->calls, (QStringList{"TIOCGSERIAL", "TCGETS2", "TCSETS2", "TCGETS2"}));
+        QCOMPARE(int(driver->termios.c_cflag & CBAUD), int(BOTHER));
+        QCOMPARE(driver->termios.c_ospeed, 46u);
+        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), set.running)),
+                 QStringLiteral("45.45 Bd asked, the PL011 runs 46.00 Bd (+1.21 %)"));
+        QCOMPARE(QString::fromStdString(set.notice),
+                 QStringLiteral("1.5 stop bits asked, this chip is told 2; init_uart_clock=3000000 "
+                                "in config.txt runs 45.00 Bd"));
+        // A look: two calls, and the rate the PL011 runs for what the driver reports.
+        driver->calls.clear();
+        QCOMPARE(QString::fromStdString(FormatC("%.2f", *io->ReadLineState(0x2F8)->rate)),
+                 QStringLiteral("46.00"));
+        QCOMPARE(driver->calls, (QStringList{"TCGETS2", "TIOCMGET"}));
+    }
+
+    // The mini UART: what it cannot send is refused before its driver is asked, which would
+    // change the terminal's framing to what it can; from its floor up the 8250 core takes the
+    // exact divisor.
+    void miniUartRefusesBeforeTheDriver() {
+        DriverFixture f;
+        auto* driver = new FakeSerialDriver;
+        driver->serial.baud_base = 31250000;  // a 250 MHz core clock
+        driver->miniUartFraming = true;
+        driver->lowestRate = 476;
+        FakeSysfs sysfs;
+        sysfs.AddPort(makedev(4, 64), "bcm2835-aux-uart");
+        DriverPortIo io(0x2F8, "/dev/ttyS0", std::unique_ptr<SerialDriver>(driver),
+                        ChipOf(*IdentifyAdapter(makedev(4, 64), sysfs.Root())));
+        const ScopedPortIo installed(io);
+        QCOMPARE(QString::fromStdString(io.Label(0x2F8)),
+                 QStringLiteral("/dev/ttyS0 · driver · mini UART, core clock 250 MHz"));
+        const termios2 before = driver->termios;
+        const LineOutcome fiveBits = ApplyLine(0x2F8, 1200);  // 5N1.5
+        std::string error;
+        LineSettings.SetFraming(*Framing::Parse("8N1", error));
+        const LineOutcome tooSlow = ApplyLine(0x2F8, 45.45);
+        QVERIFY(fiveBits.failed && tooSlow.failed);
+        QCOMPARE(fiveBits.instead, Instead::Pl011);
+        QVERIFY(fiveBits.notice.starts_with("the mini UART cannot send 5N1.5"));
+        QVERIFY(tooSlow.notice.starts_with("the mini UART's lowest rate is 477 Bd"));
+        QCOMPARE(driver->calls, QStringList{"TIOCGSERIAL"});  // the clock, at the open
+        QCOMPARE(driver->termios.c_cflag, before.c_cflag);
+        QCOMPARE(driver->termios.c_ospeed, before.c_ospeed);
+        const LineOutcome set = ApplyLine(0x2F8, 1200);
+        QVERIFY(!set.failed);
+        QCOMPARE(driver->serial.custom_divisor, 26042);
+        QCOMPARE(int(driver->termios.c_cflag & (CSIZE | CBAUD)), int(CS8 | B38400));
+    }
+
     // Whatever the driver, a change it took otherwise than asked is no change: a framing it
     // altered, or a whole rate it replaced with one more than 5 % off, is said as a failure and
     // the terminal's termios are put back as they were found.
@@ -238,6 +373,11 @@ class DriverBackend : public QObject {
             << "no exact divisor (it has no serial settings: Inappropriate ioctl for device): the "
                "driver set 9600 Bd for the 45 Bd asked, more than 5 % off 45.46 Bd: the line was "
                "put back as it was";
+        QTest::newRow("a driver not known that keeps 9600")
+            << "msm_serial"
+            << "45.45,8N1"
+            << "the driver set 9600 Bd for the 45 Bd asked, more than 5 % off 45.46 Bd: the line "
+               "was put back as it was";
     }
     void aChangeTheDriverAltersIsPutBack() {
         QFETCH(QString, chip);

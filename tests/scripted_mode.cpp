@@ -243,28 +243,34 @@ class ScriptedMode : public QObject {
     // Over a stand-in for the serial driver: each line is printed once the driver has answered.
     void driverOutcomesAreSaidAfterTheFact_data() {
         // refuses (a custom divisor), fails, held elsewhere, raised by the open (DTR and RTS up
-        // before), RTS off (asked instead of on), or the bridge keeps the port open
+        // before), RTS off (asked instead of on), the bridge keeps the port open, or a Raspberry
+        // Pi's PL011 at 48 MHz
         QTest::addColumn<QString>("habit");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("apply");
         QTest::addColumn<bool>("hupcl");    // the note on the hang-up at the last close ends it
         QTest::addColumn<QString>("line");  // the framing the driver has afterwards
-        QTest::addColumn<QString>("out");   // between the port's name and the RTS line
+        QTest::addColumn<QString>("out");   // after the port's name, before the note on HUPCL
         QTest::addColumn<QString>("err");
         const QString rate110 =
             "rate: 110.00 Bd asked, divisor 1047 gives 110.03 Bd (+0.03 %)\n"
             "framing: 8 data bits, no parity, 1 stop bit\n"
             "note: opening /dev/ttyS1 may have raised DTR and RTS\n";
         QTest::newRow("a rate alone keeps the driver's 8N1")
-            << QString() << 0 << "110" << true << "8N1" << rate110 << QString();
+            << QString() << 0 << "110" << true << "8N1" << rate110 + "RTS on\n"
+            << QString();
         QTest::newRow("another program holds the port: DTR and RTS stay, nothing to say")
-            << "held elsewhere" << 0 << "110" << false << "8N1" << rate110 << QString();
+            << "held elsewhere" << 0 << "110" << false << "8N1" << rate110 + "RTS on\n"
+            << QString();
         QTest::newRow("DTR and RTS raised by the open already: still dropped at the last close")
-            << "raised by the open" << 0 << "110" << true << "8N1" << rate110 << QString();
+            << "raised by the open" << 0 << "110" << true << "8N1" << rate110 + "RTS on\n"
+            << QString();
         QTest::newRow("no line asked up: nothing for the last close to undo")
-            << "RTS off" << 0 << "110" << false << "8N1" << rate110 << QString();
+            << "RTS off" << 0 << "110" << false << "8N1" << rate110 + "RTS off\n"
+            << QString();
         QTest::newRow("the bridge goes on holding the port: nothing to say yet")
-            << "bridge" << 0 << "110" << false << "8N1" << rate110 << QString();
+            << "bridge" << 0 << "110" << false << "8N1" << rate110 + "RTS on\n"
+            << QString();
         QTest::newRow("the whole-rate fallback names the rate set")
             << "refuses" << 0 << "45.45,5N1.5" << true << "5N1.5"
             << "rate: 45.45 Bd asked, the driver set 45.00 Bd (-0.99 %)\n"
@@ -272,11 +278,20 @@ class ScriptedMode : public QObject {
                "note: opening /dev/ttyS1 may have raised DTR and RTS; no exact divisor (it "
                "refused a custom divisor: Invalid argument): nearest whole rate 45 Bd set "
                "instead\n"
+               "RTS on\n"
             << QString();
         QTest::newRow("refused settings: no rate line, only the failure")
-            << "fails" << 1 << "45.45,5N1.5" << true << "8N1" << QString()
+            << "fails" << 1 << "45.45,5N1.5" << true << "8N1" << QStringLiteral("RTS on\n")
             << "quorlix: opening /dev/ttyS1 may have raised DTR and RTS; the driver refused the "
                "line settings (Invalid argument)\n";
+        QTest::newRow("the PL011: the rate it runs, and a lower clock that would serve better")
+            << "pl011" << 0 << "45.45,5N1.5" << true << "5N1.5"
+            << "rate: 45.45 Bd asked, the PL011 runs 46.00 Bd (+1.21 %)\n"
+               "framing: 5 data bits, no parity, 1.5 stop bits\n"
+               "note: opening /dev/ttyS1 may have raised DTR and RTS; 1.5 stop bits asked, this "
+               "chip is told 2; init_uart_clock=3000000 in config.txt runs 45.00 Bd\n"
+               "RTS on\n"
+            << QString();
     }
     void driverOutcomesAreSaidAfterTheFact() {
         QFETCH(QString, apply);
@@ -296,11 +311,20 @@ class ScriptedMode : public QObject {
         driver->setTermiosError = habit == "fails" ? EINVAL : 0;
         driver->heldElsewhere = habit == "held elsewhere";
         driver->lines = habit == "raised by the open" ? TIOCM_DTR | TIOCM_RTS : 0;
-        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver));
+        std::optional<usb::Chip> chip;
+        if (habit == "pl011") {
+            FakeSysfs sysfs;
+            sysfs.AddPort(makedev(204, 64), "uart-pl011");
+            sysfs.SetMachine("Raspberry Pi 3 Model B Rev 1.2");
+            chip = usb::ChipOf(*usb::IdentifyAdapter(makedev(204, 64), sysfs.Root()));
+            driver->serial.baud_base = 3000000;
+        }
+        serial::DriverPortIo io(0x2F8, "/dev/ttyS1", std::unique_ptr<serial::SerialDriver>(driver),
+                                chip);
         const uart::ScopedPortIo installed(io);
         QString said, complained;
         QCOMPARE(RunOver(request, io, said, complained, RaisedByTheOpen()), status);
-        QCOMPARE(said, "/dev/ttyS1 · driver\n" + out + (*request.rts ? "RTS on\n" : "RTS off\n") +
+        QCOMPARE(said, QString::fromStdString(io.Label(0x2F8)) + "\n" + out +
                            (hupcl ? "note: the kernel drops DTR and RTS when the last program "
                                     "closes /dev/ttyS1 (HUPCL), and no other program was seen "
                                     "holding it open; --hold keeps them\n"

@@ -34,6 +34,7 @@ enum class Instead : std::uint8_t {
     Nothing,
     Card,                      // a 16550 card: the chip is one of those that serve teleprinters
     TeleprinterAdapterOrCard,  // a PL2303 or CH340 adapter, or a 16550 card
+    Pl011,                     // the Raspberry Pi's PL011, in the mini UART's place on the header
 };
 
 // What one open, change or look came to: everything the backend had to say about it.

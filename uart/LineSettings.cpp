@@ -79,6 +79,10 @@ RateReport ReportRate(double rate) {
     return report;
 }
 
+double PercentOff(double runs, double asked) {
+    return std::round((runs - asked) / asked * 10000.0) / 100.0 + 0.0;
+}
+
 std::string DescribeRate(const RateReport& report, const std::optional<RunningRate>& running) {
     if (running && !running->known) {
         return FormatC("%.2f Bd asked, %s %.0f Bd; the chip's real rate is unknown", report.asked,
@@ -87,7 +91,7 @@ std::string DescribeRate(const RateReport& report, const std::optional<RunningRa
     if (running) {
         return FormatC("%.2f Bd asked, %s %.2f Bd (%+.2f %%)", report.asked,
                        running->source.c_str(), running->rate,
-                       (running->rate - report.asked) / report.asked * 100.0);
+                       PercentOff(running->rate, report.asked));
     }
     return FormatC("%.2f Bd asked, divisor %u gives %.2f Bd (%+.2f %%)", report.asked,
                    report.divisor, report.produced, report.errorPercent);

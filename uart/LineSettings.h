@@ -49,6 +49,10 @@ double RateOfDivisor(std::uint16_t divisor);
 // What a rate gives on the UART (see RateReport).
 RateReport ReportRate(double rate);
 
+// How far `runs` is from `asked`, in percent to the hundredth as it is said: a rate a hair's
+// breadth slow is 0.00 %, not -0.00 %.
+double PercentOff(double runs, double asked);
+
 // What a rate asked for gives: "45.45 Bd asked, divisor 2534 gives 45.46 Bd (+0.03 %)", or where
 // the line runs at another rate "45.45 Bd asked, the CH340 runs 45.96 Bd (+1.12 %)" or "45.45 Bd
 // asked, the driver reports 45 Bd; the chip's real rate is unknown".

@@ -77,6 +77,11 @@ std::optional<Adapter> IdentifyAdapter(dev_t device, const std::string& sysfs) {
         adapter.productName = Attribute(up / "product");
         break;
     }
+    if (!adapter.usb) {
+        // A device tree's strings end in NUL, not in a line's end.
+        std::string model = Attribute(root / "firmware" / "devicetree" / "base" / "model");
+        adapter.machine = model.substr(0, model.find('\0'));
+    }
     return adapter;
 }
 

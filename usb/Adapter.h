@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What stands behind a serial device, as the kernel's sysfs tells it without the device being
-// opened: the driver, and for a USB adapter the descriptors that say which chip it is.
+// opened: the driver, for a USB adapter the descriptors that say which chip it is, and for a
+// UART of the machine's own the machine it is part of.
 #pragma once
 
 #include <sys/types.h>
@@ -12,7 +13,8 @@
 namespace usb {
 
 struct Adapter {
-    std::string driver;  // "ftdi_sio", "ch341-uart", "cp210x", "pl2303", "cdc_acm", "serial8250"
+    // "ftdi_sio", "ch341-uart", "cp210x", "pl2303", "cdc_acm", "serial8250", "uart-pl011"
+    std::string driver;
     bool usb = false;
     // The USB device's descriptors (idVendor, idProduct, bcdDevice, bcdUSB, bDeviceClass,
     // bMaxPacketSize0, bNumInterfaces), the port's interface number and the product string.
@@ -27,6 +29,9 @@ struct Adapter {
     std::string productName;
     // The port offers FTDI's latency timer: an FTDI chip of type B or later.
     bool latencyTimer = false;
+    // For a port not on USB, the machine as its device tree names it ("Raspberry Pi 3 Model B
+    // Rev 1.2"); empty where there is none.
+    std::string machine;
 };
 
 // The adapter behind the character device numbered `device`, read from the sysfs tree at

@@ -211,6 +211,62 @@ double Cp210xExactRate(unsigned rate) {
     return 48e6 / static_cast<double>(2 * prescaler * divisor);
 }
 
+// The PL011's divisor for `request`, in 64ths of the clock x 4, as its driver rounds it.
+std::uint64_t Pl011Divisor(const Chip& chip, unsigned request) {
+    return RoundedDivision(static_cast<std::uint64_t>(std::llround(chip.clock)) * 4, request);
+}
+
+// The rate the PL011 runs at `divisor`, once IBRD has been written cut to 16 bits; nothing where
+// that leaves no integer part (the PL011 then runs no defined rate).
+std::optional<double> Pl011Rate(const Chip& chip, std::uint64_t divisor) {
+    const std::uint64_t ibrd = (divisor >> 6) & 0xFFFF, fbrd = divisor & 63;
+    if (ibrd == 0)
+        return std::nullopt;
+    return chip.clock * 4 / static_cast<double>(ibrd * 64 + fbrd);
+}
+
+// The 8250 drivers: the port's divisor is the driver's own, and it honours a custom divisor.
+constexpr const char* k8250Drivers[] = {
+    "serial8250", "serial",       "of_serial",    "dw-apb-uart",  "exar_serial",
+    "8250_lpss",  "8250_mid",     "8250_pericom", "omap8250",     "mt6577-uart",
+    "serial_cs",  "aspeed-vuart", "ingenic-uart", "lpc18xx-uart", "uniphier-uart",
+};
+
+// "48 MHz", "47.9996 MHz".
+std::string Megahertz(double hertz) {
+    return FormatC("%g MHz", hertz / 1e6);
+}
+
+// The Raspberry Pi's PL011 (uart-pl011) and mini UART (bcm2835-aux-uart), and any other driver
+// of a port that is not of the 8250 family; nothing for the 8250 family.
+std::optional<Chip> Uart(const Adapter& adapter) {
+    if (adapter.driver == "uart-pl011") {
+        Chip chip =
+            Modelled(Family::Pl011, "PL011", "uart-pl011", RateArithmetic::Pl011, 0, 0, "2");
+        chip.servesTeleprinter = true;
+        chip.clockFromDriver = true;
+        chip.piHeader = adapter.machine.starts_with("Raspberry Pi");
+        return chip;
+    }
+    if (adapter.driver == "bcm2835-aux-uart") {
+        // The 8250 core behind it turns what it lacks into what it has, in the caller's termios.
+        Chip chip{Family::MiniUart, "mini UART", adapter.driver};
+        chip.wordLengths = kSevenOrEightBits;
+        chip.parityBit = false;
+        chip.longStop = false;
+        chip.stickParity = false;
+        chip.clockFromDriver = true;
+        chip.customDivisor = true;
+        chip.piHeader = true;
+        return chip;
+    }
+    for (const char* driver : k8250Drivers) {
+        if (adapter.driver == driver)
+            return std::nullopt;
+    }
+    return Chip{Family::Uart, "unknown UART", adapter.driver};
+}
+
 double FtdiARate(unsigned request) {
     auto eighths = static_cast<std::uint32_t>(RoundedDivision(48000000, 2ull * request));
     if ((eighths & 7) == 7)
@@ -284,7 +340,22 @@ const char* WordLengthNames(unsigned lengths) {
 
 // What serves a teleprinter where this chip does not.
 Instead InsteadOf(const Chip& chip) {
+    if (chip.family == Family::MiniUart)
+        return Instead::Pl011;
+    if (chip.family == Family::Pl011)
+        return Instead::Nothing;  // a lower clock serves it: see LowerClock
     return chip.servesTeleprinter ? Instead::Card : Instead::TeleprinterAdapterOrCard;
+}
+
+// "7 or 8 data bits, no parity and 1 stop bit only": what a chip without parity or a longer
+// stop sends.
+std::string FramingsSent(const Chip& chip) {
+    std::string sent = chip.wordLengths == kEightBitsOnly ? "8 data bits" : "7 or 8 data bits";
+    if (!chip.parityBit)
+        sent += chip.longStop ? " and no parity" : ", no parity";
+    if (!chip.longStop)
+        sent += " and 1 stop bit";
+    return sent + " only";
 }
 
 // The chip cannot send the line, for `why`.
@@ -300,7 +371,7 @@ LineOutcome Refused(std::string why, Instead instead = Instead::Nothing) {
 
 std::optional<Chip> ChipOf(const Adapter& adapter) {
     if (!adapter.usb)
-        return std::nullopt;
+        return Uart(adapter);
     if (adapter.driver == "ftdi_sio")
         return Ftdi(adapter);
     if (adapter.driver == "cp210x")
@@ -321,6 +392,30 @@ std::optional<Chip> ChipOf(const Adapter& adapter) {
     return chip;
 }
 
+void KnowClock(Chip& chip, double clock) {
+    chip.clock = clock;
+    if (chip.family == Family::MiniUart) {
+        chip.lowestRate = clock / 16 / 0xFFFF;  // its 16-bit divisor of baud_base
+        chip.highestRate = clock / 16;
+    } else if (chip.family == Family::Pl011) {
+        chip.highestRate = clock / 16;
+        // The lowest whole rate whose divisor fits IBRD's 16 bits.
+        auto lowest = static_cast<unsigned>(std::ceil(clock * 4 / (65536.0 * 64)));
+        while (lowest < chip.highestRate && !Fits(chip, lowest))
+            ++lowest;
+        chip.lowestRate = lowest;
+    }
+}
+
+std::string ChipLabel(const Chip& chip) {
+    if (chip.clock > 0 && chip.family == Family::Pl011)
+        return chip.name + " at " + Megahertz(chip.clock);
+    // The 8250 core counts the mini UART's clock twice over: the core clock is half of it.
+    if (chip.clock > 0 && chip.family == Family::MiniUart)
+        return chip.name + ", core clock " + Megahertz(chip.clock / 2);
+    return chip.name + " (" + chip.driver + ")";
+}
+
 unsigned WholeRate(std::uint16_t divisor) {
     return static_cast<unsigned>(std::lround(RateOfDivisor(divisor)));
 }
@@ -334,7 +429,7 @@ unsigned RequestFor(const Chip& chip, double rate) {
     std::optional<double> bestOff;
     for (const long step : {0L, -1L, 1L, -2L, 2L}) {
         const long request = rounded + step;
-        if (request < 1)
+        if (request < 1 || !Fits(chip, static_cast<unsigned>(request)))
             continue;
         const std::optional<double> runs = ChipRate(chip, static_cast<unsigned>(request));
         if (runs && (!bestOff || std::fabs(*runs - rate) < *bestOff)) {
@@ -343,6 +438,33 @@ unsigned RequestFor(const Chip& chip, double rate) {
         }
     }
     return static_cast<unsigned>(best);
+}
+
+bool Fits(const Chip& chip, unsigned request) {
+    if (chip.arithmetic != RateArithmetic::Pl011 || chip.clock <= 0 || request == 0)
+        return true;
+    const std::uint64_t ibrd = Pl011Divisor(chip, request) >> 6;
+    return ibrd >= 1 && ibrd <= 0xFFFF;
+}
+
+std::string LowerClock(const Chip& chip, double rate) {
+    constexpr double kLowClock = 3e6;
+    if (chip.arithmetic != RateArithmetic::Pl011 || chip.clock <= kLowClock || !(rate > 0) ||
+        Fits(chip, static_cast<unsigned>(std::max(1L, std::lround(rate)))))
+        return {};
+    Chip slower = chip;
+    KnowClock(slower, kLowClock);
+    const std::optional<double> runs = ChipRate(slower, RequestFor(slower, rate));
+    if (!runs)
+        return {};
+    return FormatC("init_uart_clock=3000000 in config.txt runs %.2f Bd", *runs);
+}
+
+std::string ModemLinePins(const Chip& chip) {
+    if (!chip.piHeader)
+        return {};
+    return "the Raspberry Pi's header has no DTR pin, and RTS reaches one only through an "
+           "overlay";
 }
 
 std::optional<double> ChipRate(const Chip& chip, unsigned request) {
@@ -388,6 +510,11 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
             return Ch341Rate(request);
         case RateArithmetic::Pl2303:
             return Pl2303Rate(chip, request);
+        case RateArithmetic::Pl011:
+            // Above clock/16 the driver keeps another rate; not modelled.
+            if (chip.clock <= 0 || request > chip.highestRate)
+                return std::nullopt;
+            return Pl011Rate(chip, Pl011Divisor(chip, request));
         case RateArithmetic::Unknown:
             break;
     }
@@ -396,29 +523,45 @@ std::optional<double> ChipRate(const Chip& chip, unsigned request) {
 
 LineOutcome CannotSend(const Chip& chip, std::optional<std::uint16_t> divisor, double asked,
                        const std::optional<Framing>& framing) {
-    const std::optional<double> runs =
-        divisor && *divisor != 0 ? ChipRate(chip, RequestFor(chip, RateOfDivisor(*divisor)))
+    const std::optional<unsigned> request =
+        divisor && *divisor != 0 ? std::optional(RequestFor(chip, RateOfDivisor(*divisor)))
                                  : std::nullopt;
-    if (runs && std::fabs(*runs - asked) > asked * kRateTolerancePercent / 100.0) {
-        if (chip.lowestRate > 0 && asked < chip.lowestRate) {
-            return Refused(FormatC("the %s's lowest rate is %.0f Bd: %.2f Bd cannot be set.",
-                                   chip.name.c_str(), chip.lowestRate, asked),
-                           InsteadOf(chip));
-        }
-        return Refused(FormatC("the %s runs %.2f Bd for %.2f Bd (%+.2f %%): it cannot be set.",
-                               chip.name.c_str(), *runs, asked, (*runs - asked) / asked * 100.0),
-                       InsteadOf(chip));
+    const std::optional<double> runs = request ? ChipRate(chip, *request) : std::nullopt;
+    // A divisor too big for the chip is never asked for; below its floor the rate is refused
+    // even where what the chip would make of it is not known.
+    const bool tooFar = runs && std::fabs(*runs - asked) > asked * kRateTolerancePercent / 100.0;
+    const bool belowFloor = request && chip.lowestRate > 0 && asked < chip.lowestRate;
+    if ((request && !Fits(chip, *request)) || tooFar || (!runs && belowFloor)) {
+        const std::string lower = LowerClock(chip, asked);
+        const std::string clock = chip.family == Family::MiniUart && chip.clock > 0
+                                      ? " (core clock " + Megahertz(chip.clock / 2) + ")"
+                                  : chip.clock > 0 ? " at " + Megahertz(chip.clock)
+                                                   : "";
+        std::string why =
+            belowFloor || !runs
+                ? FormatC("the %s's lowest rate is %.0f Bd%s: %.2f Bd cannot be set.",
+                          chip.name.c_str(), chip.lowestRate, clock.c_str(), asked)
+                : FormatC("the %s runs %.2f Bd for %.2f Bd (%+.2f %%): it cannot be set.",
+                          chip.name.c_str(), *runs, asked, uart::PercentOff(*runs, asked));
+        return Refused(lower.empty() ? why : why + " " + lower + ".", InsteadOf(chip));
     }
     if (!framing)
         return {};
     const int bits = framing->DataBits();
+    const bool parity = (framing->parityBits & kLcrParityEnable) != 0;
+    if ((!chip.parityBit || !chip.longStop) &&
+        ((chip.wordLengths & WordLength(framing->wordLengthBits)) == 0 ||
+         (parity && !chip.parityBit) || (framing->stopBits != 0 && !chip.longStop))) {
+        return Refused(FormatC("the %s cannot send %s (%s).", chip.name.c_str(),
+                               framing->Compact().c_str(), FramingsSent(chip).c_str()),
+                       InsteadOf(chip));
+    }
     if (chip.wordLengths != 0 && (chip.wordLengths & WordLength(framing->wordLengthBits)) == 0) {
         return Refused(FormatC("the %s cannot send %d-bit words (%s).", chip.name.c_str(), bits,
                                WordLengthNames(chip.wordLengths)),
                        InsteadOf(chip));
     }
-    const bool stick = (framing->parityBits & kLcrStickParity) != 0 &&
-                       (framing->parityBits & kLcrParityEnable) != 0;
+    const bool stick = (framing->parityBits & kLcrStickParity) != 0 && parity;
     if (stick && !chip.stickParity)
         return Refused("the " + chip.name +
                        " cannot send mark or space parity (it would send odd or even instead).");

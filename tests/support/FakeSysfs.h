@@ -46,6 +46,14 @@ class FakeSysfs {
                "bus/platform/drivers/" + driver);
     }
 
+    // The machine's model as its device tree gives it, NUL-terminated.
+    void SetMachine(const QString& model) {
+        QDir(dir_.path()).mkpath("firmware/devicetree/base");
+        QFile out(dir_.filePath("firmware/devicetree/base/model"));
+        if (out.open(QIODevice::WriteOnly))
+            out.write(model.toUtf8() + '\0');
+    }
+
     // A terminal with no device behind it (a pseudo-terminal).
     void AddVirtual(dev_t device) {
         const QString tty = "devices/virtual/tty/tty" + Number(device);
