@@ -251,6 +251,11 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      os::FormatC("%g", settings.motorIdle).c_str());
     }
     std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
+    if (const std::string pins = chip ? usb::ModemLinePins(*chip) : "";
+        motor != 0 && !pins.empty()) {
+        std::fprintf(out, "note: the motor's %s may switch nothing: %s\n",
+                     motor == uart::kMcrDtr ? "DTR" : "RTS", pins.c_str());
+    }
     if (chip && !chip->reportsBreak) {
         std::fprintf(out,
                      "note: the %s's driver reports no break from the line: the BREAK key will "

@@ -272,15 +272,27 @@ int RunScripted(const ApplyRequest& request, uart::PortIo& io, std::int32_t base
     uart::LineOutcome unsaid = opened;
     if (request.program)
         failed |= Program(request, io, base, hold, std::exchange(unsaid, {}), out, err);
-    if (request.dtr)
-        failed |=
-            SetLine("DTR", uart::kMcrDtr, *request.dtr, hold, std::exchange(unsaid, {}), out, err);
-    if (request.rts)
-        failed |=
-            SetLine("RTS", uart::kMcrRts, *request.rts, hold, std::exchange(unsaid, {}), out, err);
+    const bool linesSkipped = failed && (request.dtr || request.rts);
+    if (linesSkipped) {
+        // A line raised on a line that is not as asked would start the machine at the wrong
+        // rate or framing (DTR often switches its motor).
+        std::fprintf(err, "quorlix: %s left as %s: the line was not set\n",
+                     request.dtr && request.rts ? "DTR and RTS"
+                     : request.dtr              ? "DTR"
+                                                : "RTS",
+                     request.dtr && request.rts ? "they were" : "it was");
+    } else {
+        if (request.dtr)
+            failed |= SetLine("DTR", uart::kMcrDtr, *request.dtr, hold, std::exchange(unsaid, {}),
+                              out, err);
+        if (request.rts)
+            failed |= SetLine("RTS", uart::kMcrRts, *request.rts, hold, std::exchange(unsaid, {}),
+                              out, err);
+    }
     // Only a line asked to be up has anything for the last close to undo, whichever open raised
     // it.
-    const bool raised = request.dtr.value_or(false) || request.rts.value_or(false);
+    const bool raised =
+        !linesSkipped && (request.dtr.value_or(false) || request.rts.value_or(false));
     const auto exitNote = [&] {
         return raised && !request.portStaysOpen ? io.ModemLinesAtExit() : std::string();
     };

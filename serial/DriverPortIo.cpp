@@ -181,6 +181,12 @@ void DriverPortIo::SetModemLines(std::uint8_t value) {
         return;
     }
     image_.Store(Reg::ModemControl, value);
+    // Where a line reaches no pin, that is said once, whatever switched it.
+    if (const std::string pins = chip_ ? usb::ModemLinePins(*chip_) : "";
+        !pins.empty() && !pinsSaid_) {
+        Say(pins);
+        pinsSaid_ = true;
+    }
 }
 
 std::uint8_t DriverPortIo::In(std::uint16_t port) {

@@ -98,6 +98,7 @@ class DriverPortIo final : public uart::PortIo {
     std::optional<usb::Chip> chip_;
     std::optional<uart::RunningRate> runningRate_;
     bool gone_ = false;
+    bool pinsSaid_ = false;  // that a modem line reaches no pin here
 };
 
 }  // namespace serial

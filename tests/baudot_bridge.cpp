@@ -509,9 +509,12 @@ class BaudotBridge : public QObject {
 
     // What the port cannot do is said at the bridge's start, and not claimed: a USB adapter
     // whose driver reports no break from the line (the BREAK key will not stop the bridge), a
-    // driver that cannot switch the modem lines (the motor is not run).
+    // driver that cannot switch the modem lines (the motor is not run), a Raspberry Pi's UART,
+    // whose header has no DTR pin.
     void startSaysWhatCannotBeDone_data() {
-        QTest::addColumn<QString>("adapter");    // driver, vendor, product, release, product string
+        // driver, vendor, product, release, product string; or "uart-pl011" on a Pi, its motor
+        // on DTR
+        QTest::addColumn<QString>("adapter");
         QTest::addColumn<bool>("noModemLines");  // it cannot switch them; a motor on RTS
         QTest::addColumn<QByteArray>("note");
         QTest::newRow("CH340") << "ch341-uart 1a86 7523 0254 USB Serial" << false
@@ -525,6 +528,11 @@ class BaudotBridge : public QObject {
             << QByteArray(
                    "note: the motor's RTS cannot be switched: the driver refused the "
                    "modem lines (Inappropriate ioctl for device); the bridge runs without it");
+        QTest::newRow("PL011 with the motor on DTR")
+            << "uart-pl011" << false
+            << QByteArray(
+                   "note: the motor's DTR may switch nothing: the Raspberry Pi's header has "
+                   "no DTR pin, and RTS reaches one only through an overlay");
     }
     void startSaysWhatCannotBeDone() {
         QFETCH(QString, adapter);
@@ -537,8 +545,13 @@ class BaudotBridge : public QObject {
         driver->dropError = noModemLines ? ENOTTY : 0;
         const QStringList words = adapter.split(' ');
         FakeSysfs sysfs;
-        sysfs.AddUsbPort(makedev(188, 0), words[0], words[1], words[2], words[3],
-                         words.mid(4).join(' '));
+        if (words.size() > 1) {
+            sysfs.AddUsbPort(makedev(188, 0), words[0], words[1], words[2], words[3],
+                             words.mid(4).join(' '));
+        } else {
+            sysfs.AddPort(makedev(188, 0), words[0]);
+            sysfs.SetMachine("Raspberry Pi 4 Model B Rev 1.4");
+        }
         const std::optional<usb::Adapter> found =
             usb::IdentifyAdapter(makedev(188, 0), sysfs.Root());
         QVERIFY(found);
@@ -549,7 +562,7 @@ class BaudotBridge : public QObject {
         QVERIFY(line::ParseApply(bridge::kDefaultLine, settings.line, error));
         settings.line.portStaysOpen = true;
         settings.line.lockFolder = locks.path().toStdString();
-        settings.motor = noModemLines ? uart::kMcrRts : 0;
+        settings.motor = !found->usb ? uart::kMcrDtr : noModemLines ? uart::kMcrRts : 0;
         auto terminal = bridge::TerminalSide::Open(settings, error);
         QVERIFY2(terminal, error.c_str());
         int output[2];
@@ -572,7 +585,7 @@ class BaudotBridge : public QObject {
         QVERIFY(text.contains("ends it\n"));
         QByteArrayList said;
         for (const QByteArray& line : text.split('\n')) {
-            if (line.contains("BREAK") || line.contains("motor"))
+            if (line.startsWith("note: the motor's") || line.contains("BREAK"))
                 said << line;
         }
         QCOMPARE(said.join('|'), note);

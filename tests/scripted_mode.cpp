@@ -203,12 +203,13 @@ class ScriptedMode : public QObject {
                                    "out 0x2FB 0x03", readBack,         "in 0x2FC 0x08",
                                    "out 0x2FC 0x08", "in 0x2FC 0x08",  "out 0x2FC 0x0A"}
             << none;
-        QTest::newRow("no UART at the address: said after the writes, 0xFF not written back")
+        QTest::newRow("no UART at the address: said after the writes, DTR not set after it")
             << "45.45,5N1.5"
-            << "on" << none << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6",
-                                           "out 0x2FB 0x04", "in 0x2FC 0xFF",  "in 0x2FC 0xFF"}
+            << "on" << none
+            << QStringList{"out 0x2FB 0x80", "out 0x2F9 0x09", "out 0x2F8 0xE6", "out 0x2FB 0x04",
+                           "in 0x2FC 0xFF"}
             << "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF)\n"
-               "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF)\n";
+               "quorlix: DTR left as it was: the line was not set\n";
         QTest::newRow("no UART at the address: a rate alone writes nothing")
             << "45.45" << none << none << QStringList{"in 0x2FC 0xFF"}
             << "quorlix: no UART answers at 0x2F8 (its modem control register reads 0xFF): "
@@ -280,17 +281,20 @@ class ScriptedMode : public QObject {
                "instead\n"
                "RTS on\n"
             << QString();
-        QTest::newRow("refused settings: no rate line, only the failure")
-            << "fails" << 1 << "45.45,5N1.5" << true << "8N1" << QStringLiteral("RTS on\n")
+        QTest::newRow("refused settings: no rate line, only the failure, and RTS not raised")
+            << "fails" << 1 << "45.45,5N1.5" << false << "8N1" << QString()
             << "quorlix: opening /dev/ttyS1 may have raised DTR and RTS; the driver refused the "
-               "line settings (Invalid argument)\n";
-        QTest::newRow("the PL011: the rate it runs, and a lower clock that would serve better")
+               "line settings (Invalid argument)\n"
+               "quorlix: RTS left as it was: the line was not set\n";
+        QTest::newRow("the PL011: the rate it runs, a lower clock, RTS only through an overlay")
             << "pl011" << 0 << "45.45,5N1.5" << true << "5N1.5"
             << "rate: 45.45 Bd asked, the PL011 runs 46.00 Bd (+1.21 %)\n"
                "framing: 5 data bits, no parity, 1.5 stop bits\n"
                "note: opening /dev/ttyS1 may have raised DTR and RTS; 1.5 stop bits asked, this "
                "chip is told 2; init_uart_clock=3000000 in config.txt runs 45.00 Bd\n"
                "RTS on\n"
+               "note: the Raspberry Pi's header has no DTR pin, and RTS reaches one only through "
+               "an overlay\n"
             << QString();
     }
     void driverOutcomesAreSaidAfterTheFact() {
