@@ -271,6 +271,7 @@ std::optional<LineState> DriverPortIo::ReadLineState(std::int32_t) {
 std::string DriverPortIo::HoldKey(std::int32_t) {
     // Behind USB the field is no address: several drivers (f81534, whiteheat, usb_wwan ...) put
     // the port's index on its adapter there, and two adapters "at 0x1" would exclude each other.
+    // Nor behind any other chip (the PL011): no hold over the I/O ports reaches it.
     serial_struct serial{};
     if (!chip_ && !gone_ && driver_->GetSerial(serial) == 0 && serial.port != 0)
         return PortIo::HoldKey(static_cast<std::int32_t>(serial.port));
