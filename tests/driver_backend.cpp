@@ -184,8 +184,6 @@ class DriverBackend : public QObject {
             << "uart bcm2835-aux-uart 500" << "300,8N1" << "mini UART" << ""
             << "the mini UART's lowest rate is 477 Bd (core clock 250 MHz): 300.00 Bd cannot be "
                "set." + miniInstead << "";
-        QTest::newRow("mini UART: 8N1 from its floor up")
-            << "uart bcm2835-aux-uart 500" << "1200,8N1" << "mini UART" << "" << "" << "";
         QTest::newRow("another driver of a port not on USB: its rate unknown")
             << "uart msm_serial" << "45.45,5N1.5" << "unknown UART" << "" << "" << "";
         // clang-format on
@@ -296,8 +294,8 @@ class DriverBackend : public QObject {
     }
 
     // The PL011: its clock asked of the driver once, at the open; the whole rate whose outcome
-    // is nearest asked for, never a custom divisor, which its driver keeps and ignores; what it
-    // runs said, with the lower clock that would serve better.
+    // is nearest asked for, never a custom divisor, which its driver keeps and ignores. (What
+    // is said of it: the scripted mode's rows.)
     void pl011ThroughTheDriver() {
         DriverFixture f;
         FakeSerialDriver* driver = nullptr;
@@ -305,16 +303,10 @@ class DriverBackend : public QObject {
         const ScopedPortIo installed(*io);
         QCOMPARE(QString::fromStdString(io->Label(0x2F8)),
                  QStringLiteral("/dev/ttyAMA0 · driver · PL011 at 48 MHz"));
-        const LineOutcome set = ApplyLine(0x2F8, 45.45);
-        QVERIFY(!set.failed);
+        QVERIFY(!ApplyLine(0x2F8, 45.45).failed);
         QCOMPARE(driver->calls, (QStringList{"TIOCGSERIAL", "TCGETS2", "TCSETS2", "TCGETS2"}));
         QCOMPARE(int(driver->termios.c_cflag & CBAUD), int(BOTHER));
         QCOMPARE(driver->termios.c_ospeed, 46u);
-        QCOMPARE(QString::fromStdString(DescribeRate(ReportRate(45.45), set.running)),
-                 QStringLiteral("45.45 Bd asked, the PL011 runs 46.00 Bd (+1.21 %)"));
-        QCOMPARE(QString::fromStdString(set.notice),
-                 QStringLiteral("1.5 stop bits asked, this chip is told 2; init_uart_clock=3000000 "
-                                "in config.txt runs 45.00 Bd"));
         // A look: two calls, and the rate the PL011 runs for what the driver reports.
         driver->calls.clear();
         QCOMPARE(QString::fromStdString(FormatC("%.2f", *io->ReadLineState(0x2F8)->rate)),
@@ -343,10 +335,7 @@ class DriverBackend : public QObject {
         std::string error;
         LineSettings.SetFraming(*Framing::Parse("8N1", error));
         const LineOutcome tooSlow = ApplyLine(0x2F8, 45.45);
-        QVERIFY(fiveBits.failed && tooSlow.failed);
-        QCOMPARE(fiveBits.instead, Instead::Pl011);
-        QVERIFY(fiveBits.notice.starts_with("the mini UART cannot send 5N1.5"));
-        QVERIFY(tooSlow.notice.starts_with("the mini UART's lowest rate is 477 Bd"));
+        QVERIFY(fiveBits.failed && tooSlow.failed);           // the messages: the chip table's rows
         QCOMPARE(driver->calls, QStringList{"TIOCGSERIAL"});  // the clock, at the open
         QCOMPARE(driver->termios.c_cflag, before.c_cflag);
         QCOMPARE(driver->termios.c_ospeed, before.c_ospeed);
