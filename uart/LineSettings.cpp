@@ -36,6 +36,11 @@ class LatchGuard {
     sigset_t previous_;
 };
 
+// Whether `io` may find no UART at `base` and, asked, finds none (it then says so).
+bool NoUartAnswersAt(PortIo& io, std::int32_t base) {
+    return io.MayFindNoUart() && io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
+}
+
 }  // namespace
 
 Framing LineSettingsData::ToFraming() const {
@@ -116,14 +121,6 @@ LineLook LookAtLine(PortIo& io, std::int32_t base) {
     look.outcome.failed |= !look.state;
     return look;
 }
-
-namespace {
-
-bool NoUartAnswersAt(PortIo& io, std::int32_t base) {
-    return io.MayFindNoUart() && io.NoUartAnswers(base, io.In(Register(base, kModemControl)));
-}
-
-}  // namespace
 
 LineOutcome LookForUart(PortIo& io, std::int32_t base) {
     NoUartAnswersAt(io, base);
