@@ -42,18 +42,27 @@ std::string Choices(const Table& table, Name name) {
 }  // namespace
 
 bool ReadBridgeSettings(const Options& options, bridge::Settings& settings, std::string& error) {
+    const std::string mode = options.print ? "--print" : "--bridge";
     if (options.simulate || options.apply) {
-        error = "--bridge drives a real port: it excludes --simulate and --apply";
+        error = mode + " drives a real port: it excludes --simulate and --apply";
         return false;
     }
     if (!options.device) {
-        error =
-            "--bridge needs the teleprinter's serial port: --device PATH (/dev/ttyS0, "
-            "/dev/serial0, /dev/ttyUSB0 ...)";
+        error = mode +
+                " needs the teleprinter's serial port: --device PATH (/dev/ttyS0, "
+                "/dev/serial0, /dev/ttyUSB0 ...)";
         return false;
     }
     settings.device = *options.device;
-    const std::string line = options.bridge.value_or("");
+    settings.print = options.print.value_or("");
+    settings.wait = options.wait;
+    settings.spool = options.spool.value_or("");
+    if (options.spool && options.spool->empty()) {
+        error = "--spool needs a folder";
+        return false;
+    }
+    const std::string line =
+        options.print ? options.line.value_or("") : options.bridge.value_or("");
     if (!line::ParseApply(line.empty() ? bridge::kDefaultLine : line, settings.line, error))
         return false;
     line::ApplyRequest defaults;

@@ -73,6 +73,8 @@ std::optional<std::string>* BridgeValue(Options& options, std::string_view argum
         {"--motor", &options.motor},
         {"--motor-start", &options.motorStart},
         {"--motor-idle", &options.motorIdle},
+        {"--spool", &options.spool},
+        {"--line", &options.line},
     };
     for (const auto& [name, value] : values) {
         if (name == argument)
@@ -152,6 +154,15 @@ Options ReadOptionWords(const std::vector<std::string>& arguments) {
                 options.bridge = arguments[++i];
         } else if (argument == "--no-usos") {
             options.noUsos = true;
+        } else if (argument == "--wait") {
+            options.wait = true;
+        } else if (argument == "--print") {
+            // "-" is standard input, not an option.
+            if (!HasValue(arguments, i) && !(i + 1 < arguments.size() && arguments[i + 1] == "-")) {
+                options.error = "--print needs a file, or - for standard input";
+                break;
+            }
+            options.print = arguments[++i];
         } else if (std::optional<std::string>* bridgeValue = BridgeValue(options, argument)) {
             if (!HasValue(arguments, i)) {
                 options.error = argument + " needs a value";
@@ -194,23 +205,46 @@ void CheckCombination(Options& options) {
     } else if (options.simulate && options.device) {
         options.error = "--simulate and --device exclude each other";
     }
-    if (options.error.empty() && options.machine && !options.bridge && !options.hold &&
+    if (options.error.empty() && options.machine && !IsTeleprinterRun(options) && !options.hold &&
         !IsScripted(options)) {
-        options.error = "--machine NAME goes with --bridge, --apply, --dtr, --rts or --hold";
-    }
-    if (options.error.empty() && options.bridge && options.hold) {
         options.error =
-            "--bridge keeps its port to itself: --hold goes with --apply, --dtr, --rts or the "
-            "panel";
+            "--machine NAME goes with --bridge, --print, --apply, --dtr, --rts or --hold";
     }
-    if (options.error.empty() && !options.bridge &&
-        (options.code || options.link || options.crFill || options.test || options.noUsos ||
-         options.columns || options.newline || options.loop || options.motor ||
-         options.motorStart || options.motorIdle)) {
+    if (options.error.empty() && options.print && options.print->empty())
+        options.error = "--print needs a file, or - for standard input";
+    if (options.error.empty() && options.bridge && options.print)
+        options.error = "--bridge and --print exclude each other: one of them has the port";
+    if (options.error.empty() && IsTeleprinterRun(options) && options.hold) {
+        options.error = std::string(options.bridge ? "--bridge" : "--print") +
+                        " keeps its port to itself: --hold goes with --apply, --dtr, --rts or the "
+                        "panel";
+    }
+    if (options.error.empty() && !IsTeleprinterRun(options) &&
+        (options.code || options.crFill || options.noUsos || options.columns || options.newline ||
+         options.loop || options.motor || options.motorStart || options.motorIdle)) {
         options.error =
-            "--code, --link, --cr-fill, --no-usos, --test, --columns, --newline, --loop and "
-            "--motor... go with --bridge";
+            "--code, --cr-fill, --no-usos, --columns, --newline, --loop and --motor... go with "
+            "--bridge or --print";
     }
+    // Each on its own, so that a machine's profile may carry it for its bridge.
+    const std::pair<const char*, bool> bridgeOnly[] = {
+        {"--link", options.link.has_value()},
+        {"--test", options.test.has_value()},
+        {"--spool", options.spool.has_value()},
+    };
+    for (const auto& [name, given] : bridgeOnly) {
+        if (options.error.empty() && given && !options.bridge)
+            options.error = std::string(name) + " goes with --bridge";
+    }
+    if (options.error.empty() && options.line && !options.print) {
+        options.error =
+            "--line goes with --print (the bridge takes its line as --bridge RATE[,FRAMING], "
+            "the scripted mode as --apply)";
+    }
+    if (options.error.empty() && options.wait && !options.print)
+        options.error = "--wait goes with --print";
+    if (options.error.empty() && options.spool && options.test)
+        options.error = "--spool and --test exclude each other: the test pattern never ends";
 }
 
 Options ParseOptions(const std::vector<std::string>& arguments) {
@@ -278,8 +312,10 @@ std::string UsageText() {
            "               [--link PATH] [--cr-fill N] [--no-usos] [--test ryry|fox]\n"
            "               [--columns N] [--newline crlf|raw] [--loop half|full]\n"
            "               [--motor dtr|rts [--motor-start S] [--motor-idle S]]\n"
-           "               [--dtr on|off] [--rts on|off]\n"
-           "       quorlix --machine NAME --bridge|--apply|--hold [options]\n"
+           "               [--dtr on|off] [--rts on|off] [--spool DIR]\n"
+           "       quorlix --print FILE|- --device PATH [--line RATE[,FRAMING]] [--wait]\n"
+           "               [the bridge's --code ... --motor-idle, --dtr, --rts]\n"
+           "       quorlix --machine NAME --bridge|--print|--apply|--hold [options]\n"
            "\n"
            "Sets the bit rate, word length, parity, stop bits, DTR and RTS of an 8250/16550\n"
            "serial port by writing its registers, while your terminal program uses it.\n"
@@ -324,11 +360,21 @@ std::string UsageText() {
            "  --motor dtr|rts   the modem line that switches the machine's motor: up before\n"
            "                    sending, down after --motor-idle S quiet seconds (30) and at\n"
            "                    the end; sending waits --motor-start S seconds (1.0)\n"
+           "  --spool DIR       print each file that appears in DIR whole, in name order,\n"
+           "                    then remove it; typing waits while a job prints (names\n"
+           "                    starting with . are left alone, links are not followed)\n"
+           "  --print FILE|-    set the port as --bridge does, print FILE (- : standard\n"
+           "                    input) and exit once its last code has left the UART:\n"
+           "                    0 printed, 1 a BREAK at the machine stopped it or the port\n"
+           "                    went away, 130 after Ctrl+C (which drops what waits)\n"
+           "  --line RATE[,FRAMING]  --print's line (45.45,5N1.5 if not given)\n"
+           "  --wait            --print waits while a hold or bridge has the port, instead\n"
+           "                    of refusing\n"
            "  --machine NAME    what the command line leaves out, from the machine's profile\n"
            "                    ~/.config/quorlix/NAME.conf, else /etc/quorlix/NAME.conf: one\n"
            "                    option = value a line (device = /dev/ttyS0, line = 45.45,5N1.5,\n"
-           "                    code = ustty, columns = 72, usos = no ...); --apply and --hold\n"
-           "                    without a line take its line\n"
+           "                    code = ustty, columns = 72, usos = no ...); --print, --apply\n"
+           "                    and --hold without a line take its line\n"
            "  --screenshot FILE save a picture of the panel to FILE and close it\n"
            "  --help            show this text\n"
            "  --version         show the version\n"
@@ -342,6 +388,8 @@ std::string UsageText() {
            "  quorlix --device /dev/ttyUSB0           the panel on a USB adapter\n"
            "  quorlix --bridge --device /dev/ttyS0 --link ~/tty-baudot\n"
            "                                          a teleprinter for any terminal program\n"
+           "  quorlix --print news.txt --device /dev/ttyS0 --wait && rm news.txt\n"
+           "                                          printed, and known to be\n"
            "\n"
            "I/O ports need the CAP_SYS_RAWIO capability (sudo setcap cap_sys_rawio+ep\n"
            "$(command -v quorlix)) or root; either is used only to open the UART's eight\n"

@@ -32,6 +32,10 @@ struct Options {
     std::optional<std::string> motorStart;  // the bridge's --motor-start S
     std::optional<std::string> motorIdle;   // the bridge's --motor-idle S
     bool noUsos = false;                    // the bridge's --no-usos
+    std::optional<std::string> spool;       // the bridge's --spool DIR
+    std::optional<std::string> print;       // --print FILE|-: print it and exit
+    std::optional<std::string> line;        // --print's --line RATE[,FRAMING]
+    bool wait = false;                      // --print --wait: wait for the line's holder
     std::optional<std::string> machine;     // --machine NAME: the rest from NAME's profile
     std::vector<std::string> arguments;     // what is left, in order: the port digit and the rest
     std::vector<std::string> toolkit;       // the toolkit's own options, handed on to it
@@ -63,6 +67,11 @@ std::vector<std::string> RemoveCodeLoadingOptions(Options& options);
 // Whether the options ask for the scripted mode rather than the panel.
 inline bool IsScripted(const Options& options) {
     return options.apply.has_value() || options.dtr.has_value() || options.rts.has_value();
+}
+
+// Whether the options ask for the bridge's encoder on a port: the bridge, or a print job.
+inline bool IsTeleprinterRun(const Options& options) {
+    return options.bridge.has_value() || options.print.has_value();
 }
 
 }  // namespace app

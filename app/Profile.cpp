@@ -228,6 +228,8 @@ bool NamesOption(const std::string& error, const std::string& key) {
 void UseLine(Options& options, const std::string& line) {
     if (options.bridge && options.bridge->empty()) {
         options.bridge = line;
+    } else if (options.print && !options.line) {
+        options.line = line;
     } else if ((options.apply && options.apply->empty()) || (options.hold && !options.apply)) {
         options.apply = line;
     }
@@ -255,7 +257,8 @@ Options Merged(const std::vector<std::string>& commandLine,
 bool Overridden(const ProfileSetting& setting, const std::vector<std::string>& commandLine,
                 const Options& given) {
     if (setting.key == kLineKey)
-        return (given.bridge && !given.bridge->empty()) || (given.apply && !given.apply->empty());
+        return (given.bridge && !given.bridge->empty()) || (given.apply && !given.apply->empty()) ||
+               given.line.has_value();
     return std::ranges::any_of(commandLine, [&](const std::string& word) {
         return word == "--" + setting.key || word == "--no-" + setting.key;
     });

@@ -84,7 +84,7 @@ std::string ReadValues(const Options& options, line::ApplyRequest& request,
     std::string error;
     if (options.apply)
         line::ParseApply(*options.apply, request, error);
-    if (error.empty() && options.bridge)
+    if (error.empty() && IsTeleprinterRun(options))
         ReadBridgeSettings(options, bridge, error);
     return error;
 }
@@ -133,7 +133,7 @@ Plan ReadPlan(int argc, char** argv, const Environment& environment) {
     plan.base = static_cast<std::uint16_t>(uart::SelectPortFromCommandLine(commandLine.c_str()));
     const bool runs = plan.usageError.empty() && !options.help && !options.version;
     plan.panelWithoutDisplay =
-        runs && !options.bridge && !IsScripted(options) && !HasPlatform(options.toolkit);
+        runs && !IsTeleprinterRun(options) && !IsScripted(options) && !HasPlatform(options.toolkit);
     plan.openPort = runs && !plan.panelWithoutDisplay;
     // The I/O permission for the UART's eight addresses, or as root (under sudo, for the user)
     // the open of a device. The simulator, and a device opened by a user, need none. A
@@ -154,7 +154,18 @@ struct Port {
     uart::LineOutcome opened;  // what opening the port came to
     int status = 1;            // the exit status for an open that failed
     std::string terminalError;
+    std::optional<std::string> job;  // --print's text, read as the user
+    std::string jobError;
 };
+
+// Reads --print's job into `port`, as the user: false where it cannot be read.
+bool ReadJob(const Plan& plan, Port& port) {
+    port.job.emplace();
+    if (bridge::ReadJob(plan.bridge.print, *port.job, port.jobError))
+        return true;
+    port.job.reset();
+    return false;
+}
 
 // The one step that runs with the privilege the process started with: it opens the port for the
 // plan and gives the privilege up for good, before the open where the open needs none (and so
@@ -165,7 +176,8 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
     if (openAsUser)
         port.leaveFailure = environment.leavePrivilege();
     const Options& options = plan.options;
-    const std::optional<std::string> path = options.bridge ? plan.bridge.device : options.device;
+    const bool teleprinter = IsTeleprinterRun(options);
+    const std::optional<std::string> path = teleprinter ? plan.bridge.device : options.device;
     std::optional<NamedDevice> device;
     if (plan.openPort && port.leaveFailure.empty() && path)
         device.emplace(*path);  // under sudo, as the user: refused before anything is looked at
@@ -174,21 +186,25 @@ Port OpenPortForPlan(const Plan& plan, const Environment& environment, std::FILE
     // wherever the command line alone decides it.
     if (device) {
         port.chip = device->Chip(environment.sysfs);
-        const line::ApplyRequest& asked = options.bridge ? plan.bridge.line : plan.request;
-        if (port.chip && (options.bridge || asked.program))
+        const line::ApplyRequest& asked = teleprinter ? plan.bridge.line : plan.request;
+        if (port.chip && (teleprinter || asked.program))
             port.refusal = usb::CannotSend(*port.chip, asked.rate, asked.framing);
     }
     const bool open = plan.openPort && port.leaveFailure.empty() && !port.refusal.failed;
     // The bridge's pseudo-terminal and link come before its port: one that cannot be made
     // leaves the port untouched. They are the user's: under sudo, whose open needs root, they
     // are made once root is given back, after the open and still before the line is set.
-    if (open && options.bridge && (openAsUser || !SudoUser()))
+    // So is the job that --print prints: one that cannot be read leaves the port untouched.
+    const bool asUser = openAsUser || !SudoUser();
+    if (open && options.bridge && asUser)
         port.terminal = bridge::TerminalSide::Open(plan.bridge, port.terminalError);
-    if (open && port.terminalError.empty()) {
+    if (open && options.print && asUser)
+        ReadJob(plan, port);
+    if (open && port.terminalError.empty() && port.jobError.empty()) {
         std::unique_ptr<serial::DeviceSerialDriver> driver;
         if (device)
             driver = device->Open(port.opened, port.status);
-        if (options.bridge) {
+        if (teleprinter) {
             port.bridgePort = std::move(driver);
         } else if (!device || driver) {
             port.backend = Backend::Open(options, plan.base, port.opened, environment.ioperm,
@@ -259,6 +275,20 @@ int Run(const Plan& plan, Port port, const Environment& environment, const std::
         }
         return bridge::Run(plan.bridge, std::move(port.terminal), std::move(port.bridgePort),
                            port.opened, out, err, port.chip);
+    }
+    if (options.print) {
+        if (port.bridgePort && !port.job)
+            ReadJob(plan, port);
+        if (!port.jobError.empty()) {
+            std::fprintf(err, "quorlix: %s\n", port.jobError.c_str());
+            return 1;
+        }
+        if (!port.bridgePort) {
+            std::fputs(port.opened.notice.c_str(), err);
+            return port.status;
+        }
+        return bridge::Print(plan.bridge, *port.job, std::move(port.bridgePort), port.opened, out,
+                             err, port.chip);
     }
     if (!port.backend) {
         std::fputs(port.opened.notice.c_str(), err);

@@ -222,6 +222,12 @@ void Encoder::Emit(std::string_view glyphs, std::vector<Code>& codes) {
     sizes_.push_back(codes.size() - before + std::exchange(lineEnd_, 0));
 }
 
+void Encoder::Finish(std::vector<Code>& codes) {
+    if (std::exchange(continuations_, 0) > 0)
+        Take(kBroken, codes);
+    Release(codes);
+}
+
 void Encoder::Release(std::vector<Code>& codes) {
     for (const std::string& glyphs : std::exchange(held_, {}))
         Emit(glyphs, codes);

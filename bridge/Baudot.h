@@ -67,6 +67,11 @@ class Encoder {
     std::size_t Dropped() const { return dropped_; }
     // Characters held back, not sent yet: at the carriage's end, or the start of a UTF-8 one.
     std::size_t Held() const { return held_.size() + (continuations_ > 0 ? 1 : 0); }
+    // The text has ended (a printed job's last byte): what is held back goes out, and a UTF-8
+    // character cut short goes as "?".
+    void Finish(std::vector<Code>& codes);
+    // The carriage's column: 0 at the start of a line.
+    int Column() const { return column_; }
     // Forgets what is held back (thrown away with the rest of what waits).
     void DropHeld() {
         held_.clear();

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridge/BridgeMode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -164,118 +167,154 @@ std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::
     return side;
 }
 
-int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
-        std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened, std::FILE* out,
-        std::FILE* err, const std::optional<usb::Chip>& chip) {
-    const char* device = settings.device.c_str();
-    std::string error;
-    const int fd = port->Descriptor();
-    serial::SerialDriver& driver = *port;  // the backend below owns it from here on
-    FoundSettings found(driver);
-    serial::DriverPortIo io(kBase, settings.device, std::move(port), chip);
-    std::unique_ptr<uart::TracingPortIo> trace;
-    if (settings.trace)
-        trace = std::make_unique<uart::TracingPortIo>(io, err, kBase);
-    uart::PortIo& used = trace ? static_cast<uart::PortIo&>(*trace) : io;
-    const uart::ScopedPortIo installed(used);
-    // One bridge or hold of a line at a time: two would set it against each other.
-    std::string refusal, notice;
-    const std::unique_ptr<line::HoldLock> lock =
-        line::HoldLock::Take(used, kBase, refusal, notice, settings.line.lockFolder);
-    if (!lock) {
-        std::fprintf(err, "quorlix: %s: the bridge does not start\n", refusal.c_str());
-        return 1;
+namespace {
+
+// The port as a run of the bridge or of a print job has it: its backend installed (traced where
+// asked), its lock held, and its settings as found kept, to be put back by a run that does not
+// start.
+class TakenPort {
+  public:
+    TakenPort(const Settings& settings, std::unique_ptr<serial::SerialDriver> port, std::FILE* err,
+              const std::optional<usb::Chip>& chip)
+        : settings_(settings),
+          err_(err),
+          fd_(port->Descriptor()),
+          driver_(*port),  // the backend below owns it from here on
+          found_(driver_),
+          io_(kBase, settings.device, std::move(port), chip) {
+        if (settings.trace)
+            trace_ = std::make_unique<uart::TracingPortIo>(io_, err, kBase);
+        installed_.emplace(Used());
     }
-    if (!notice.empty())
-        std::fprintf(err, "quorlix: note: %s\n", notice.c_str());
-    // From here the port is changed: a bridge that does not run leaves it as it was found.
-    const auto notStarted = [&] {
-        if (const std::string failed = found.PutBack(); !failed.empty())
-            std::fprintf(err, "quorlix: %s: %s\n", device, failed.c_str());
-        return 1;
-    };
-    termios2 termios{};
-    int refused = driver.GetTermios(termios);
-    if (refused == 0) {
-        MakeRaw(termios);
-        termios.c_iflag |= PARMRK;  // a break from the line reads as \377 \0 \0, not as NUL
-        refused = driver.SetTermios(termios);
+
+    uart::PortIo& Used() { return trace_ ? static_cast<uart::PortIo&>(*trace_) : io_; }
+    serial::SerialDriver& Driver() { return driver_; }
+    int Fd() const { return fd_; }
+
+    // Takes the line's lock: one bridge, hold or print job of a line at a time, as two would
+    // set it against each other. With `wait`, a holder is waited for. False, said, where
+    // another has it.
+    bool Lock(const char* run, const line::LockWait* wait) {
+        std::string refusal, notice;
+        lock_ =
+            line::HoldLock::Take(Used(), kBase, refusal, notice, settings_.line.lockFolder, wait);
+        if (!lock_) {
+            if (!refusal.empty())
+                std::fprintf(err_, "quorlix: %s: %s does not start\n", refusal.c_str(), run);
+            return false;
+        }
+        if (!notice.empty())
+            std::fprintf(err_, "quorlix: note: %s\n", notice.c_str());
+        return true;
     }
-    if (refused != 0) {
-        std::fprintf(err, "quorlix: %s refused raw data (%s)\n", device, std::strerror(refused));
-        return notStarted();
+
+    // Raw data with breaks marked, then the rate, framing and modem lines exactly as the
+    // scripted mode sets them. False, with the settings found put back, where either failed.
+    bool Set(const uart::LineOutcome& opened, std::FILE* out) {
+        termios2 termios{};
+        int refused = driver_.GetTermios(termios);
+        if (refused == 0) {
+            MakeRaw(termios);
+            termios.c_iflag |= PARMRK;  // a break from the line reads as \377 \0 \0, not as NUL
+            refused = driver_.SetTermios(termios);
+        }
+        if (refused != 0) {
+            std::fprintf(err_, "quorlix: %s refused raw data (%s)\n", settings_.device.c_str(),
+                         std::strerror(refused));
+            PutBack();
+            return false;
+        }
+        if (line::RunScripted(settings_.line, Used(), kBase, out, err_, opened) != 0) {
+            PutBack();
+            return false;
+        }
+        return true;
     }
-    // Rate, framing and modem lines exactly as the scripted mode sets them.
-    if (line::RunScripted(settings.line, used, kBase, out, err, opened) != 0)
-        return notStarted();
+
+    // Puts the settings found back, saying what could not be.
+    void PutBack() {
+        if (const std::string failed = found_.PutBack(); !failed.empty())
+            std::fprintf(err_, "quorlix: %s: %s\n", settings_.device.c_str(), failed.c_str());
+    }
+    std::string TryPutBack() { return found_.PutBack(); }
 
     // One code's time on the line, at the rate it really runs: start, data, parity, stop bits.
-    const std::optional<uart::LineState> state = uart::LookAtLine(io, kBase).state;
-    const uart::Framing framing = settings.line.framing.value_or(uart::Framing{});
-    const double rate =
-        state && state->rate ? *state->rate : uart::ReportRate(*settings.line.rate).produced;
-
-    // The motor's line is switched once before the start says how the motor is run: down, as
-    // the open raised it, unless a test pattern goes out at once. A driver that cannot switch
-    // it runs no motor, and says so instead.
-    std::uint8_t motor = settings.motor;
-    std::string noMotor;
-    if (motor != 0) {
-        if (const uart::LineOutcome outcome =
-                uart::ApplyModemLine(motor, settings.pattern != nullptr);
-            outcome.failed) {
-            noMotor = outcome.notice;
-            motor = 0;
-        }
+    double CodeTime() {
+        const std::optional<uart::LineState> state = uart::LookAtLine(io_, kBase).state;
+        const uart::Framing framing = settings_.line.framing.value_or(uart::Framing{});
+        const double rate =
+            state && state->rate ? *state->rate : uart::ReportRate(*settings_.line.rate).produced;
+        if (rate <= 0)
+            return PumpSetup{}.codeSeconds;
+        return CodeSeconds(rate, framing.DataBits(),
+                           (framing.parityBits & uart::kLcrParityEnable) != 0, framing.StopCount());
     }
 
-    const PseudoTerminal* pty = &terminal->Pty();
-    const os::StopSignals signals;
-    if (signals.Fd() < 0) {
-        std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
-        return notStarted();
+    // The motor's line, switched once before the run says how the motor is run: up where text
+    // goes out at once, else down, as the open raised it. A driver that cannot switch it runs
+    // no motor (0), and `noMotor` says why.
+    std::uint8_t Motor(bool up, std::string& noMotor) {
+        if (settings_.motor == 0)
+            return 0;
+        const uart::LineOutcome outcome = uart::ApplyModemLine(settings_.motor, up);
+        if (!outcome.failed)
+            return settings_.motor;
+        noMotor = outcome.notice;
+        return 0;
     }
-    std::fprintf(out, "bridge: %.*s on %s", static_cast<int>(settings.codeSet->title.size()),
-                 settings.codeSet->title.data(), pty->Path().c_str());
-    if (!settings.link.empty())
-        std::fprintf(out, " (%s)", settings.link.c_str());
-    if (settings.pattern != nullptr) {
-        std::fprintf(out, ", sending the %.*s test",
-                     static_cast<int>(settings.pattern->name.size()),
-                     settings.pattern->name.data());
-    }
-    if (motor != 0) {
-        std::fprintf(out, "; the motor on %s: %s s to start, off after %s s quiet",
-                     motor == uart::kMcrDtr ? "DTR" : "RTS",
-                     os::FormatC("%g", settings.motorStart).c_str(),
-                     os::FormatC("%g", settings.motorIdle).c_str());
-    }
-    std::fprintf(out, "; %s ends it\n", signals.Names().c_str());
+
+  private:
+    const Settings& settings_;
+    std::FILE* err_;
+    const int fd_;
+    serial::SerialDriver& driver_;
+    FoundSettings found_;
+    serial::DriverPortIo io_;
+    std::unique_ptr<uart::TracingPortIo> trace_;
+    std::optional<uart::ScopedPortIo> installed_;
+    std::unique_ptr<line::HoldLock> lock_;
+};
+
+const char* MotorLineName(std::uint8_t motor) {
+    return motor == uart::kMcrDtr ? "DTR" : "RTS";
+}
+
+// What the run's start line adds for the motor: "; the motor on RTS: ...".
+std::string MotorText(std::uint8_t motor, const Settings& settings) {
+    if (motor == 0)
+        return {};
+    return os::FormatC("; the motor on %s: %s s to start, off after %s s quiet",
+                       MotorLineName(motor), os::FormatC("%g", settings.motorStart).c_str(),
+                       os::FormatC("%g", settings.motorIdle).c_str());
+}
+
+// The notes after the start line: a motor line that may switch nothing or cannot be switched, a
+// driver that reports no break.
+void SayNotes(std::uint8_t motor, const std::string& noMotor, const Settings& settings,
+              const std::optional<usb::Chip>& chip, const char* run, std::FILE* out) {
     if (const std::string pins = chip ? usb::ModemLinePins(*chip) : "";
         motor != 0 && !pins.empty()) {
-        std::fprintf(out, "note: the motor's %s may switch nothing: %s\n",
-                     motor == uart::kMcrDtr ? "DTR" : "RTS", pins.c_str());
+        std::fprintf(out, "note: the motor's %s may switch nothing: %s\n", MotorLineName(motor),
+                     pins.c_str());
     }
     if (chip && !chip->reportsBreak) {
         std::fprintf(out,
                      "note: the %s's driver reports no break from the line: the BREAK key will "
-                     "not stop the bridge\n",
-                     chip->name.c_str());
+                     "not stop %s\n",
+                     chip->name.c_str(), run);
     }
     if (!noMotor.empty()) {
-        std::fprintf(out,
-                     "note: the motor's %s cannot be switched: %s; the bridge runs without it\n",
-                     settings.motor == uart::kMcrDtr ? "DTR" : "RTS", noMotor.c_str());
+        std::fprintf(out, "note: the motor's %s cannot be switched: %s; %s runs without it\n",
+                     MotorLineName(settings.motor), noMotor.c_str(), run);
     }
-    std::fflush(out);
+}
 
-    // Notices and the time left never hold the loop up: a stopped terminal (Ctrl+S) would
-    // stop the text both ways and the motor's timers with it.
-    os::StatusOutput notices(err);
+// The loop's setup that a bridge and a print job share.
+PumpSetup CommonSetup(const Settings& settings, TakenPort& port, int stop, std::uint8_t motor,
+                      os::StatusOutput& notices, std::FILE* err) {
     PumpSetup setup;
-    setup.port = fd;
-    setup.terminal = pty->Fd();
-    setup.stop = signals.Fd();
+    setup.port = port.Fd();
+    setup.stop = stop;
     setup.codeSet = settings.codeSet;
     setup.crFill = settings.crFill;
     setup.unshiftOnSpace = settings.unshiftOnSpace;
@@ -286,14 +325,54 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     setup.motor = motor;
     setup.motorStart = settings.motorStart;
     setup.motorIdle = settings.motorIdle;
-    setup.driver = &driver;
+    setup.driver = &port.Driver();
     setup.breaksMarked = true;
     setup.progress = isatty(fileno(err)) != 0;
-    if (rate > 0) {
-        setup.codeSeconds =
-            CodeSeconds(rate, framing.DataBits(),
-                        (framing.parityBits & uart::kLcrParityEnable) != 0, framing.StopCount());
+    setup.codeSeconds = port.CodeTime();
+    return setup;
+}
+
+}  // namespace
+
+int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
+        std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened, std::FILE* out,
+        std::FILE* err, const std::optional<usb::Chip>& chip) {
+    const char* device = settings.device.c_str();
+    TakenPort taken(settings, std::move(port), err, chip);
+    if (!taken.Lock("the bridge", nullptr))
+        return 1;
+    // From here the port is changed: a bridge that does not run leaves it as it was found.
+    if (!taken.Set(opened, out))
+        return 1;
+    std::string noMotor;
+    const std::uint8_t motor = taken.Motor(settings.pattern != nullptr, noMotor);
+
+    const PseudoTerminal* pty = &terminal->Pty();
+    const os::StopSignals signals;
+    if (signals.Fd() < 0) {
+        std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
+        taken.PutBack();
+        return 1;
     }
+    std::fprintf(out, "bridge: %.*s on %s", static_cast<int>(settings.codeSet->title.size()),
+                 settings.codeSet->title.data(), pty->Path().c_str());
+    if (!settings.link.empty())
+        std::fprintf(out, " (%s)", settings.link.c_str());
+    if (settings.pattern != nullptr) {
+        std::fprintf(out, ", sending the %.*s test",
+                     static_cast<int>(settings.pattern->name.size()),
+                     settings.pattern->name.data());
+    }
+    std::fprintf(out, "%s; %s ends it\n", MotorText(motor, settings).c_str(),
+                 signals.Names().c_str());
+    SayNotes(motor, noMotor, settings, chip, "the bridge", out);
+    std::fflush(out);
+
+    // Notices and the time left never hold the loop up: a stopped terminal (Ctrl+S) would
+    // stop the text both ways and the motor's timers with it.
+    os::StatusOutput notices(err);
+    PumpSetup setup = CommonSetup(settings, taken, signals.Fd(), motor, notices, err);
+    setup.terminal = pty->Fd();
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;
     Counts counts;
@@ -305,7 +384,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         why.push_back(os::FormatC("quorlix: the pseudo-terminal %s failed: the bridge ends",
                                   pty->Path().c_str()));
     // A port that went away has nothing left to put back.
-    if (const std::string failed = ending == Ending::TerminalGone ? found.PutBack() : "";
+    if (const std::string failed = ending == Ending::TerminalGone ? taken.TryPutBack() : "";
         !failed.empty())
         why.push_back(os::FormatC("quorlix: %s: %s", device, failed.c_str()));
     notices.Finish(why, os::kEndWait);
@@ -316,6 +395,105 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      counts.dropped)},
         os::kEndWait);
     return ending == Ending::PortGone || ending == Ending::TerminalGone ? 1 : 0;
+}
+
+bool ReadJob(const std::string& path, std::string& text, std::string& error) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const std::string name = standardInput ? "standard input" : path;
+    if (fd < 0) {
+        error = "cannot read " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    text.clear();
+    char piece[64 * 1024];
+    int failure = 0;
+    for (;;) {
+        const ssize_t size = ::read(fd, piece, sizeof piece);
+        if (size < 0 && errno == EINTR)
+            continue;
+        if (size <= 0) {
+            failure = size < 0 ? errno : 0;
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(size) > kLargestJob) {
+            failure = EFBIG;
+            break;
+        }
+        text.append(piece, static_cast<std::size_t>(size));
+    }
+    if (!standardInput)
+        ::close(fd);
+    if (failure == EFBIG) {
+        error = name + " is longer than a print job can be (" +
+                std::to_string(kLargestJob / (1024 * 1024)) + " MiB)";
+    } else if (failure != 0) {
+        error = "cannot read " + name + ": " + std::strerror(failure);
+    }
+    return failure == 0;
+}
+
+int Print(const Settings& settings, const std::string& job,
+          std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened,
+          std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip) {
+    const char* device = settings.device.c_str();
+    const os::StopSignals signals;
+    if (signals.Fd() < 0) {
+        std::fprintf(err, "quorlix: no pipe for the signals: %s\n", std::strerror(errno));
+        return 1;
+    }
+    TakenPort taken(settings, std::move(port), err, chip);
+    line::LockWait wait{signals.Fd(), [&](const std::string& holder) {
+                            std::fprintf(err, "quorlix: %s: waiting until it lets go\n",
+                                         holder.c_str());
+                            std::fflush(err);
+                        }};
+    if (!taken.Lock("the print job", settings.wait ? &wait : nullptr)) {
+        unsigned char signal = 0;
+        if (settings.wait && ::read(signals.Fd(), &signal, 1) == 1)
+            return 128 + signal;
+        return 1;
+    }
+    if (!taken.Set(opened, out))
+        return 1;
+    std::string noMotor;
+    const std::uint8_t motor = taken.Motor(false, noMotor);  // started as the first code waits
+    std::fprintf(out, "print: %.*s, %zu bytes%s; %s stops it\n",
+                 static_cast<int>(settings.codeSet->title.size()), settings.codeSet->title.data(),
+                 job.size(), MotorText(motor, settings).c_str(), signals.Names().c_str());
+    SayNotes(motor, noMotor, settings, chip, "the print job", out);
+    std::fflush(out);
+
+    os::StatusOutput notices(err);
+    PumpSetup setup = CommonSetup(settings, taken, signals.Fd(), motor, notices, err);
+    setup.print = &job;
+    Counts counts;
+    const Ending ending = RunPump(setup, counts);
+    std::vector<std::string> why;
+    if (ending == Ending::PortGone)
+        why.push_back(os::FormatC("quorlix: %s went away (unplugged?) after %zu of %zu characters",
+                                  device, counts.sent, counts.job));
+    if (ending == Ending::Broken)
+        why.push_back(
+            os::FormatC("quorlix: stopped by a BREAK at the machine after %zu of %zu "
+                        "characters",
+                        counts.sent, counts.job));
+    notices.Finish(why, os::kEndWait);
+    os::StatusOutput(out).Finish(
+        {os::FormatC("print: %zu of %zu characters sent, %zu not printable, %zu thrown away, %zu "
+                     "control characters dropped",
+                     counts.sent, counts.job, counts.unprintable, counts.thrownAway,
+                     counts.dropped)},
+        os::kEndWait);
+    switch (ending) {
+        case Ending::Printed:
+            return 0;
+        case Ending::Interrupted:
+        case Ending::Terminated:
+            return 128 + (counts.signal != 0 ? counts.signal : SIGINT);
+        default:
+            return 1;
+    }
 }
 
 }  // namespace bridge

@@ -48,7 +48,15 @@ struct Settings {
     std::uint8_t motor = 0;
     double motorStart = kDefaultMotorStart;
     double motorIdle = kDefaultMotorIdle;
+    // --print: the job's file, "-" for standard input; empty: the bridge runs instead.
+    std::string print;
+    bool wait = false;  // --print --wait: a hold or bridge of the line is waited for
+    // --spool: the folder whose files the bridge prints, between typed lines; empty: none.
+    std::string spool;
 };
+
+// The longest job that is printed: some 30 days at 45.45 Bd.
+inline constexpr std::size_t kLargestJob = 16 * 1024 * 1024;
 
 class Link;
 class PseudoTerminal;
@@ -80,5 +88,20 @@ class TerminalSide {
 int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
         std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened, std::FILE* out,
         std::FILE* err, const std::optional<usb::Chip>& chip = std::nullopt);
+
+// Reads --print's job whole: the file at `path`, or standard input for "-". False, with `error`
+// for the user, where it cannot be read or is longer than kLargestJob.
+bool ReadJob(const std::string& path, std::string& text, std::string& error);
+
+// Sets the line as Run does and prints `job` through the same encoder, with no pseudo-terminal.
+// Returns 0 once its last code has left the UART (the driver's queue is empty, and its
+// transmitter where the driver tells, else a code's time later); 1 where a break from the line
+// stopped it, the port went away, or the line could not be had or set; 128 and the signal's
+// number after a stop signal (Ctrl+C throws away what the driver holds; SIGTERM and SIGHUP let
+// it go out). With `settings.wait`, a hold or bridge of the line is waited for instead of
+// refused.
+int Print(const Settings& settings, const std::string& job,
+          std::unique_ptr<serial::SerialDriver> port, const uart::LineOutcome& opened,
+          std::FILE* out, std::FILE* err, const std::optional<usb::Chip>& chip = std::nullopt);
 
 }  // namespace bridge

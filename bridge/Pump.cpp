@@ -156,6 +156,27 @@ constexpr short kFailed = POLLERR | POLLHUP | POLLNVAL;
 
 enum { kStop, kPort, kTerminal, kEnds };
 
+// How often the end of a job looks whether the transmitter has emptied, at most: a job is known
+// to have printed within this much of its last stop bit.
+constexpr std::chrono::milliseconds kEmptyLook{100};
+// The shortest wait for the driver's queue to empty: a look for every code would spin.
+constexpr std::chrono::milliseconds kShortestLook{10};
+// The job's text is measured in pieces of this size: its codes are counted, not kept.
+constexpr std::size_t kMeasured = 64 * 1024;
+
+// A job being printed, whose whole is known from its start: its characters and codes are
+// counted by a fresh encoder before any goes out.
+struct Job {
+    std::string name;  // for the user; empty for --print's
+    std::string_view text;
+    std::size_t taken = 0;       // bytes of it given to the encoder
+    std::size_t before = 0;      // the encoder's characters before it began
+    std::size_t characters = 0;  // its whole, as the encoder counts them
+    std::size_t codes = 0;       // and its codes
+    std::size_t encoded = 0;     // codes of it made so far
+    bool handedOver = false;     // all of it has been written to the driver
+};
+
 // RunPump's state, and the steps of its loop.
 class Pump {
   public:
@@ -171,6 +192,14 @@ class Pump {
     Ending Run();
 
   private:
+    // Starts printing `text`: its characters and codes are counted first.
+    void BeginJob(std::string name, std::string_view text);
+    // Gives the encoder the job's next piece, where nothing else waits for the port.
+    void FeedJob();
+    // Whether the job's last code has left the line; if not, when to look again is set.
+    bool JobLeftTheLine();
+    // A job has printed. The end of the loop for --print's.
+    std::optional<Ending> EndJob();
     // Asks each end for what may be moved now and sleeps until one has it, or until the motor
     // or the time left is due. The poll's result.
     int Poll(pollfd (&ends)[kEnds], bool waiting, bool ready);
@@ -234,12 +263,105 @@ class Pump {
     Clock::time_point shownAt_{};
     int marked_ = 0;        // bytes of a mark seen so far
     bool inBreak_ = false;  // marks come until the line is closed again: one break
+    std::optional<Job> job_;
+    std::size_t printed_ = 0;  // --print's job: its characters, all of them
+    bool jobBroken_ = false;   // a break from the line stopped --print's job
+    // The job has all gone to the driver: when to look whether it has left the line.
+    std::optional<Clock::time_point> endLook_;
+    std::optional<Clock::time_point> emptySince_;  // the driver's queue read empty, and was not
+                                                   // told whether the transmitter is
 };
+
+void Pump::BeginJob(std::string name, std::string_view text) {
+    Encoder measure(*setup_.codeSet, setup_.crFill, setup_.unshiftOnSpace, setup_.columns,
+                    setup_.newline);
+    std::size_t codes = 0;
+    for (std::size_t at = 0; at <= text.size(); at += kMeasured) {
+        codes_.clear();
+        if (at < text.size())
+            measure.Put(text.substr(at, kMeasured), codes_);
+        else
+            measure.Finish(codes_);
+        codes += codes_.size();
+    }
+    job_ = Job{std::move(name), text, 0, encoder_.Characters(), measure.Characters(), codes};
+    if (setup_.print != nullptr)
+        printed_ = job_->characters;
+    endLook_.reset();
+    emptySince_.reset();
+}
+
+void Pump::FeedJob() {
+    if (!job_ || job_->handedOver || !toPort_.Empty())
+        return;
+    if (job_->taken == job_->text.size()) {
+        job_->handedOver = true;  // the last piece was written
+        return;
+    }
+    const std::string_view piece = job_->text.substr(job_->taken, kChunk);
+    job_->taken += piece.size();
+    Encode(piece);
+    if (job_->taken == job_->text.size()) {
+        codes_.clear();
+        encoder_.Finish(codes_);
+        for (const std::size_t size : encoder_.TakeSizes())
+            recent_.Add(size);
+        toPort_.Add(reinterpret_cast<const char*>(codes_.data()), codes_.size());
+        job_->encoded += codes_.size();
+    }
+}
+
+bool Pump::JobLeftTheLine() {
+    if (!job_ || !job_->handedOver)
+        return false;
+    const Clock::time_point now = Clock::now();
+    const auto codes = [&](double count) {
+        return std::chrono::ceil<Clock::duration>(
+            std::chrono::duration<double>(setup_.codeSeconds * count));
+    };
+    if (const std::size_t queued = Queued(); queued > 0) {
+        endLook_ =
+            now + std::max<Clock::duration>(codes(static_cast<double>(queued)), kShortestLook);
+        emptySince_.reset();
+        return false;
+    }
+    bool empty = false;
+    const int told = setup_.driver != nullptr ? setup_.driver->GetTransmitterEmpty(empty) : ENOTTY;
+    if (told == 0) {
+        if (empty)
+            return true;
+        // The FIFO and the shift register still send: a code's time at most each.
+        endLook_ = now + std::min<Clock::duration>(codes(1), kEmptyLook);
+        return false;
+    }
+    // Not told: the last code is on the line for a code's time after the queue read empty.
+    if (!emptySince_)
+        emptySince_ = now;
+    if (now - *emptySince_ >= codes(1))
+        return true;
+    endLook_ = *emptySince_ + codes(1);
+    return false;
+}
+
+std::optional<Ending> Pump::EndJob() {
+    job_.reset();
+    endLook_.reset();
+    EraseProgress();
+    motor_.Stop();
+    return Finish(Ending::Printed);
+}
 
 Ending Pump::Run() {
     if (!pattern_)
         motor_.Stop();  // the open raised it: nothing to send yet
+    if (setup_.print != nullptr)
+        BeginJob({}, *setup_.print);
     for (;;) {
+        FeedJob();
+        if (JobLeftTheLine()) {
+            if (const std::optional<Ending> end = EndJob())
+                return *end;
+        }
         const bool waiting = !toPort_.Empty() || pattern_;
         const bool ready = !waiting || StartMotor();
         pollfd ends[kEnds] = {};
@@ -267,6 +389,11 @@ Ending Pump::Run() {
         }
         if ((ends[kPort].revents & POLLIN) && !ReadPort())
             return Finish(Ending::PortGone, Queued());
+        if (jobBroken_) {
+            motor_.Stop();
+            EraseProgress();
+            return Finish(Ending::Broken);
+        }
         if ((ends[kTerminal].revents & POLLIN) && !ReadTerminal())
             return Finish(Ending::TerminalGone);
         if (pattern_ && ready && toPort_.Empty() && (ends[kPort].revents & POLLOUT))
@@ -293,13 +420,19 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
     ends[kPort].events =
         static_cast<short>((toTerminal_.Empty() ? POLLIN : 0) | (waiting && ready ? POLLOUT : 0));
     ends[kTerminal].fd = setup_.terminal;
-    ends[kTerminal].events = static_cast<short>((toPort_.Empty() && !pattern_ ? POLLIN : 0) |
-                                                (toTerminal_.Empty() ? 0 : POLLOUT));
+    ends[kTerminal].events = static_cast<short>(
+        (toPort_.Empty() && !pattern_ && !job_ ? POLLIN : 0) | (toTerminal_.Empty() ? 0 : POLLOUT));
     int timeout = -1;  // idle: asleep until something comes
-    if (const std::optional<Clock::time_point> look = motor_.NextLook(waiting)) {
-        timeout = static_cast<int>(std::max<long long>(
+    const auto lookAt = [&](std::optional<Clock::time_point> look) {
+        if (!look)
+            return;
+        const int until = static_cast<int>(std::max<long long>(
             0, std::chrono::ceil<std::chrono::milliseconds>(*look - Clock::now()).count()));
-    }
+        timeout = timeout < 0 ? until : std::min(timeout, until);
+    };
+    lookAt(motor_.NextLook(waiting));
+    if (job_ && job_->handedOver)
+        lookAt(endLook_);
     // While the time left is shown, or text may still wait in the driver, or a notice for a
     // terminal that takes nothing now: a look a second.
     const bool noticesWait = setup_.notices != nullptr && setup_.notices->Waiting();
@@ -318,7 +451,9 @@ Ending Pump::Stop() {
     // The motor runs until the driver has sent what it holds, unless Ctrl+C, or a second stop
     // signal while it sends, throws that away: minutes of text may wait in the driver at six
     // characters a second.
-    if ((::read(setup_.stop, &signal, 1) == 1 && signal == SIGINT) || !Drain()) {
+    if (::read(setup_.stop, &signal, 1) == 1)
+        counts_.signal = signal;
+    if (signal == SIGINT || !Drain()) {
         const std::size_t queued = FlushPort();
         motor_.Stop();
         EraseProgress();
@@ -338,6 +473,8 @@ bool Pump::ReadPort() {
     text_.clear();
     if (Decode(received, size > 0 ? static_cast<std::size_t>(size) : 0))
         Break();
+    if (setup_.terminal < 0)
+        return true;  // printing: what the machine sends goes nowhere
     KeepEchoOff();
     toTerminal_.Add(text_.data(), text_.size());
     return true;
@@ -390,6 +527,10 @@ void Pump::Break() {
     encoder_.DropHeld();
     recent_ = RecentCharacters();
     thrownBefore_ += thrown;
+    if (setup_.print != nullptr) {
+        jobBroken_ = true;  // the machine's operator stopped the job: said at the end
+        return;
+    }
     Say(os::FormatC("quorlix: break from the line: %zu characters thrown away", thrown));
 }
 
@@ -427,6 +568,8 @@ void Pump::Encode(std::string_view text) {
     for (const std::size_t size : encoder_.TakeSizes())
         recent_.Add(size);
     toPort_.Add(reinterpret_cast<const char*>(codes_.data()), codes_.size());
+    if (job_)
+        job_->encoded += codes_.size();
 }
 
 bool Pump::WritePort() {
@@ -463,15 +606,18 @@ std::size_t Pump::FlushPort() {
 }
 
 bool Pump::FollowsProgress() const {
-    return setup_.progress && setup_.notices != nullptr && !pattern_ && (shown_ || burst_ > 0);
+    return setup_.progress && setup_.notices != nullptr && !pattern_ &&
+           (shown_ || burst_ > 0 || job_);
 }
 
 void Pump::ShowProgress() {
     // Nothing typed since nothing waited, and nothing shown: nothing to ask the driver.
     if (!FollowsProgress())
         return;
-    const std::size_t codesLeft = Queued() + toPort_.Size();
+    std::size_t codesLeft = Queued() + toPort_.Size();
     const std::size_t left = recent_.In(codesLeft) + encoder_.Held();
+    if (job_)  // and the codes not made yet, as counted at its start
+        codesLeft += job_->codes - std::min(job_->codes, job_->encoded);
     const double seconds = setup_.codeSeconds * static_cast<double>(codesLeft);
     if (codesLeft == 0)
         burst_ = 0;
@@ -479,8 +625,15 @@ void Pump::ShowProgress() {
     if (seconds <= kShownAfter) {
         EraseProgress();
     } else if (!shown_ || now - shownAt_ >= std::chrono::seconds(1)) {
-        setup_.notices->Text(kEraseLine +
-                             TimeLeftText(burst_ - std::min(burst_, left), left, seconds));
+        if (job_) {
+            const std::size_t taken = encoder_.Characters() - job_->before;
+            setup_.notices->Text(kEraseLine + PrintingText(job_->name,
+                                                           taken - std::min(taken, left),
+                                                           job_->characters, seconds));
+        } else {
+            setup_.notices->Text(kEraseLine +
+                                 TimeLeftText(burst_ - std::min(burst_, left), left, seconds));
+        }
         shown_ = true;
         shownAt_ = now;
     }
@@ -517,6 +670,7 @@ Ending Pump::Finish(Ending ending, std::size_t unsent) {
     counts_.received += decoder_.Characters();
     counts_.unprintable += encoder_.Unprintable() + decoder_.Unprintable();
     counts_.dropped += encoder_.Dropped();
+    counts_.job = printed_;
     return ending;
 }
 
@@ -526,17 +680,27 @@ double CodeSeconds(double rate, int dataBits, bool parity, double stopBits) {
     return (1 + dataBits + (parity ? 1 : 0) + stopBits) / rate;
 }
 
-std::string TimeLeftText(std::size_t sent, std::size_t waiting, double seconds) {
+namespace {
+
+// "23 min 05 s", or "45 s": whole seconds, rounded up.
+std::string Duration(double seconds) {
     const long whole = std::lround(std::ceil(seconds));
-    char left[32];
-    if (whole >= 60)
-        std::snprintf(left, sizeof left, "%ld min %ld s", whole / 60, whole % 60);
-    else
-        std::snprintf(left, sizeof left, "%ld s", whole);
-    char text[96];
-    std::snprintf(text, sizeof text, "sending: %zu sent, %zu waiting, %s for those", sent, waiting,
-                  left);
-    return text;
+    return whole >= 60 ? os::FormatC("%ld min %02ld s", whole / 60, whole % 60)
+                       : os::FormatC("%ld s", whole);
+}
+
+}  // namespace
+
+std::string TimeLeftText(std::size_t sent, std::size_t waiting, double seconds) {
+    return os::FormatC("sending: %zu sent, %zu waiting, %s for those", sent, waiting,
+                       Duration(seconds).c_str());
+}
+
+std::string PrintingText(std::string_view name, std::size_t printed, std::size_t total,
+                         double seconds) {
+    return os::FormatC("printing%s%.*s: %zu of %zu characters, %s left", name.empty() ? "" : " ",
+                       static_cast<int>(name.size()), name.data(), printed, total,
+                       Duration(seconds).c_str());
 }
 
 Ending RunPump(const PumpSetup& setup, Counts& counts) {

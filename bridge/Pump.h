@@ -53,6 +53,8 @@ struct Counts {
     std::size_t thrownAway = 0;   // characters taken but not sent: held here at the end, or
                                   // waiting in the driver when SIGINT flushed it
     std::size_t dropped = 0;      // control characters typed that no code means: never sent
+    std::size_t job = 0;          // --print: the job's characters, all of them
+    int signal = 0;               // the stop signal that ended the run, where one did
 };
 
 struct PumpSetup {
@@ -85,6 +87,9 @@ struct PumpSetup {
     // The port's input marks a break as \377 \0 \0 (PARMRK): a break from the line throws
     // away what waits to be sent, as Ctrl+C does, and the bridge goes on.
     bool breaksMarked = false;
+    // --print: the text sent once in place of a terminal's (`terminal` is then -1); the loop
+    // ends once its last code has left the line, or a break from the line stops it.
+    const std::string* print = nullptr;
 };
 
 // The time left is shown once more than this much text waits.
@@ -99,12 +104,19 @@ double CodeSeconds(double rate, int dataBits, bool parity, double stopBits);
 // is the bridge's own and the driver's.
 std::string TimeLeftText(std::size_t sent, std::size_t waiting, double seconds);
 
+// "printing: 1200 of 8789 characters, 23 min 05 s left", or with the job's name, "printing
+// news.txt: ...": a job's whole is known from its start.
+std::string PrintingText(std::string_view name, std::size_t printed, std::size_t total,
+                         double seconds);
+
 enum class Ending {
     Interrupted,   // SIGINT, or a second stop signal while the port drained: what the port had
                    // not sent yet was thrown away
     Terminated,    // SIGTERM or SIGHUP
     PortGone,      // the port hung up or failed
     TerminalGone,  // the pseudo-terminal hung up or failed: no terminal program can reach it
+    Printed,       // --print: the job's last code has left the line
+    Broken,        // --print: a break from the line stopped the job; what waited was thrown away
 };
 
 // Moves text from the terminal (or the pattern) to the port as codes and codes from the port to

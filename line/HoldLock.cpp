@@ -2,7 +2,9 @@
 #include "line/HoldLock.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,10 +63,35 @@ std::string Holder(int fd) {
     return holder;
 }
 
+// Waits until the lock open as `fd`, at `path`, is had, or `wait.stop` is readable. A holder
+// that ends closes the file, and each close of it wakes the wait; where it cannot be watched,
+// it is tried once a second.
+bool WaitForLock(int fd, const std::string& path, const LockWait& wait) {
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const bool watched =
+        watch >= 0 && inotify_add_watch(watch, path.c_str(), IN_CLOSE | IN_DELETE_SELF) >= 0;
+    bool had = false;
+    // The watch is made before the lock is tried again: a close in between is not missed.
+    while (!(had = flock(fd, LOCK_EX | LOCK_NB) == 0)) {
+        pollfd ends[2] = {{wait.stop, POLLIN, 0}, {watched ? watch : -1, POLLIN, 0}};
+        if (poll(ends, 2, watched ? -1 : 1000) < 0 && errno != EINTR)
+            break;
+        if (ends[0].revents != 0)
+            break;
+        char events[4096];
+        while (watched && read(watch, events, sizeof events) > 0) {
+        }
+    }
+    if (watch >= 0)
+        close(watch);
+    return had;
+}
+
 }  // namespace
 
 std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::string& refusal,
-                                         std::string& notice, const std::string& folder) {
+                                         std::string& notice, const std::string& folder,
+                                         const LockWait* wait) {
     const std::string key = io.HoldKey(base);
     if (key.empty())
         return std::unique_ptr<HoldLock>(new HoldLock(-1));  // no other process reaches it
@@ -98,8 +125,16 @@ std::unique_ptr<HoldLock> HoldLock::Take(PortIo& io, std::int32_t base, std::str
     const std::string what = key.starts_with("0x") ? "the UART at " + key : "device " + key;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         refusal = what + " is already held" + Holder(fd);
-        close(fd);
-        return nullptr;
+        if (wait != nullptr) {
+            if (wait->told)
+                wait->told(refusal);
+            if (WaitForLock(fd, path, *wait))
+                refusal.clear();
+        }
+        if (!refusal.empty()) {
+            close(fd);
+            return nullptr;
+        }
     }
     const std::string pid = std::to_string(getpid()) + "\n";
     // A read-only lock file keeps an older holder's number: the lock itself is what counts.

@@ -182,5 +182,11 @@ int DeviceSerialDriver::DropModemLines(int lines) {
 int DeviceSerialDriver::GetOutputQueue(int& bytes) {
     return Call(fd_, TIOCOUTQ, &bytes);
 }
+int DeviceSerialDriver::GetTransmitterEmpty(bool& empty) {
+    unsigned int status = 0;
+    const int error = Call(fd_, TIOCSERGETLSR, &status);
+    empty = error == 0 && (status & TIOCSER_TEMT) != 0;
+    return error;
+}
 
 }  // namespace serial

@@ -9,6 +9,7 @@
 #include <linux/tty_flags.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,10 @@ class SerialDriver {
     virtual int DropModemLines(int lines) = 0;               // TIOCMBIC
     // TIOCOUTQ: the bytes written to the device that the driver has not sent yet.
     virtual int GetOutputQueue(int& bytes) = 0;
+    // TIOCSERGETLSR: whether the transmitter has sent its last stop bit. The 8250 family's
+    // drivers tell; most others do not (ENOTTY, EINVAL or EIO), and the caller waits a code's
+    // time after the queue is empty instead.
+    virtual int GetTransmitterEmpty(bool& empty) { return (empty = false, ENOTTY); }
     // Whether another process is seen holding the device open; false also when that cannot be
     // told (another user's descriptors are hidden from this one).
     virtual bool HeldOpenElsewhere() = 0;
@@ -64,6 +69,7 @@ class DeviceSerialDriver final : public SerialDriver {
     int RaiseModemLines(int lines) override;
     int DropModemLines(int lines) override;
     int GetOutputQueue(int& bytes) override;
+    int GetTransmitterEmpty(bool& empty) override;
     // Looks through /proc/*/fd for the same device, this process's own descriptors left out.
     bool HeldOpenElsewhere() override;
     dev_t Device() override;

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -740,6 +741,101 @@ class BaudotBridge : public QObject {
             QCOMPARE(counts.sent, arrived);
         close(stopPipe[0]);
         close(stopPipe[1]);
+    }
+    // quorlix --print: the job goes out through the bridge's encoder, and the run ends only once
+    // it has left the line (the driver's queue reads empty and its transmitter says so), or as
+    // the machine's operator, a stop signal, the port or a holder of the line ends it. The
+    // driver claims its 3 codes until the end: the line end's, so 2 of 3 characters left when
+    // they are thrown away.
+    void printEndsAsTheJobDoes_data() {
+        QTest::addColumn<QString>("end");  // what the teleprinter's side does once codes came
+        QTest::addColumn<bool>("held");    // a hold of the line runs, let go once it is said
+        QTest::addColumn<bool>("wait");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("printed once the driver's queue reads empty, not before")
+            << "empty" << false << false << 0 << "print: 3 of 3 characters sent";
+        QTest::newRow("Ctrl+C throws away what the driver holds: 130")
+            << "SIGINT" << false << false << 130 << "print: 2 of 3 characters sent";
+        QTest::newRow("a BREAK at the machine: 1, and how far the job came")
+            << "break" << false << false << 1
+            << "stopped by a BREAK at the machine after 2 of 3 characters";
+        QTest::newRow("the port going away: 1")
+            << "gone" << false << false << 1 << "went away (unplugged?) after";
+        QTest::newRow("a hold has the line: refused, naming it")
+            << "" << true << false << 1 << "is already held by process";
+        QTest::newRow("--wait: printed once the hold lets go")
+            << "empty" << true << true << 0 << "waiting until it lets go";
+    }
+    void printEndsAsTheJobDoes() {
+        QFETCH(QString, end);
+        QFETCH(bool, held);
+        QFETCH(bool, wait);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        PortStandIn port;
+        auto owned = std::make_unique<FakeSerialDriver>();
+        FakeSerialDriver* driver = owned.get();
+        driver->descriptor = port.port;
+        driver->serial.port = 0x2F8;   // the UART's address: the lock's name
+        driver->transmitterError = 0;  // an 8250's: it tells when the transmitter is empty
+        driver->queued = 3;            // until the test empties it
+        const QTemporaryDir locks;
+        bridge::Settings settings;
+        settings.device = "/dev/ttyS1";
+        settings.wait = wait;
+        settings.columns = 0;
+        std::string error;
+        QVERIFY(line::ParseApply(bridge::kDefaultLine, settings.line, error));
+        settings.line.portStaysOpen = true;
+        settings.line.lockFolder = locks.path().toStdString();
+        uart::RecordingPortIo other;
+        std::string refusal, notice;
+        auto hold =
+            held ? line::HoldLock::Take(other, 0x2F8, refusal, notice, settings.line.lockFolder)
+                 : nullptr;
+        const std::string job = "RY\n";
+        std::FILE* err = std::tmpfile();
+        std::FILE* out = std::tmpfile();
+        const auto said = [&](std::FILE* file) {
+            char text[1024] = {};
+            return QByteArray(
+                text, int(std::max<ssize_t>(pread(fileno(file), text, sizeof text - 1, 0), 0)));
+        };
+        const TimeLimit limit(20);
+        std::atomic<bool> ended = false;
+        int printed = -1;
+        std::thread run([&] {
+            printed = bridge::Print(settings, job, std::move(owned), {}, out, err);
+            ended = true;
+        });
+        if (wait) {
+            while (!said(err).contains("waiting until it lets go") && !ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            hold.reset();
+        }
+        // R Y, then CR, two fill codes and LF.
+        const QByteArray codes = QByteArray::fromHex("0A 15 08 1F 1F 02");
+        if (!end.isEmpty())
+            QCOMPARE(ReadSome(port.teleprinter, int(codes.size())).toHex(' '), codes.toHex(' '));
+        if (end == "empty") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            QVERIFY2(!ended, "ended while the driver still held codes");
+            driver->queued = 0;
+        } else if (end == "SIGINT") {
+            kill(getpid(), SIGINT);
+        } else if (end == "break") {
+            QCOMPARE(write(port.teleprinter, "\xFF\0\0", 3), ssize_t(3));
+        } else if (end == "gone") {
+            close(std::exchange(port.teleprinter, -1));
+        }
+        run.join();
+        std::fflush(err);
+        std::fflush(out);
+        QCOMPARE(printed, status);
+        QVERIFY2((said(err) + said(out)).contains(says.toUtf8()), said(err) + said(out));
+        std::fclose(err);
+        std::fclose(out);
     }
 };
 

@@ -141,6 +141,9 @@ class CommandLine : public QObject {
             << QStringList{"--machine", "ftdi", "--apply"} << 1 << "It is not a serial port";
         QTest::newRow("the bridge takes the machine's line (its default would be refused)")
             << QStringList{"--machine", "ftdi", "--bridge"} << 1 << "It is not a serial port";
+        QTest::newRow("--print takes the machine's line (its default would be refused)")
+            << QStringList{"--machine", "ftdi", "--print", "/dev/null"} << 1
+            << "It is not a serial port";
         QTest::newRow("--hold without a line keeps the machine's")
             << QStringList{"--machine", "ftdi", "--hold"} << 1 << "It is not a serial port";
         QTest::newRow("a switch takes yes or no")
@@ -196,6 +199,15 @@ class CommandLine : public QObject {
             << "--loop takes half or full, not simplex";
         QTest::newRow("a bridge option without --bridge")
             << QStringList{"--no-usos", "--device", "/dev/ttyQ9"} << 2 << "go with --bridge";
+        QTest::newRow("a print job that cannot be read: the port is never opened")
+            << QStringList{"--print", "{dir}/none", "--device", "/dev/ttyQ9"} << 1
+            << "/none: No such file";
+        QTest::newRow("a bridge's own option with --print")
+            << QStringList{"--print", "-", "--spool", "{dir}", "--device", "/dev/ttyQ9"} << 2
+            << "--spool goes with --bridge";
+        QTest::newRow("--line without --print")
+            << QStringList{"--bridge", "--line", "50", "--device", "/dev/ttyQ9"} << 2
+            << "--line goes with --print";
         // Only a link to a pseudo-terminal, or to nothing, may be replaced.
         QTest::newRow("--link at a file")
             << QStringList{"--bridge", "--device", "{port}", "--link", "{dir}/file"} << 1

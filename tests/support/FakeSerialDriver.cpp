@@ -105,6 +105,15 @@ int FakeSerialDriver::GetOutputQueue(int& out) {
     return 0;
 }
 
+int FakeSerialDriver::GetTransmitterEmpty(bool& empty) {
+    Called("TIOCSERGETLSR");
+    empty = false;
+    if (gone)
+        return EIO;
+    empty = transmitterError == 0 && queued == 0;
+    return transmitterError;
+}
+
 void FakeSerialDriver::Called(const QString& call) {
     calls << call;
     callTimes << std::chrono::duration_cast<std::chrono::milliseconds>(

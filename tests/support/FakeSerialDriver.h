@@ -22,6 +22,7 @@ class FakeSerialDriver final : public serial::SerialDriver {
     int RaiseModemLines(int bits) override;
     int DropModemLines(int bits) override;
     int GetOutputQueue(int& out) override;
+    int GetTransmitterEmpty(bool& empty) override;
     bool HeldOpenElsewhere() override { return heldElsewhere; }
     int Descriptor() const override { return descriptor; }
     dev_t Device() override { return device; }
@@ -29,7 +30,10 @@ class FakeSerialDriver final : public serial::SerialDriver {
     termios2 termios{};
     serial_struct serial{};
     int lines = 0;
-    int queued = 0;       // codes written that it has not sent yet
+    int queued = 0;  // codes written that it has not sent yet
+    // What TIOCSERGETLSR answers: 0 (the transmitter empty once nothing is queued), or the errno
+    // of a driver that does not tell.
+    int transmitterError = ENOTTY;
     int descriptor = -1;  // where a bridge's data goes (a pty standing in for the device)
     bool gone = false, noSerial = false, refusesCustom = false, ignoresCustom = false;
     bool dropsMarkSpace = false;
