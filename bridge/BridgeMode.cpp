@@ -164,6 +164,8 @@ std::unique_ptr<TerminalSide> TerminalSide::Open(const Settings& settings, std::
     side->link_ = std::make_unique<Link>();
     if (!settings.link.empty() && !side->link_->Make(settings.link, side->pty_->Path(), error))
         return nullptr;
+    if (!settings.spool.empty() && !(side->spool_ = Spool::Open(settings.spool, error)))
+        return nullptr;
     return side;
 }
 
@@ -363,6 +365,8 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
                      static_cast<int>(settings.pattern->name.size()),
                      settings.pattern->name.data());
     }
+    if (const Spool* spool = terminal->JobSpool())
+        std::fprintf(out, ", printing the jobs dropped into %s", spool->Folder().c_str());
     std::fprintf(out, "%s; %s ends it\n", MotorText(motor, settings).c_str(),
                  signals.Names().c_str());
     SayNotes(motor, noMotor, settings, chip, "the bridge", out);
@@ -373,6 +377,7 @@ int Run(const Settings& settings, std::unique_ptr<TerminalSide> terminal,
     os::StatusOutput notices(err);
     PumpSetup setup = CommonSetup(settings, taken, signals.Fd(), motor, notices, err);
     setup.terminal = pty->Fd();
+    setup.spool = terminal->JobSpool();
     if (settings.pattern != nullptr)
         setup.pattern = settings.pattern->line;
     Counts counts;

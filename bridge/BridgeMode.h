@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bridge/Baudot.h"
+#include "bridge/Spool.h"
 #include "line/LineRequest.h"
 #include "serial/SerialDriver.h"
 #include "usb/ChipModel.h"
@@ -55,14 +56,12 @@ struct Settings {
     std::string spool;
 };
 
-// The longest job that is printed: some 30 days at 45.45 Bd.
-inline constexpr std::size_t kLargestJob = 16 * 1024 * 1024;
-
 class Link;
 class PseudoTerminal;
 
-// The bridge's side for terminal programs: its pseudo-terminal and the --link to it. Made
-// before the port is touched, so that a link that cannot be made leaves the port as it was.
+// The bridge's side for terminal programs: its pseudo-terminal and the --link to it, and the
+// --spool folder that jobs are dropped into. Made before the port is touched, so that a link
+// or a spool that cannot be had leaves the port as it was.
 class TerminalSide {
   public:
     // Null with `error` set when either cannot be had.
@@ -72,11 +71,13 @@ class TerminalSide {
     TerminalSide& operator=(const TerminalSide&) = delete;
 
     const PseudoTerminal& Pty() const { return *pty_; }
+    Spool* JobSpool() const { return spool_.get(); }  // none without --spool
 
   private:
     TerminalSide() = default;
     std::unique_ptr<PseudoTerminal> pty_;
     std::unique_ptr<Link> link_;
+    std::unique_ptr<Spool> spool_;
 };
 
 // Sets the line and runs the bridge between the port and `terminal` until a signal or the port

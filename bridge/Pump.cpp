@@ -24,6 +24,7 @@
 
 #include "bridge/Baudot.h"
 #include "bridge/Motor.h"
+#include "bridge/Spool.h"
 #include "os/CLocale.h"
 
 namespace bridge {
@@ -154,7 +155,7 @@ constexpr Code kMark = 0xFF;
 // An end that poll() reports as failed or hung up, whatever was asked of it.
 constexpr short kFailed = POLLERR | POLLHUP | POLLNVAL;
 
-enum { kStop, kPort, kTerminal, kEnds };
+enum { kStop, kPort, kTerminal, kSpool, kEnds };
 
 // How often the end of a job looks whether the transmitter has emptied, at most: a job is known
 // to have printed within this much of its last stop bit.
@@ -192,13 +193,15 @@ class Pump {
     Ending Run();
 
   private:
+    // Starts the spool's next job, unless something else goes out, or a line is being typed.
+    void StartSpooledJob();
     // Starts printing `text`: its characters and codes are counted first.
     void BeginJob(std::string name, std::string_view text);
     // Gives the encoder the job's next piece, where nothing else waits for the port.
     void FeedJob();
     // Whether the job's last code has left the line; if not, when to look again is set.
     bool JobLeftTheLine();
-    // A job has printed. The end of the loop for --print's.
+    // A job has printed: --print's ends the loop, the spool's is taken out of its folder.
     std::optional<Ending> EndJob();
     // Asks each end for what may be moved now and sleeps until one has it, or until the motor
     // or the time left is due. The poll's result.
@@ -264,13 +267,35 @@ class Pump {
     int marked_ = 0;        // bytes of a mark seen so far
     bool inBreak_ = false;  // marks come until the line is closed again: one break
     std::optional<Job> job_;
-    std::size_t printed_ = 0;  // --print's job: its characters, all of them
-    bool jobBroken_ = false;   // a break from the line stopped --print's job
+    std::optional<SpoolJob> spooled_;  // the spool's file behind job_, which holds its text
+    bool spoolLook_ = true;            // a spooled job may be ready
+    Clock::time_point typedAt_{};      // the last key from the terminal
+    std::size_t printed_ = 0;          // --print's job: its characters, all of them
+    bool jobBroken_ = false;           // a break from the line stopped --print's job
     // The job has all gone to the driver: when to look whether it has left the line.
     std::optional<Clock::time_point> endLook_;
     std::optional<Clock::time_point> emptySince_;  // the driver's queue read empty, and was not
                                                    // told whether the transmitter is
 };
+
+void Pump::StartSpooledJob() {
+    if (setup_.spool == nullptr || job_ || !spoolLook_ || !toPort_.Empty())
+        return;
+    // A line being typed is finished first, for as long as its typist keeps at it.
+    const bool lineOpen = encoder_.Column() != 0;
+    if (lineOpen && Clock::now() - typedAt_ < kLineLeftOpen)
+        return;
+    spooled_ = setup_.spool->Next([this](const std::string& line) { Say(line); });
+    if (!spooled_) {
+        spoolLook_ = false;  // until the folder changes
+        return;
+    }
+    if (lineOpen)
+        Encode("\r\n");  // the job begins on a line of its own
+    BeginJob(spooled_->name, spooled_->text);
+    Say(os::FormatC("quorlix: spool: printing %s (%zu characters)", spooled_->name.c_str(),
+                    job_->characters));
+}
 
 void Pump::BeginJob(std::string name, std::string_view text) {
     Encoder measure(*setup_.codeSet, setup_.crFill, setup_.unshiftOnSpace, setup_.columns,
@@ -347,8 +372,16 @@ std::optional<Ending> Pump::EndJob() {
     job_.reset();
     endLook_.reset();
     EraseProgress();
-    motor_.Stop();
-    return Finish(Ending::Printed);
+    if (setup_.print != nullptr) {
+        motor_.Stop();
+        return Finish(Ending::Printed);
+    }
+    Say("quorlix: spool: " + spooled_->name + " printed");
+    if (const std::string failed = setup_.spool->Remove(*spooled_); !failed.empty())
+        Say(failed);
+    spooled_.reset();
+    spoolLook_ = true;  // the next may wait already
+    return std::nullopt;
 }
 
 Ending Pump::Run() {
@@ -357,6 +390,7 @@ Ending Pump::Run() {
     if (setup_.print != nullptr)
         BeginJob({}, *setup_.print);
     for (;;) {
+        StartSpooledJob();
         FeedJob();
         if (JobLeftTheLine()) {
             if (const std::optional<Ending> end = EndJob())
@@ -380,6 +414,8 @@ Ending Pump::Run() {
         }
         if (ends[kStop].revents != 0)
             return Stop();
+        if ((ends[kSpool].revents & POLLIN) && setup_.spool->Take())
+            spoolLook_ = true;
         if (ends[kPort].revents & kFailed)
             return Finish(Ending::PortGone, Queued());
         // Reported whatever was asked for, and again on every poll: without this it would spin.
@@ -419,6 +455,7 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
     ends[kPort].fd = setup_.port;
     ends[kPort].events =
         static_cast<short>((toTerminal_.Empty() ? POLLIN : 0) | (waiting && ready ? POLLOUT : 0));
+    ends[kSpool] = {setup_.spool != nullptr ? setup_.spool->Fd() : -1, POLLIN, 0};
     ends[kTerminal].fd = setup_.terminal;
     ends[kTerminal].events = static_cast<short>(
         (toPort_.Empty() && !pattern_ && !job_ ? POLLIN : 0) | (toTerminal_.Empty() ? 0 : POLLOUT));
@@ -433,6 +470,9 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
     lookAt(motor_.NextLook(waiting));
     if (job_ && job_->handedOver)
         lookAt(endLook_);
+    // A job waits for the line being typed: once it has been left long enough, it goes.
+    if (setup_.spool != nullptr && spoolLook_ && !job_ && encoder_.Column() != 0)
+        lookAt(typedAt_ + kLineLeftOpen);
     // While the time left is shown, or text may still wait in the driver, or a notice for a
     // terminal that takes nothing now: a look a second.
     const bool noticesWait = setup_.notices != nullptr && setup_.notices->Waiting();
@@ -531,6 +571,20 @@ void Pump::Break() {
         jobBroken_ = true;  // the machine's operator stopped the job: said at the end
         return;
     }
+    if (spooled_) {  // the job is thrown away whole: the others wait their turn
+        const std::size_t taken = encoder_.Characters() - job_->before;
+        Say(
+            os::FormatC("quorlix: break from the line: the spool's job %s thrown away after %zu of "
+                        "%zu characters",
+                        spooled_->name.c_str(), taken - std::min(taken, thrown), job_->characters));
+        if (const std::string failed = setup_.spool->Remove(*spooled_); !failed.empty())
+            Say(failed);
+        job_.reset();
+        spooled_.reset();
+        endLook_.reset();
+        spoolLook_ = true;
+        return;
+    }
     Say(os::FormatC("quorlix: break from the line: %zu characters thrown away", thrown));
 }
 
@@ -557,6 +611,7 @@ bool Pump::ReadTerminal() {
     if (size == 0 || (size < 0 && errno != EAGAIN && errno != EINTR))
         return false;
     const std::size_t before = encoder_.Characters();
+    typedAt_ = Clock::now();
     Encode(std::string_view(typed, size > 0 ? static_cast<std::size_t>(size) : 0));
     burst_ += encoder_.Characters() - before;
     return true;
@@ -671,6 +726,10 @@ Ending Pump::Finish(Ending ending, std::size_t unsent) {
     counts_.unprintable += encoder_.Unprintable() + decoder_.Unprintable();
     counts_.dropped += encoder_.Dropped();
     counts_.job = printed_;
+    if (spooled_) {
+        Say("quorlix: spool: " + spooled_->name +
+            " was not printed whole: it stays in the spool, to be printed again");
+    }
     return ending;
 }
 

@@ -7,6 +7,7 @@
 // termios2 comes from the kernel's own header; <termios.h> must not be mixed in.
 #include <asm/termbits.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,8 @@
 #include "serial/SerialDriver.h"
 
 namespace bridge {
+
+class Spool;
 
 // Raw data both ways: no line editing, no signals from characters, no output processing, no
 // flow control by characters, no translation of CR and NL; the receiver on and the modem
@@ -90,7 +93,12 @@ struct PumpSetup {
     // --print: the text sent once in place of a terminal's (`terminal` is then -1); the loop
     // ends once its last code has left the line, or a break from the line stops it.
     const std::string* print = nullptr;
+    // --spool: jobs dropped into a folder, printed whole between typed lines; none: none.
+    Spool* spool = nullptr;
 };
+
+// How long a line left half typed holds a spooled job back after its last key.
+inline constexpr std::chrono::seconds kLineLeftOpen{60};
 
 // The time left is shown once more than this much text waits.
 inline constexpr double kShownAfter = 3.0;

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include "bridge/BridgeMode.h"
 #include "bridge/Motor.h"
 #include "bridge/Pump.h"
+#include "bridge/Spool.h"
 #include "line/HoldLock.h"
 #include "uart/RecordingPortIo.h"
 #include "uart/Registers.h"
@@ -742,6 +744,98 @@ class BaudotBridge : public QObject {
         close(stopPipe[0]);
         close(stopPipe[1]);
     }
+    // --spool: a job goes out whole between typed lines, and typing waits for it; a BREAK at the
+    // machine throws the job away and the next one prints. Each row is a script: type TEXT, drop
+    // NAME TEXT (written under a dot-name, then renamed in), codes HEX (what reaches the
+    // teleprinter next), quiet (nothing within 300 ms), hold and empty (the driver claims codes
+    // it has not sent, then none), break, gone NAME and there NAME (the spool's folder).
+    void spoolNeverInterleavesWithTyping_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a job dropped while a line is typed prints after its line end")
+            << QStringList{"type AB", "codes 03 19", "drop j X\n",
+                           "quiet",   "type C\r",    "codes 0E 08 1F 1F 02 1D 08 1F 1F 02",
+                           "gone j"}
+            << "quorlix: spool: j printed";
+        QTest::newRow("typed text waits until the job has left the line")
+            << QStringList{"hold",   "drop j X\n", "codes 1D 08 1F 1F 02",
+                           "type Y", "quiet",      "there j",
+                           "empty",  "codes 15",   "gone j"}
+            << "quorlix: spool: printing j (2 characters)";
+        QTest::newRow("a BREAK throws the job away, says which, and the next prints")
+            << QStringList{"hold",       "drop a X\n", "codes 1D 08 1F 1F 02",
+                           "drop b Y\n", "break",      "gone a",
+                           "there b",    "empty",      "codes 15 08 1F 1F 02",
+                           "gone b"}
+            << "break from the line: the spool's job a thrown away after";
+    }
+    void spoolNeverInterleavesWithTyping() {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, says);
+        const QTemporaryDir folder;
+        std::string error;
+        const auto spool = bridge::Spool::Open(folder.path().toStdString(), error);
+        QVERIFY2(spool, error.c_str());
+        PortStandIn port, terminal;  // the second as the pseudo-terminal, typed into at its far end
+        int stopPipe[2];
+        QVERIFY(pipe(stopPipe) == 0);
+        FakeSerialDriver driver;
+        char said[1024] = {};
+        std::FILE* notices = fmemopen(said, sizeof said - 1, "w");
+        auto status = std::make_unique<os::StatusOutput>(notices);
+        bridge::PumpSetup setup;
+        setup.port = port.port;
+        setup.terminal = terminal.port;
+        setup.stop = stopPipe[0];
+        setup.spool = spool.get();
+        setup.driver = &driver;
+        setup.breaksMarked = true;
+        setup.notices = status.get();
+        bridge::Counts counts;
+        const TimeLimit limit(20);
+        std::thread loop([&] { bridge::RunPump(setup, counts); });
+        for (const QString& step : steps) {
+            const QString word = step.section(' ', 0, 0), rest = step.section(' ', 1);
+            if (word == "type") {
+                QCOMPARE(write(terminal.teleprinter, rest.toLatin1().data(), rest.size()),
+                         ssize_t(rest.size()));
+            } else if (word == "drop") {
+                const QString name = rest.section(' ', 0, 0), text = rest.section(' ', 1);
+                QFile file(folder.filePath("." + name));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.toLatin1()) > 0);
+                file.close();
+                QVERIFY(QFile::rename(file.fileName(), folder.filePath(name)));
+            } else if (word == "codes") {
+                const QByteArray codes = QByteArray::fromHex(rest.toLatin1());
+                QCOMPARE(ReadSome(port.teleprinter, int(codes.size())).toHex(' '),
+                         codes.toHex(' '));
+            } else if (word == "quiet") {
+                pollfd arrived{port.teleprinter, POLLIN, 0};
+                QCOMPARE(poll(&arrived, 1, 300), 0);
+            } else if (word == "hold" || word == "empty") {
+                driver.queued = word == "hold" ? 3 : 0;
+            } else if (word == "break") {
+                QCOMPARE(write(port.teleprinter, "\xFF\0\0", 3), ssize_t(3));
+            } else {
+                for (int tries = 0;
+                     QFile::exists(folder.filePath(rest)) != (word == "there") && tries < 100;
+                     ++tries)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                QVERIFY2(QFile::exists(folder.filePath(rest)) == (word == "there"),
+                         qPrintable(step));
+            }
+        }
+        driver.queued = 0;
+        const unsigned char stop = SIGTERM;
+        QCOMPARE(write(stopPipe[1], &stop, 1), ssize_t(1));
+        loop.join();
+        status.reset();
+        std::fclose(notices);
+        QVERIFY2(QByteArray(said).contains(says.toUtf8()), said);
+        close(stopPipe[0]);
+        close(stopPipe[1]);
+    }
+
     // quorlix --print: the job goes out through the bridge's encoder, and the run ends only once
     // it has left the line (the driver's queue reads empty and its transmitter says so), or as
     // the machine's operator, a stop signal, the port or a holder of the line ends it. The
