@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -930,6 +932,150 @@ class BaudotBridge : public QObject {
         QVERIFY2((said(err) + said(out)).contains(says.toUtf8()), said(err) + said(out));
         std::fclose(err);
         std::fclose(out);
+    }
+
+    // The spool hands out whole jobs in the byte order of their names, and says once what it
+    // will not print. Steps: "a=x" writes a and closes it (a name already there a tick later,
+    // as any rewrite would be); "a+x" writes x to a, which stays open, until "close"; "l->t"
+    // is a symbolic link; "|p" a FIFO; "a>b" a rename; "-a" a removal; "open" starts the spool;
+    // "next" takes inotify's news and logs the next job ("stale" before that news is taken),
+    // "remove" removes it, "ls" lists.
+    void spoolTakesWholeJobsInNameOrder_data() {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("log");  // jobs as "name:text", said lines, listings
+        QTest::newRow("jobs there at the start, in byte order")
+            << "a=1; B=2; b=3; open; next; remove; next; remove; next; remove; next; ls"
+            << "B:2 | a:1 | b:3 | none | {}";
+        QTest::newRow("a .-file waits unsaid, and is a job once moved to a plain name")
+            << "open; .n=x; next; .n>n; next"
+            << "none | n:x";
+        QTest::newRow("a file removed before it is read is no job, and nothing is said")
+            << "a=1; open; -a; stale; next"
+            << "none | none";
+        QTest::newRow("a symbolic link is said once and left, its target unread")
+            << "open; l->../secret; next; next; ls"
+            << "quorlix: spool: l is a symbolic link: not printed, left as it is | none | none | "
+               "{l}";
+        QTest::newRow("a file created and still open is ready once closed")
+            << "open; c+half; next; c+ whole; close; next"
+            << "none | c:half whole";
+        QTest::newRow("a file larger than a job may be is refused")
+            << "open; big=16MiB and 1; next; ls"
+            << "quorlix: spool: big is larger than 16 MiB: not printed, left as it is | none | "
+               "{big}";
+        QTest::newRow("a FIFO is refused without waiting for a writer")
+            << "|p; open; next; next"
+            << "quorlix: spool: p is a FIFO: not printed, left as it is | none | none";
+        QTest::newRow("a file replaced after it was read is left, to be printed")
+            << "r=old; open; next; .r=new; .r>r; remove; next; remove; ls"
+            << "r:old | quorlix: spool: r was replaced while it printed: the new one stays, to be "
+               "printed | r:new | {}";
+        QTest::newRow("a file written again in place after it was read is left, to be printed")
+            << "r=old; open; next; r=new; remove; next; remove; ls"
+            << "r:old | quorlix: spool: r was written again while it printed: it stays, to be "
+               "printed | r:new | {}";
+    }
+    void spoolTakesWholeJobsInNameOrder() {
+        QFETCH(QString, steps);
+        QFETCH(QString, log);
+        const QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("spool"));
+        QFile secret(dir.filePath("secret"));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("SECRET") == 6);
+        secret.close();
+        const QDir folder(dir.filePath("spool"));
+        const auto at = [&](const QString& name) { return folder.filePath(name).toLocal8Bit(); };
+        const TimeLimit limit(10);
+        std::unique_ptr<bridge::Spool> spool;
+        std::optional<bridge::SpoolJob> job;
+        QStringList logged;
+        int held = -1;
+        for (const QString& step : steps.split("; ")) {
+            const QString name = step.section(QRegularExpression("[=+>]|->"), 0, 0);
+            const QByteArray text = step.section(QRegularExpression("[=+]"), 1, -1).toLocal8Bit();
+            if (step == "open") {
+                std::string error;
+                spool = bridge::Spool::Open(folder.path().toStdString(), error);
+                QVERIFY2(spool, error.c_str());
+            } else if (step == "next" || step == "stale") {
+                if (step == "next")
+                    spool->Take();
+                job = spool->Next([&](const std::string& line) { logged << line.c_str(); });
+                logged << (job ? QString::fromStdString(job->name + ":" + job->text) : "none");
+            } else if (step == "remove") {
+                const std::string said = spool->Remove(*job);
+                if (!said.empty())
+                    logged << said.c_str();
+            } else if (step == "ls") {
+                logged << "{" +
+                              folder
+                                  .entryList(QDir::AllEntries | QDir::System |
+                                             QDir::NoDotAndDotDot | QDir::Hidden)
+                                  .join(' ') +
+                              "}";
+            } else if (step == "close") {
+                close(std::exchange(held, -1));
+            } else if (step.contains("->")) {
+                QVERIFY(symlink(step.section("->", 1).toLocal8Bit(), at(name)) == 0);
+            } else if (step.startsWith('|')) {
+                QVERIFY(mkfifo(at(step.mid(1)), 0600) == 0);
+            } else if (step.startsWith('-')) {
+                QVERIFY(unlink(at(step.mid(1))) == 0);
+            } else if (step.contains('>')) {
+                QVERIFY(rename(at(name), at(step.section('>', 1))) == 0);
+            } else {
+                if (step.contains('=') && QFile::exists(folder.filePath(name)))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                const int fd = held >= 0
+                                   ? held
+                                   : open(at(name), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                if (text == "16MiB and 1")
+                    QVERIFY(ftruncate(fd, off_t(bridge::kLargestJob) + 1) == 0);
+                else
+                    QCOMPARE(write(fd, text.data(), std::size_t(text.size())),
+                             ssize_t(text.size()));
+                if (step.contains('+'))
+                    held = fd;
+                else
+                    close(fd);
+            }
+        }
+        QCOMPARE(logged.join(" | "), log);
+    }
+
+    // The folder the user names may be reached through a link; one that is not there, or is no
+    // folder, is said.
+    void spoolOpensOnlyAFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("none there") << "none"
+                                    << "--spool {dir}/none: no such folder";
+        QTest::newRow("a file") << "file"
+                                << "--spool {dir}/file: not a folder";
+        QTest::newRow("a link to a folder: its jobs are taken") << "link"
+                                                                << "";
+    }
+    void spoolOpensOnlyAFolder() {
+        QFETCH(QString, folder);
+        QFETCH(QString, said);
+        const QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("spool"));
+        QVERIFY(QFile::link("spool", dir.filePath("link")));
+        QFile file(dir.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        said.replace("{dir}", dir.path());
+        std::string error;
+        const auto spool = bridge::Spool::Open(dir.filePath(folder).toStdString(), error);
+        if (spool) {
+            QVERIFY(!spool->Take());  // nothing happened
+            QFile dropped(dir.filePath("spool/job"));
+            QVERIFY(dropped.open(QIODevice::WriteOnly));
+            dropped.close();
+            QVERIFY(spool->Take());
+            const auto job = spool->Next([&](const std::string& line) { error += line; });
+            QVERIFY(job && job->name == "job");
+        }
+        QCOMPARE(QString::fromStdString(error), said);
     }
 };
 
