@@ -3,11 +3,11 @@
 // instructions, then checks every access as QEMU's 16550 model saw it against the sequences the
 // program must produce: the scripted cases at several bases, the panel driven by clicks and a
 // drag, the serial-driver backend through the guest kernel's 8250 driver, a start without port
-// permission, the Baudot bridge's codes both ways and a text file's line ends, --hold beside a
-// terminal program that sets the port again, what QEMU's FTDI adapter was programmed to through the
-// kernel's ftdi_sio, an address with no UART, trace readers that go away or stop, and runs that
-// must be refused. A guest that dies before its cases begin is booted once more by boot-guest,
-// which says so.
+// permission, the Baudot bridge's codes both ways and a text file's line ends, a printed file's
+// codes at the UART's far side, --hold beside a terminal program that sets the port again, what
+// QEMU's FTDI adapter was programmed to through the kernel's ftdi_sio, an address with no UART,
+// trace readers that go away or stop, and runs that must be refused. A guest that dies before its
+// cases begin is booted once more by boot-guest, which says so.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -416,6 +416,51 @@ class EmulatedUart : public QObject {
         const QString said = Said("lines");
         QVERIFY2(said.contains("lines read back: ONE|TWO|THREE|\n"), qPrintable(said));
         QVERIFY2(said.contains("status: 0"), qPrintable(said));
+    }
+
+    // --print of a three-line file on the 16550 at 0x3E8 (the guest's ttyS2) exits 0 only once
+    // every code has left the UART: the codes written to it before the mark that follows the
+    // exit are the whole job, and its far side (all that QEMU's UART sent, into a file, over the
+    // whole run) holds those and nothing after them. Each left at divisor 2534, five bits, 1.5
+    // stop bits.
+    void printExitsOnceEveryCodeHasLeft() {
+        const int b = emulated::kGuestUarts[1];
+        QVERIFY2(runs_[b].size() == 2, "the panel and the print job at 0x3E8");
+        QCOMPARE(runs_[b][1].size(), 1);
+        int lcr = 0, dll = 0, dlm = 0;
+        QList<int> sent;
+        for (const Access& a : runs_[b][1].first()) {
+            const bool latch = (lcr & 0x80) != 0;
+            if (a.write && a.port == b + 3) {
+                lcr = a.value;
+            } else if (a.write && a.port == b && latch) {
+                dll = a.value;
+            } else if (a.write && a.port == b + 1 && latch) {
+                dlm = a.value;
+            } else if (a.write && a.port == b) {
+                sent << a.value;
+                QVERIFY2((dlm << 8 | dll) == 2534 && (lcr & 0x0F) == 0x04,
+                         qPrintable(QString::asprintf("code 0x%02X at divisor %d, line control "
+                                                      "0x%02X",
+                                                      a.value, dlm << 8 | dll, lcr)));
+            }
+        }
+        // RYRY; C Q, D E, FIGS 7 3, FIGS again after the space (the machine may have gone back
+        // to letters there) 4 5; E N D: each line ended by CR, two LTRS of fill, LF.
+        const QList<int> expected{0x0A, 0x15, 0x0A, 0x15, 0x08, 0x1F, 0x1F, 0x02, 0x0E, 0x17, 0x04,
+                                  0x09, 0x01, 0x04, 0x1B, 0x07, 0x01, 0x04, 0x1B, 0x0A, 0x10, 0x08,
+                                  0x1F, 0x1F, 0x02, 0x01, 0x0C, 0x09, 0x08, 0x1F, 0x1F, 0x02};
+        QCOMPARE(sent, expected);
+        QFile far(dir_.filePath("far.bin"));
+        QVERIFY(far.open(QIODevice::ReadOnly));
+        QList<int> arrived;
+        for (const char code : far.readAll())
+            arrived << static_cast<unsigned char>(code);
+        QCOMPARE(arrived, expected);
+        const QString said = Said("print");
+        static const QRegularExpression summary(
+            QStringLiteral("print: (\\d+) of \\1 characters sent, 0 not printable, 0 thrown away"));
+        QVERIFY2(summary.match(said).hasMatch() && said.endsWith("status: 0\n"), qPrintable(said));
     }
 
     // A terminal program beside quorlix --hold, over the I/O ports and through the driver: its
