@@ -292,8 +292,8 @@ void Pump::StartSpooledJob() {
     }
     if (lineOpen)
         Encode("\r\n");  // the job begins on a line of its own
-    BeginJob(spooled_->name, spooled_->text);
-    Say(os::FormatC("quorlix: spool: printing %s (%zu characters)", spooled_->name.c_str(),
+    BeginJob(ShownName(spooled_->name), spooled_->text);
+    Say(os::FormatC("quorlix: spool: printing %s (%zu characters)", job_->name.c_str(),
                     job_->characters));
 }
 
@@ -376,7 +376,7 @@ std::optional<Ending> Pump::EndJob() {
         motor_.Stop();
         return Finish(Ending::Printed);
     }
-    Say("quorlix: spool: " + spooled_->name + " printed");
+    Say("quorlix: spool: " + ShownName(spooled_->name) + " printed");
     if (const std::string failed = setup_.spool->Remove(*spooled_); !failed.empty())
         Say(failed);
     spooled_.reset();
@@ -576,7 +576,7 @@ void Pump::Break() {
         Say(
             os::FormatC("quorlix: break from the line: the spool's job %s thrown away after %zu of "
                         "%zu characters",
-                        spooled_->name.c_str(), taken - std::min(taken, thrown), job_->characters));
+                        job_->name.c_str(), taken - std::min(taken, thrown), job_->characters));
         if (const std::string failed = setup_.spool->Remove(*spooled_); !failed.empty())
             Say(failed);
         job_.reset();
@@ -727,7 +727,7 @@ Ending Pump::Finish(Ending ending, std::size_t unsent) {
     counts_.dropped += encoder_.Dropped();
     counts_.job = printed_;
     if (spooled_) {
-        Say("quorlix: spool: " + spooled_->name +
+        Say("quorlix: spool: " + ShownName(spooled_->name) +
             " was not printed whole: it stays in the spool, to be printed again");
     }
     return ending;

@@ -29,24 +29,8 @@ struct Closing {
     }
 };
 
-// A name as it may be shown on one line: whoever drops a file chooses its name.
-std::string Shown(const std::string& name) {
-    std::string shown;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 std::string Said(const std::string& name, const std::string& what) {
-    return "quorlix: spool: " + Shown(name) + " " + what;
+    return "quorlix: spool: " + ShownName(name) + " " + what;
 }
 
 std::string Refused(const std::string& name, const std::string& why) {
@@ -94,6 +78,22 @@ std::string Unwatchable(int error) {
 }
 
 }  // namespace
+
+// A name as it may be shown on one line: whoever drops a file chooses its name.
+std::string ShownName(const std::string& name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
 
 std::unique_ptr<Spool> Spool::Open(const std::string& folder, std::string& error) {
     const std::string option = "--spool " + folder + ": ";

@@ -81,6 +81,10 @@ class Spool {
     std::map<std::string, Seen> handed_;  // jobs handed out, until removed
 };
 
+// A dropped file's name as it may be said on one line: whoever drops a file chooses its name,
+// and a control character in it is shown as \xNN.
+std::string ShownName(const std::string& name);
+
 inline constexpr std::size_t kLargestJob = 16 * 1024 * 1024;  // bytes
 
 }  // namespace bridge

@@ -759,11 +759,11 @@ class BaudotBridge : public QObject {
                            "quiet",   "type C\r",    "codes 0E 08 1F 1F 02 1D 08 1F 1F 02",
                            "gone j"}
             << "quorlix: spool: j printed";
-        QTest::newRow("typed text waits until the job has left the line")
-            << QStringList{"hold",   "drop j X\n", "codes 1D 08 1F 1F 02",
-                           "type Y", "quiet",      "there j",
-                           "empty",  "codes 15",   "gone j"}
-            << "quorlix: spool: printing j (2 characters)";
+        QTest::newRow("typed text waits until the job has left the line; its name shown safe")
+            << QStringList{"hold",   "drop j\x1B X\n", "codes 1D 08 1F 1F 02",
+                           "type Y", "quiet",          "there j\x1B",
+                           "empty",  "codes 15",       "gone j\x1B"}
+            << "quorlix: spool: printing j\\x1B (2 characters)";
         QTest::newRow("a BREAK throws the job away, says which, and the next prints")
             << QStringList{"hold",       "drop a X\n", "codes 1D 08 1F 1F 02",
                            "drop b Y\n", "break",      "gone a",
