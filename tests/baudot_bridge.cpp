@@ -219,6 +219,8 @@ class BaudotBridge : public QObject {
         QCOMPARE(std::round(seconds * 100000) / 100, milliseconds);
         QCOMPARE(QString::fromStdString(bridge::TimeLeftText(3769, 1541, 287.2)),
                  QStringLiteral("sending: 3769 sent, 1541 waiting, 4 min 48 s for those"));
+        QCOMPARE(QString::fromStdString(bridge::PrintingText("", 1200, 8789, 1384.2)),
+                 QStringLiteral("printing: 1200 of 8789 characters, 23 min 05 s left"));
     }
 
     void receivingRules_data() {
