@@ -19,6 +19,7 @@ constexpr unsigned char kContinuationBits = 0x3F;
 constexpr char32_t kBroken = 0xFFFD;
 
 constexpr unsigned char kDelete = 0x7F;
+constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kControlEnd = 0x20;  // C0: the controls below the space
 constexpr char kTab = '\t';
 
@@ -132,8 +133,12 @@ void Encoder::Put(unsigned char byte, std::vector<Code>& codes) {
     }
     if (std::exchange(continuations_, 0) > 0)
         Take(kBroken, codes);  // cut short: counted at its lead byte
+    if (InEscape(byte))
+        return;
     if (IsDropped(byte)) {
         ++dropped_;
+        if (byte == kEscape)
+            escape_ = Escape::Begun;
         return;
     }
     ++characters_;
@@ -220,6 +225,25 @@ void Encoder::Emit(std::string_view glyphs, std::vector<Code>& codes) {
         }
     }
     sizes_.push_back(codes.size() - before + std::exchange(lineEnd_, 0));
+}
+
+bool Encoder::InEscape(unsigned char byte) {
+    switch (std::exchange(escape_, Escape::None)) {
+        case Escape::None:
+            return false;
+        case Escape::Begun:  // ESC and any other byte is Alt and a key: the key goes as typed
+            escape_ = byte == '[' ? Escape::Csi : byte == 'O' ? Escape::Ss3 : Escape::None;
+            return escape_ != Escape::None;
+        case Escape::Csi:  // parameters and intermediates, then the final byte
+            if (byte >= 0x20 && byte < 0x40) {
+                escape_ = Escape::Csi;
+                return true;
+            }
+            return byte >= 0x40 && byte < kDelete;
+        case Escape::Ss3:
+            return byte >= 0x20 && byte < kDelete;
+    }
+    return false;
 }
 
 void Encoder::Finish(std::vector<Code>& codes) {

@@ -31,9 +31,10 @@ enum class Newline {
 // What the code set lacks: a tab goes as spaces to the next multiple of kTabStop columns;
 // letters with diacritics as telex spells them (Ä AE, Ö OE, Ü UE, ß SS, the others their base
 // letter); control characters with no Baudot meaning (all of C0 but NUL, BEL, WRU, tab, LF and
-// CR; DEL) are dropped and counted apart, never sent; any other character goes as the figures
-// row's "?" and is counted. A UTF-8 sequence is one character, and so is a broken one or a
-// continuation byte that no lead byte announced. NUL goes as the blank code.
+// CR; DEL) are dropped and counted apart, never sent, and so is a key's escape sequence (ESC [ A
+// for an arrow) with its ESC; any other character goes as the figures row's "?" and is counted.
+// A UTF-8 sequence is one character, and so is a broken one or a continuation byte that no lead
+// byte announced. NUL goes as the blank code.
 //
 // The carriage is followed as the machine moves it: printing characters and the space advance
 // it, CR returns it, the shifts, LF, the blank, the bell and WRU do not. With `columns` (0: off) a
@@ -81,6 +82,10 @@ class Encoder {
     std::vector<std::size_t> TakeSizes() { return std::exchange(sizes_, {}); }
 
   private:
+    // Whether `byte` belongs to a terminal's escape sequence begun by a dropped ESC (an arrow or
+    // a function key: ESC [ parameters and a final byte, or ESC O and one byte), which goes
+    // with it: the key is one control character, not "?A" on the paper.
+    bool InEscape(unsigned char byte);
     // Sends `c` from whichever row has it, shifting first if that is not the current row.
     bool Send(char c, std::vector<Code>& codes);
     // Sends one whole character of the terminal's text, `codePoint`, as the machine prints it.
@@ -105,8 +110,10 @@ class Encoder {
     bool unshiftOnSpace_;
     Shift shift_ = Shift::Letters;
     bool shiftUnsure_ = false;  // a space went out in figures: either row may be in force
-    int continuations_ = 0;     // bytes still due to the UTF-8 character begun
-    char32_t codePoint_ = 0;    // what they have said of it so far
+    enum class Escape { None, Begun, Csi, Ss3 };
+    Escape escape_ = Escape::None;
+    int continuations_ = 0;   // bytes still due to the UTF-8 character begun
+    char32_t codePoint_ = 0;  // what they have said of it so far
     std::size_t characters_ = 0;
     std::size_t unprintable_ = 0;
     std::size_t dropped_ = 0;

@@ -125,6 +125,8 @@ class BaudotBridge : public QObject {
             << "ustty" << 2 << QByteArray("\a") << QByteArray("1B05") << 0 << 0;
         QTest::newRow("US-TTY has $, ITA2 has not")
             << "ustty" << 2 << QByteArray("$;") << QByteArray("1B09 1E") << 0 << 0;
+        QTest::newRow("an arrow or function key's sequence is dropped whole with its ESC")
+            << "ita2" << 2 << QByteArray("A\x1B[1;5A\x1BOPB") << QByteArray("03 19") << 0 << 2;
         QTest::newRow("ITA2 has no $")
             << "ita2" << 2 << QByteArray("$") << QByteArray("1B19") << 1 << 0;
     }
