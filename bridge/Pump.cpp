@@ -344,9 +344,12 @@ bool Pump::JobLeftTheLine() {
         return std::chrono::ceil<Clock::duration>(
             std::chrono::duration<double>(setup_.codeSeconds * count));
     };
+    // Looked at again when the last code, or the last hundredth of a long queue, should be
+    // left: a line a hair faster than its rate says is not waited for long after a long queue.
     if (const std::size_t queued = Queued(); queued > 0) {
-        endLook_ =
-            now + std::max<Clock::duration>(codes(static_cast<double>(queued)), kShortestLook);
+        const std::size_t early = queued > 1 ? std::max<std::size_t>(1, queued / 100) : 0;
+        endLook_ = now + std::max<Clock::duration>(codes(static_cast<double>(queued - early)),
+                                                   kShortestLook);
         emptySince_.reset();
         return false;
     }
