@@ -15,6 +15,7 @@
 
 #include "app/Privileges.h"
 #include "line/LineRequest.h"
+#include "os/ReadAll.h"
 
 namespace app {
 namespace {
@@ -137,17 +138,7 @@ int ReadSmallFile(const std::string& path, std::string& text) {
     } else if (!S_ISREG(status.st_mode)) {
         why = kNotAFile;
     } else {
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = read(fd, buffer, sizeof buffer)) != 0 && text.size() <= kMostBytes) {
-            if (got < 0 && errno != EINTR) {
-                why = errno;
-                break;
-            }
-            text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        }
-        if (why == 0 && text.size() > kMostBytes)
-            why = EFBIG;
+        why = os::ReadAll(fd, kMostBytes, text);
     }
     close(fd);
     return why;

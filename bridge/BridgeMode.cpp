@@ -16,6 +16,7 @@
 
 #include "bridge/Pump.h"
 #include "os/CLocale.h"
+#include "os/ReadAll.h"
 #include "os/StatusOutput.h"
 #include "os/StopSignals.h"
 #include "serial/DriverPortIo.h"
@@ -411,22 +412,7 @@ bool ReadJob(const std::string& path, std::string& text, std::string& error) {
         return false;
     }
     text.clear();
-    char piece[64 * 1024];
-    int failure = 0;
-    for (;;) {
-        const ssize_t size = ::read(fd, piece, sizeof piece);
-        if (size < 0 && errno == EINTR)
-            continue;
-        if (size <= 0) {
-            failure = size < 0 ? errno : 0;
-            break;
-        }
-        if (text.size() + static_cast<std::size_t>(size) > kLargestJob) {
-            failure = EFBIG;
-            break;
-        }
-        text.append(piece, static_cast<std::size_t>(size));
-    }
+    const int failure = os::ReadAll(fd, kLargestJob, text);
     if (!standardInput)
         ::close(fd);
     if (failure == EFBIG) {

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "os/ReadAll.h"
+
 namespace bridge {
 namespace {
 
@@ -269,23 +271,12 @@ std::optional<SpoolJob> Spool::Read(const std::string& name, std::string& refusa
     }
     SpoolJob job{name, {}, status.st_dev, status.st_ino};
     job.text.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t size = read(file.fd, buffer, sizeof buffer);
-        if (size < 0 && errno == EINTR)
-            continue;
-        if (size < 0) {
-            refusal = Failed("cannot be read", errno);
-            return std::nullopt;
-        }
-        if (size == 0)
-            return job;
-        job.text.append(buffer, static_cast<std::size_t>(size));
-        if (job.text.size() > kLargestJob) {  // it grew while it was read
-            refusal = tooLarge;
-            return std::nullopt;
-        }
+    if (const int failure = os::ReadAll(file.fd, kLargestJob, job.text); failure != 0) {
+        // EFBIG: it grew while it was read
+        refusal = failure == EFBIG ? tooLarge : Failed("cannot be read", failure);
+        return std::nullopt;
     }
+    return job;
 }
 
 std::string Spool::Remove(const SpoolJob& job) {
