@@ -157,6 +157,8 @@ constexpr short kFailed = POLLERR | POLLHUP | POLLNVAL;
 
 enum { kStop, kPort, kTerminal, kSpool, kEnds };
 
+// How long a line left half typed holds a spooled job back after its last key.
+constexpr std::chrono::seconds kLineLeftOpen{60};
 // How often the end of a job looks whether the transmitter has emptied, at most: a job is known
 // to have printed within this much of its last stop bit.
 constexpr std::chrono::milliseconds kEmptyLook{100};
@@ -175,7 +177,6 @@ struct Job {
     std::size_t characters = 0;  // its whole, as the encoder counts them
     std::size_t codes = 0;       // and its codes
     std::size_t encoded = 0;     // codes of it made so far
-    bool handedOver = false;     // all of it has been written to the driver
 };
 
 // RunPump's state, and the steps of its loop.
@@ -199,6 +200,8 @@ class Pump {
     void BeginJob(std::string name, std::string_view text);
     // Gives the encoder the job's next piece, where nothing else waits for the port.
     void FeedJob();
+    // Whether all of the job has been written to the driver.
+    bool HandedOver() const;
     // Whether the job's last code has left the line; if not, when to look again is set.
     bool JobLeftTheLine();
     // A job has printed: --print's ends the loop, the spool's is taken out of its folder.
@@ -223,8 +226,9 @@ class Pump {
     void KeepEchoOff();
     // Reads what the terminal typed into codes for the port; false when it went away.
     bool ReadTerminal();
-    // Adds the codes of `text` to what waits for the port.
-    void Encode(std::string_view text);
+    // Adds the codes of `text` to what waits for the port; `last`: the text ends there, and
+    // what the encoder holds back goes too.
+    void Encode(std::string_view text, bool last = false);
     // Writes what waits for the port once the motor is up to speed; false when the port failed.
     bool WritePort();
     // Codes written to the port that its driver still holds.
@@ -270,7 +274,6 @@ class Pump {
     std::optional<SpoolJob> spooled_;  // the spool's file behind job_, which holds its text
     bool spoolLook_ = true;            // a spooled job may be ready
     Clock::time_point typedAt_{};      // the last key from the terminal
-    std::size_t printed_ = 0;          // --print's job: its characters, all of them
     bool jobBroken_ = false;           // a break from the line stopped --print's job
     // The job has all gone to the driver: when to look whether it has left the line.
     std::optional<Clock::time_point> endLook_;
@@ -301,43 +304,35 @@ void Pump::BeginJob(std::string name, std::string_view text) {
     Encoder measure(*setup_.codeSet, setup_.crFill, setup_.unshiftOnSpace, setup_.columns,
                     setup_.newline);
     std::size_t codes = 0;
-    for (std::size_t at = 0; at <= text.size(); at += kMeasured) {
+    for (std::size_t at = 0; at < text.size(); at += kMeasured) {
         codes_.clear();
-        if (at < text.size())
-            measure.Put(text.substr(at, kMeasured), codes_);
-        else
-            measure.Finish(codes_);
+        measure.Put(text.substr(at, kMeasured), codes_);
         codes += codes_.size();
     }
+    codes_.clear();
+    measure.Finish(codes_);
+    codes += codes_.size();
     job_ = Job{std::move(name), text, 0, encoder_.Characters(), measure.Characters(), codes};
     if (setup_.print != nullptr)
-        printed_ = job_->characters;
+        counts_.job = job_->characters;
     endLook_.reset();
     emptySince_.reset();
 }
 
 void Pump::FeedJob() {
-    if (!job_ || job_->handedOver || !toPort_.Empty())
+    if (!job_ || job_->taken == job_->text.size() || !toPort_.Empty())
         return;
-    if (job_->taken == job_->text.size()) {
-        job_->handedOver = true;  // the last piece was written
-        return;
-    }
     const std::string_view piece = job_->text.substr(job_->taken, kChunk);
     job_->taken += piece.size();
-    Encode(piece);
-    if (job_->taken == job_->text.size()) {
-        codes_.clear();
-        encoder_.Finish(codes_);
-        for (const std::size_t size : encoder_.TakeSizes())
-            recent_.Add(size);
-        toPort_.Add(reinterpret_cast<const char*>(codes_.data()), codes_.size());
-        job_->encoded += codes_.size();
-    }
+    Encode(piece, job_->taken == job_->text.size());
+}
+
+bool Pump::HandedOver() const {
+    return job_ && job_->taken == job_->text.size() && toPort_.Empty();
 }
 
 bool Pump::JobLeftTheLine() {
-    if (!job_ || !job_->handedOver)
+    if (!HandedOver())
         return false;
     const Clock::time_point now = Clock::now();
     const auto codes = [&](double count) {
@@ -471,7 +466,7 @@ int Pump::Poll(pollfd (&ends)[kEnds], bool waiting, bool ready) {
         timeout = timeout < 0 ? until : std::min(timeout, until);
     };
     lookAt(motor_.NextLook(waiting));
-    if (job_ && job_->handedOver)
+    if (HandedOver())
         lookAt(endLook_);
     // A job waits for the line being typed: once it has been left long enough, it goes.
     if (setup_.spool != nullptr && spoolLook_ && !job_ && encoder_.Column() != 0)
@@ -620,9 +615,11 @@ bool Pump::ReadTerminal() {
     return true;
 }
 
-void Pump::Encode(std::string_view text) {
+void Pump::Encode(std::string_view text, bool last) {
     codes_.clear();
     encoder_.Put(text, codes_);
+    if (last)
+        encoder_.Finish(codes_);
     for (const std::size_t size : encoder_.TakeSizes())
         recent_.Add(size);
     toPort_.Add(reinterpret_cast<const char*>(codes_.data()), codes_.size());
@@ -728,7 +725,6 @@ Ending Pump::Finish(Ending ending, std::size_t unsent) {
     counts_.received += decoder_.Characters();
     counts_.unprintable += encoder_.Unprintable() + decoder_.Unprintable();
     counts_.dropped += encoder_.Dropped();
-    counts_.job = printed_;
     if (spooled_) {
         Say("quorlix: spool: " + ShownName(spooled_->name) +
             " was not printed whole: it stays in the spool, to be printed again");

@@ -7,7 +7,6 @@
 // termios2 comes from the kernel's own header; <termios.h> must not be mixed in.
 #include <asm/termbits.h>
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -97,9 +96,6 @@ struct PumpSetup {
     Spool* spool = nullptr;
 };
 
-// How long a line left half typed holds a spooled job back after its last key.
-inline constexpr std::chrono::seconds kLineLeftOpen{60};
-
 // The time left is shown once more than this much text waits.
 inline constexpr double kShownAfter = 3.0;
 
@@ -138,7 +134,9 @@ enum class Ending {
 // terminal program that turns it on finds it off again, and that is said once. A character
 // counts as sent once all of its codes have left the driver (or, after SIGTERM, are left to it);
 // terminal programs that open and close the pseudo-terminal end nothing, since PseudoTerminal
-// keeps its other side open.
+// keeps its other side open. A job (--print's, or one from the spool between typed lines) is
+// done once its last code has left the line: the driver's queue is empty, and its transmitter
+// where the driver tells, else a code's time later.
 Ending RunPump(const PumpSetup& setup, Counts& counts);
 
 }  // namespace bridge
