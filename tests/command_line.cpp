@@ -202,6 +202,9 @@ class CommandLine : public QObject {
         QTest::newRow("a print job that cannot be read: the port is never opened")
             << QStringList{"--print", "{dir}/none", "--device", "/dev/ttyQ9"} << 1
             << "/none: No such file";
+        QTest::newRow("a spool folder that is not there: the port is never opened")
+            << QStringList{"--bridge", "--device", "/dev/ttyQ9", "--spool", "{dir}/none"} << 1
+            << "/none: no such folder";
         QTest::newRow("a bridge's own option with --print")
             << QStringList{"--print", "-", "--spool", "{dir}", "--device", "/dev/ttyQ9"} << 2
             << "--spool goes with --bridge";
