@@ -158,13 +158,11 @@ struct Port {
     std::string jobError;
 };
 
-// Reads --print's job into `port`, as the user: false where it cannot be read.
-bool ReadJob(const Plan& plan, Port& port) {
-    port.job.emplace();
-    if (bridge::ReadJob(plan.bridge.print, *port.job, port.jobError))
-        return true;
-    port.job.reset();
-    return false;
+// Reads --print's job into `port`, as the user; where it cannot be read, `port.jobError` says
+// why.
+void ReadJob(const Plan& plan, Port& port) {
+    if (std::string text; bridge::ReadJob(plan.bridge.print, text, port.jobError))
+        port.job = std::move(text);
 }
 
 // The one step that runs with the privilege the process started with: it opens the port for the
